@@ -1,0 +1,172 @@
+// A small MFC-like toolkit: the application object, windows, a modal dialog
+// built from a dialog template, the few controls the program uses, message
+// boxes, window timers and the shutdown request. Names and conventions follow
+// MFC and Win32 so the program logic reads like the Windows program it is.
+//
+// This header names no type of any backend: the controls' state lives here, in
+// plain C++, and a backend (the Qt window or the text mode) shows it and feeds
+// timer and command messages back in.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/win32/windows.h"
+
+using CString = std::string;
+
+class CDataExchange;
+class CWinApp;
+
+namespace toolkit {
+struct Window;  // the backend-neutral state of one window or control
+}
+
+// A window or control. A CWnd is attached to a window (m_hWnd) by the dialog
+// that creates it or by DDX_Control; messages reach it through WindowProc.
+class CWnd {
+ public:
+  CWnd();
+  virtual ~CWnd();
+  CWnd(const CWnd&) = delete;
+  CWnd& operator=(const CWnd&) = delete;
+
+  HWND m_hWnd = nullptr;
+  HWND GetSafeHwnd() const { return m_hWnd; }
+  static CWnd* FromHandle(HWND hwnd);
+
+  void SetWindowText(LPCSTR text);
+  int GetWindowText(CString& text) const;
+  int GetWindowTextLength() const;
+  BOOL EnableWindow(BOOL enable = TRUE);
+  BOOL IsWindowEnabled() const;
+  BOOL IsIconic() const;
+  void GetClientRect(LPRECT rect) const;
+  void CenterWindow(CWnd* alternate_owner = nullptr);
+
+  CWnd* GetDlgItem(int id) const;
+  LRESULT SendMessage(UINT message, WPARAM wparam = 0, LPARAM lparam = 0);
+  LRESULT SendDlgItemMessage(int id, UINT message, WPARAM wparam = 0, LPARAM lparam = 0);
+  BOOL PostMessage(UINT message, WPARAM wparam = 0, LPARAM lparam = 0);
+
+  UINT_PTR SetTimer(UINT_PTR id, UINT elapse_ms, void* timer_proc = nullptr);
+  BOOL KillTimer(UINT_PTR id);
+
+  static CWnd* GetFocus();
+
+ protected:
+  // Dispatches WM_TIMER, WM_PAINT, WM_QUERYDRAGICON and WM_COMMAND to the
+  // handlers below; everything else gets the default handling.
+  virtual LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam);
+  virtual BOOL OnCommand(WPARAM wparam, LPARAM lparam);
+  // The default handling of the message being handled now.
+  LRESULT Default();
+
+  virtual void OnTimer(UINT_PTR id_event);
+  virtual void OnPaint();
+  virtual HCURSOR OnQueryDragIcon();
+
+  friend struct toolkit::Window;
+  friend class CDialog;
+};
+
+class CStatic : public CWnd {};
+
+class CButton : public CWnd {
+ public:
+  int GetCheck() const;
+  void SetCheck(int check);
+};
+
+class CProgressCtrl : public CWnd {
+ public:
+  void SetRange(short lower, short upper);
+  void GetRange(int& lower, int& upper) const;
+  int SetPos(int pos);
+  int GetPos() const;
+  int SetStep(int step);
+  int StepIt();
+};
+
+// A modal dialog built from a dialog template in the resources.
+class CDialog : public CWnd {
+ public:
+  explicit CDialog(UINT template_id, CWnd* parent = nullptr);
+  ~CDialog() override;
+
+  // Creates the window from the template, runs OnInitDialog and the modal
+  // loop, and returns the result given to EndDialog (or -1 if the template or
+  // the window could not be created).
+  virtual INT_PTR DoModal();
+  void EndDialog(int result);
+  UINT GetTemplateId() const { return m_template_id; }
+
+ protected:
+  // Default: binds the controls through DoDataExchange; returns TRUE.
+  virtual BOOL OnInitDialog();
+  virtual void DoDataExchange(CDataExchange* dx);
+  virtual void OnOK();      // ends the modal run with IDOK
+  virtual void OnCancel();  // ends the modal run with IDCANCEL
+  BOOL OnCommand(WPARAM wparam, LPARAM lparam) override;
+
+ private:
+  UINT m_template_id;
+  CWnd* m_parent;
+};
+
+class CDataExchange {
+ public:
+  CDataExchange(CWnd* dialog, BOOL save_and_validate);
+  CWnd* m_pDlgWnd;
+  BOOL m_bSaveAndValidate;
+};
+
+// Attaches `control` to the dialog's control `id`, so that the member object
+// talks to that control from then on.
+void DDX_Control(CDataExchange* dx, int id, CWnd& control);
+
+// A device context for painting; used only while a window is minimised.
+class CPaintDC {
+ public:
+  explicit CPaintDC(CWnd* window);
+  ~CPaintDC();
+  HDC GetSafeHdc() const { return m_hdc; }
+  BOOL DrawIcon(int x, int y, HICON icon);
+
+ private:
+  CWnd* m_window;
+  HDC m_hdc = nullptr;
+};
+
+// The application object. Exactly one exists; its constructor registers it.
+class CWinApp {
+ public:
+  CWinApp();
+  virtual ~CWinApp();
+  CWinApp(const CWinApp&) = delete;
+  CWinApp& operator=(const CWinApp&) = delete;
+
+  virtual BOOL InitInstance();
+  // Asks for the three-dimensional look of dialog controls; returns FALSE
+  // where the backend cannot give it.
+  BOOL Enable3dControls();
+  HICON LoadIcon(UINT id) const;
+
+  CWnd* m_pMainWnd = nullptr;
+};
+
+CWinApp* AfxGetApp();
+HINSTANCE AfxGetInstanceHandle();
+HINSTANCE AfxGetResourceHandle();
+
+// Runs the registered application: InitInstance, and the message loop only if
+// it returned TRUE. Returns the process exit code.
+int AfxWinMain();
+
+// Win32 functions that the toolkit provides.
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+HWND GetFocus();
+int GetSystemMetrics(int index);
+int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int buffer_max);
+HICON LoadIconA(HINSTANCE instance, UINT id);
