@@ -168,5 +168,4 @@ int AfxWinMain();
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 HWND GetFocus();
 int GetSystemMetrics(int index);
-int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int buffer_max);
 HICON LoadIconA(HINSTANCE instance, UINT id);
