@@ -172,6 +172,40 @@ constexpr UINT PBM_SETSTEP = WM_USER + 4;
 constexpr UINT PBM_STEPIT = WM_USER + 5;
 constexpr UINT PBM_GETPOS = WM_USER + 8;
 
+// Window, dialog and control styles (winuser.h).
+constexpr DWORD WS_POPUP = 0x80000000;
+constexpr DWORD WS_CHILD = 0x40000000;
+constexpr DWORD WS_MINIMIZE = 0x20000000;
+constexpr DWORD WS_VISIBLE = 0x10000000;
+constexpr DWORD WS_DISABLED = 0x08000000;
+constexpr DWORD WS_CAPTION = 0x00C00000;
+constexpr DWORD WS_BORDER = 0x00800000;
+constexpr DWORD WS_DLGFRAME = 0x00400000;
+constexpr DWORD WS_SYSMENU = 0x00080000;
+constexpr DWORD WS_THICKFRAME = 0x00040000;
+constexpr DWORD WS_GROUP = 0x00020000;
+constexpr DWORD WS_TABSTOP = 0x00010000;
+constexpr DWORD WS_MINIMIZEBOX = 0x00020000;
+constexpr DWORD WS_MAXIMIZEBOX = 0x00010000;
+constexpr DWORD WS_EX_CLIENTEDGE = 0x00000200;
+constexpr DWORD DS_SETFONT = 0x40;
+constexpr DWORD DS_MODALFRAME = 0x80;
+constexpr DWORD DS_CENTER = 0x0800;
+constexpr DWORD BS_PUSHBUTTON = 0x0;
+constexpr DWORD BS_DEFPUSHBUTTON = 0x1;
+constexpr DWORD BS_CHECKBOX = 0x2;
+constexpr DWORD BS_AUTOCHECKBOX = 0x3;
+constexpr DWORD BS_3STATE = 0x5;
+constexpr DWORD BS_AUTO3STATE = 0x6;
+constexpr DWORD BS_TYPEMASK = 0xF;
+constexpr DWORD SS_LEFT = 0x0;
+constexpr DWORD SS_CENTER = 0x1;
+constexpr DWORD SS_RIGHT = 0x2;
+constexpr DWORD SS_ICON = 0x3;
+constexpr DWORD SS_TYPEMASK = 0x1F;
+constexpr LONG ERROR_MOD_NOT_FOUND = 126;
+constexpr LONG ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
+
 constexpr int SM_CXICON = 11;
 constexpr int SM_CYICON = 12;
 
