@@ -1,0 +1,582 @@
+#include "platform/resources/rc_script.h"
+
+#include <cctype>
+#include <charconv>
+#include <utility>
+#include <vector>
+
+namespace resources {
+namespace {
+
+enum class TokenKind { Identifier, Number, String, Punct, End };
+
+struct Token {
+  TokenKind kind = TokenKind::End;
+  std::string text;  // identifier, string contents or punctuation
+  long value = 0;    // numbers
+  int line = 0;
+};
+
+struct ParseError {
+  std::string message;
+};
+
+// The style names a resource script may use, beyond those that its headers
+// #define.
+const std::map<std::string, long, std::less<>>& builtinSymbols() {
+  static const std::map<std::string, long, std::less<>> symbols = {
+      {"WS_POPUP", WS_POPUP},
+      {"WS_CHILD", WS_CHILD},
+      {"WS_VISIBLE", WS_VISIBLE},
+      {"WS_DISABLED", WS_DISABLED},
+      {"WS_CAPTION", WS_CAPTION},
+      {"WS_BORDER", WS_BORDER},
+      {"WS_DLGFRAME", WS_DLGFRAME},
+      {"WS_SYSMENU", WS_SYSMENU},
+      {"WS_THICKFRAME", WS_THICKFRAME},
+      {"WS_GROUP", WS_GROUP},
+      {"WS_TABSTOP", WS_TABSTOP},
+      {"WS_MINIMIZEBOX", WS_MINIMIZEBOX},
+      {"WS_MAXIMIZEBOX", WS_MAXIMIZEBOX},
+      {"WS_EX_CLIENTEDGE", WS_EX_CLIENTEDGE},
+      {"DS_SETFONT", DS_SETFONT},
+      {"DS_MODALFRAME", DS_MODALFRAME},
+      {"DS_CENTER", DS_CENTER},
+      {"BS_PUSHBUTTON", BS_PUSHBUTTON},
+      {"BS_DEFPUSHBUTTON", BS_DEFPUSHBUTTON},
+      {"BS_CHECKBOX", BS_CHECKBOX},
+      {"BS_AUTOCHECKBOX", BS_AUTOCHECKBOX},
+      {"BS_3STATE", BS_3STATE},
+      {"BS_AUTO3STATE", BS_AUTO3STATE},
+      {"SS_LEFT", SS_LEFT},
+      {"SS_CENTER", SS_CENTER},
+      {"SS_RIGHT", SS_RIGHT},
+      {"SS_ICON", SS_ICON},
+  };
+  return symbols;
+}
+
+class Lexer {
+ public:
+  Lexer(std::string_view name, std::string_view text) : m_name(name), m_text(text) {}
+
+  // Returns the next token; preprocessor lines are handed to `directive`.
+  Token next(const std::function<void(std::string_view, int)>& directive) {
+    for (;;) {
+      skipBlanksAndComments();
+      if (m_pos >= m_text.size()) return Token{TokenKind::End, {}, 0, m_line};
+      if (m_text[m_pos] == '#' && m_atLineStart) {
+        const size_t end = m_text.find('\n', m_pos);
+        const size_t stop = end == std::string_view::npos ? m_text.size() : end;
+        directive(m_text.substr(m_pos, stop - m_pos), m_line);
+        m_pos = stop;
+        continue;
+      }
+      break;
+    }
+    m_atLineStart = false;
+    const char c = m_text[m_pos];
+    Token token;
+    token.line = m_line;
+    if (c == '"') {
+      token.kind = TokenKind::String;
+      token.text = readString();
+    } else if (std::isdigit(static_cast<unsigned char>(c))) {
+      token.kind = TokenKind::Number;
+      token.value = readNumber();
+    } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+      token.kind = TokenKind::Identifier;
+      const size_t start = m_pos;
+      while (m_pos < m_text.size() &&
+             (std::isalnum(static_cast<unsigned char>(m_text[m_pos])) || m_text[m_pos] == '_'))
+        ++m_pos;
+      token.text = std::string(m_text.substr(start, m_pos - start));
+    } else if (c == ',' || c == '|' || c == '(' || c == ')' || c == '-') {
+      token.kind = TokenKind::Punct;
+      token.text = std::string(1, c);
+      ++m_pos;
+    } else {
+      fail("unexpected character '" + std::string(1, c) + "'");
+    }
+    return token;
+  }
+
+  [[noreturn]] void fail(const std::string& what) const { failAt(m_line, what); }
+  [[noreturn]] void failAt(int line, const std::string& what) const {
+    throw ParseError{std::string(m_name) + ":" + std::to_string(line) + ": " + what};
+  }
+
+ private:
+  void skipBlanksAndComments() {
+    while (m_pos < m_text.size()) {
+      const char c = m_text[m_pos];
+      if (c == '\n') {
+        ++m_line;
+        ++m_pos;
+        m_atLineStart = true;
+      } else if (c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v') {
+        ++m_pos;
+      } else if (m_text.substr(m_pos, 2) == "//") {
+        while (m_pos < m_text.size() && m_text[m_pos] != '\n') ++m_pos;
+      } else if (m_text.substr(m_pos, 2) == "/*") {
+        const size_t end = m_text.find("*/", m_pos + 2);
+        if (end == std::string_view::npos) fail("comment is not closed");
+        for (size_t i = m_pos; i < end; ++i)
+          if (m_text[i] == '\n') ++m_line;
+        m_pos = end + 2;
+      } else {
+        return;
+      }
+    }
+  }
+
+  // A quoted string: "" stands for one quote; \\, \", \n and \t are escapes.
+  std::string readString() {
+    std::string out;
+    ++m_pos;
+    for (;;) {
+      if (m_pos >= m_text.size() || m_text[m_pos] == '\n') fail("string is not closed");
+      const char c = m_text[m_pos++];
+      if (c == '"') {
+        if (m_pos < m_text.size() && m_text[m_pos] == '"') {
+          out += '"';
+          ++m_pos;
+          continue;
+        }
+        return out;
+      }
+      if (c == '\\') {
+        if (m_pos >= m_text.size()) fail("string is not closed");
+        const char e = m_text[m_pos++];
+        switch (e) {
+          case '\\':
+            out += '\\';
+            break;
+          case '"':
+            out += '"';
+            break;
+          case 'n':
+            out += '\n';
+            break;
+          case 't':
+            out += '\t';
+            break;
+          default:
+            fail(std::string("unknown escape \\") + e);
+        }
+        continue;
+      }
+      out += c;
+    }
+  }
+
+  long readNumber() {
+    int base = 10;
+    if (m_text.substr(m_pos, 2) == "0x" || m_text.substr(m_pos, 2) == "0X") {
+      base = 16;
+      m_pos += 2;
+    }
+    const char* first = m_text.data() + m_pos;
+    const char* last = m_text.data() + m_text.size();
+    unsigned long value = 0;
+    const auto [ptr, ec] = std::from_chars(first, last, value, base);
+    if (ec != std::errc() || ptr == first || value > 0xFFFFFFFFul) fail("bad number");
+    m_pos += static_cast<size_t>(ptr - first);
+    // A trailing L or U marks a long or unsigned constant.
+    while (m_pos < m_text.size() && (m_text[m_pos] == 'L' || m_text[m_pos] == 'l' ||
+                                     m_text[m_pos] == 'U' || m_text[m_pos] == 'u'))
+      ++m_pos;
+    return static_cast<long>(value);
+  }
+
+  std::string_view m_name;
+  std::string_view m_text;
+  size_t m_pos = 0;
+  int m_line = 1;
+  bool m_atLineStart = true;
+};
+
+class Parser {
+ public:
+  Parser(std::string_view name, std::string_view text, const FileLookup& files, int depth,
+         std::map<std::string, long, std::less<>>& symbols)
+      : m_lexer(name, text), m_files(files), m_depth(depth), m_symbols(symbols) {
+    advance();
+  }
+
+  void parseScript(ResourceSet& out) {
+    while (m_token.kind != TokenKind::End) {
+      if (isWord("STRINGTABLE")) {
+        advance();
+        skipMemoryOptions();
+        parseStringTable(out);
+        continue;
+      }
+      const int line = m_token.line;
+      const long id = parseExpression();
+      if (isWord("ICON")) {
+        advance();
+        skipMemoryOptions();
+        parseIcon(out, static_cast<UINT>(id), line);
+      } else if (isWord("DIALOG") || isWord("DIALOGEX")) {
+        advance();
+        skipMemoryOptions();
+        parseDialog(out, static_cast<UINT>(id), line);
+      } else {
+        m_lexer.fail("expected ICON, DIALOG or STRINGTABLE");
+      }
+    }
+  }
+
+  // Only the #define lines of a header count; everything else in it is skipped.
+  void parseHeaderOnly() {
+    while (m_token.kind != TokenKind::End) advance();
+  }
+
+ private:
+  void advance() {
+    m_token = m_lexer.next([this](std::string_view line, int number) { directive(line, number); });
+  }
+
+  void directive(std::string_view line, int /*number*/) {
+    std::string_view rest = line.substr(1);
+    auto word = [&rest]() {
+      while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+      size_t n = 0;
+      while (n < rest.size() && rest[n] != ' ' && rest[n] != '\t' && rest[n] != '\r') ++n;
+      std::string_view w = rest.substr(0, n);
+      rest.remove_prefix(n);
+      return w;
+    };
+    const std::string_view keyword = word();
+    if (keyword == "define") {
+      const std::string name(word());
+      std::string value;
+      for (char c : rest)
+        if (c != ' ' && c != '\t' && c != '\r') value += c;
+      if (name.empty() || value.empty()) return;
+      // A value in parentheses, possibly negative: (-1).
+      if (value.size() > 2 && value.front() == '(' && value.back() == ')')
+        value = value.substr(1, value.size() - 2);
+      bool negative = false;
+      if (!value.empty() && value.front() == '-') {
+        negative = true;
+        value.erase(0, 1);
+      }
+      long parsed = 0;
+      int base = 10;
+      std::string_view digits = value;
+      if (digits.size() > 2 && (digits.substr(0, 2) == "0x" || digits.substr(0, 2) == "0X")) {
+        base = 16;
+        digits.remove_prefix(2);
+      }
+      const auto [ptr, ec] =
+          std::from_chars(digits.data(), digits.data() + digits.size(), parsed, base);
+      if (ec == std::errc() && ptr == digits.data() + digits.size())
+        m_symbols[name] = negative ? -parsed : parsed;
+    } else if (keyword == "include") {
+      std::string_view target = word();
+      if (target.size() < 2 || target.front() != '"' || target.back() != '"')
+        m_lexer.fail("#include needs a quoted file name");
+      target = target.substr(1, target.size() - 2);
+      if (m_depth > 8) m_lexer.fail("#include nested too deeply");
+      const auto text = m_files(target);
+      if (!text) m_lexer.fail("cannot find included file \"" + std::string(target) + "\"");
+      Parser header(target, *text, m_files, m_depth + 1, m_symbols);
+      header.parseHeaderOnly();
+    }
+    // #pragma, #if and the like carry nothing the resources need.
+  }
+
+  bool isWord(std::string_view w) const {
+    return m_token.kind == TokenKind::Identifier && m_token.text == w;
+  }
+  bool isPunct(char c) const {
+    return m_token.kind == TokenKind::Punct && m_token.text.size() == 1 && m_token.text[0] == c;
+  }
+
+  void expectPunct(char c) {
+    if (!isPunct(c)) m_lexer.fail(std::string("expected '") + c + "'");
+    advance();
+  }
+
+  void skipMemoryOptions() {
+    while (isWord("DISCARDABLE") || isWord("MOVEABLE") || isWord("PURE") || isWord("PRELOAD") ||
+           isWord("LOADONCALL") || isWord("FIXED") || isWord("IMPURE"))
+      advance();
+  }
+
+  std::string expectString() {
+    if (m_token.kind != TokenKind::String) m_lexer.fail("expected a quoted text");
+    std::string s = std::move(m_token.text);
+    advance();
+    return s;
+  }
+
+  long parsePrimary() {
+    if (isPunct('-')) {
+      advance();
+      return -parsePrimary();
+    }
+    if (isPunct('(')) {
+      advance();
+      const long v = parseExpression();
+      expectPunct(')');
+      return v;
+    }
+    if (m_token.kind == TokenKind::Number) {
+      const long v = m_token.value;
+      advance();
+      return v;
+    }
+    if (m_token.kind == TokenKind::Identifier) {
+      const auto own = m_symbols.find(m_token.text);
+      long v = 0;
+      if (own != m_symbols.end()) {
+        v = own->second;
+      } else if (const auto b = builtinSymbols().find(m_token.text); b != builtinSymbols().end()) {
+        v = b->second;
+      } else {
+        m_lexer.fail("unknown name " + m_token.text);
+      }
+      advance();
+      return v;
+    }
+    m_lexer.fail("expected a number or a name");
+  }
+
+  // expr := ["NOT"] primary { "|" ["NOT"] primary }; NOT clears the bits.
+  long parseExpression(long initial = 0) {
+    long value = initial;
+    for (bool first = true;; first = false) {
+      if (!first) {
+        if (!isPunct('|')) return value;
+        advance();
+      }
+      if (isWord("NOT")) {
+        advance();
+        value &= ~parsePrimary();
+      } else {
+        value |= parsePrimary();
+      }
+    }
+  }
+
+  void parseStringTable(ResourceSet& out) {
+    if (!isWord("BEGIN")) m_lexer.fail("expected BEGIN");
+    advance();
+    while (!isWord("END")) {
+      if (m_token.kind == TokenKind::End) m_lexer.fail("STRINGTABLE is not closed with END");
+      const long id = parseExpression();
+      if (isPunct(',')) advance();
+      if (id < 0 || id > 0xFFFF) m_lexer.fail("string id out of range");
+      const auto [it, added] = out.strings.emplace(static_cast<UINT>(id), expectString());
+      if (!added) m_lexer.fail("string " + std::to_string(id) + " is defined twice");
+    }
+    advance();
+  }
+
+  void parseIcon(ResourceSet& out, UINT id, int line) {
+    const int fileLine = m_token.line;
+    const std::string file = expectString();
+    const auto bytes = m_files(file);
+    if (!bytes) m_lexer.failAt(fileLine, "cannot find icon file \"" + file + "\"");
+    IconResource icon;
+    icon.id = id;
+    const size_t dot = file.rfind('.');
+    if (dot != std::string::npos)
+      for (char c : file.substr(dot + 1))
+        icon.format += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    icon.bytes = *bytes;
+    if (!out.icons.emplace(id, std::move(icon)).second) m_lexer.failAt(line, "icon defined twice");
+  }
+
+  int parseNumberArg() {
+    const long v = parseExpression();
+    return static_cast<int>(v);
+  }
+
+  void parseRect(int& x, int& y, int& cx, int& cy) {
+    x = parseNumberArg();
+    expectPunct(',');
+    y = parseNumberArg();
+    expectPunct(',');
+    cx = parseNumberArg();
+    expectPunct(',');
+    cy = parseNumberArg();
+  }
+
+  void parseDialog(ResourceSet& out, UINT id, int line) {
+    DialogTemplate dialog;
+    dialog.id = id;
+    dialog.style = WS_POPUP | WS_BORDER | WS_SYSMENU;
+    parseRect(dialog.x, dialog.y, dialog.cx, dialog.cy);
+    while (!isWord("BEGIN")) {
+      if (isWord("STYLE")) {
+        advance();
+        dialog.style = static_cast<DWORD>(parseExpression());
+      } else if (isWord("CAPTION")) {
+        advance();
+        dialog.caption = expectString();
+        dialog.style |= WS_CAPTION;
+      } else if (isWord("FONT")) {
+        advance();
+        dialog.pointSize = parseNumberArg();
+        expectPunct(',');
+        dialog.fontName = expectString();
+        dialog.style |= DS_SETFONT;
+      } else {
+        m_lexer.fail("expected STYLE, CAPTION, FONT or BEGIN in a dialog");
+      }
+    }
+    advance();
+    while (!isWord("END")) {
+      if (m_token.kind == TokenKind::End) m_lexer.fail("DIALOG is not closed with END");
+      dialog.controls.push_back(parseControl());
+    }
+    advance();
+    if (!out.dialogs.emplace(id, std::move(dialog)).second)
+      m_lexer.failAt(line, "dialog defined twice");
+  }
+
+  static ControlKind kindOf(const std::string& windowClass, DWORD style) {
+    auto same = [](std::string_view a, std::string_view b) {
+      if (a.size() != b.size()) return false;
+      for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+          return false;
+      return true;
+    };
+    if (same(windowClass, "Button")) {
+      switch (style & BS_TYPEMASK) {
+        case BS_CHECKBOX:
+        case BS_AUTOCHECKBOX:
+        case BS_3STATE:
+        case BS_AUTO3STATE:
+          return ControlKind::CheckBox;
+        case BS_PUSHBUTTON:
+        case BS_DEFPUSHBUTTON:
+          return ControlKind::PushButton;
+        default:
+          return ControlKind::Other;
+      }
+    }
+    if (same(windowClass, "Static"))
+      return (style & SS_TYPEMASK) == SS_ICON ? ControlKind::Icon : ControlKind::Static;
+    if (same(windowClass, "msctls_progress32")) return ControlKind::ProgressBar;
+    return ControlKind::Other;
+  }
+
+  ControlTemplate parseControl() {
+    ControlTemplate c;
+    const DWORD base = WS_CHILD | WS_VISIBLE;
+    auto optionalStyles = [&](DWORD& style) {
+      if (isPunct(',')) {
+        advance();
+        style = static_cast<DWORD>(parseExpression(style));
+        if (isPunct(',')) {
+          advance();
+          c.exStyle = static_cast<DWORD>(parseExpression());
+        }
+      }
+    };
+    if (isWord("LTEXT") || isWord("CTEXT") || isWord("RTEXT")) {
+      const DWORD align = isWord("LTEXT") ? SS_LEFT : isWord("CTEXT") ? SS_CENTER : SS_RIGHT;
+      advance();
+      c.text = expectString();
+      expectPunct(',');
+      c.id = parseNumberArg();
+      expectPunct(',');
+      parseRect(c.x, c.y, c.cx, c.cy);
+      c.windowClass = "Static";
+      c.style = base | WS_GROUP | align;
+      optionalStyles(c.style);
+    } else if (isWord("CHECKBOX") || isWord("AUTOCHECKBOX") || isWord("PUSHBUTTON") ||
+               isWord("DEFPUSHBUTTON")) {
+      const DWORD type = isWord("CHECKBOX")       ? BS_CHECKBOX
+                         : isWord("AUTOCHECKBOX") ? BS_AUTOCHECKBOX
+                         : isWord("PUSHBUTTON")   ? BS_PUSHBUTTON
+                                                  : BS_DEFPUSHBUTTON;
+      advance();
+      c.text = expectString();
+      expectPunct(',');
+      c.id = parseNumberArg();
+      expectPunct(',');
+      parseRect(c.x, c.y, c.cx, c.cy);
+      c.windowClass = "Button";
+      c.style = base | WS_TABSTOP | type;
+      optionalStyles(c.style);
+    } else if (isWord("ICON")) {
+      advance();
+      if (m_token.kind == TokenKind::String) {
+        m_lexer.fail("an ICON control must name its icon by id");
+      }
+      c.iconId = parseNumberArg();
+      expectPunct(',');
+      c.id = parseNumberArg();
+      expectPunct(',');
+      c.x = parseNumberArg();
+      expectPunct(',');
+      c.y = parseNumberArg();
+      c.windowClass = "Static";
+      c.style = base | SS_ICON;
+      if (isPunct(',')) {
+        advance();
+        c.cx = parseNumberArg();
+        expectPunct(',');
+        c.cy = parseNumberArg();
+        optionalStyles(c.style);
+      }
+    } else if (isWord("CONTROL")) {
+      advance();
+      c.text = expectString();
+      expectPunct(',');
+      c.id = parseNumberArg();
+      expectPunct(',');
+      if (m_token.kind == TokenKind::String) {
+        c.windowClass = expectString();
+      } else if (m_token.kind == TokenKind::Identifier) {
+        c.windowClass = m_token.text;
+        advance();
+      } else {
+        m_lexer.fail("expected a window class");
+      }
+      expectPunct(',');
+      c.style = static_cast<DWORD>(parseExpression(base));
+      expectPunct(',');
+      parseRect(c.x, c.y, c.cx, c.cy);
+      if (isPunct(',')) {
+        advance();
+        c.exStyle = static_cast<DWORD>(parseExpression());
+      }
+    } else {
+      m_lexer.fail("expected a control statement (LTEXT, CONTROL, ICON, ...)");
+    }
+    c.kind = kindOf(c.windowClass, c.style);
+    return c;
+  }
+
+  Lexer m_lexer;
+  const FileLookup& m_files;
+  int m_depth;
+  std::map<std::string, long, std::less<>>& m_symbols;
+  Token m_token;
+};
+
+}  // namespace
+
+ParseResult parseResourceScript(std::string_view name, std::string_view text,
+                                const FileLookup& files) {
+  try {
+    std::map<std::string, long, std::less<>> symbols;
+    ResourceSet set;
+    Parser parser(name, text, files, 0, symbols);
+    parser.parseScript(set);
+    return set;
+  } catch (const ParseError& e) {
+    return e.message;
+  }
+}
+
+}  // namespace resources
