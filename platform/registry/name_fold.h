@@ -1,0 +1,13 @@
+// Registry names compare without regard to letter case, as Windows compares
+// them. Texts are Windows-1252, so besides a-z the accented Latin letters of
+// that code page have a capital form too (é/É, š/Š, ÿ/Ÿ, ...).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The name with every letter in its capital form: the key under which a name
+// is looked up.
+std::string foldName(std::string_view name);
+
+bool namesEqual(std::string_view a, std::string_view b);

@@ -1,0 +1,25 @@
+// Writes the registry as REGEDIT4 text in the store's canonical layout, the
+// layout of a Windows 95 Registry Editor export:
+//
+//   "REGEDIT4" CR LF, a blank line, then for every key, depth first with the
+//   subkeys in their order, "[ROOT\path]" CR LF, its values one per line in
+//   their order, and a blank line. Roots come in the order in which the file
+//   first named them; a root gets a section of its own only when the file gave
+//   it one or it holds values.
+//
+// Every key below a root gets its own section, also a key that the file only
+// implied by a deeper section; a canonical file therefore names each of its
+// keys, and such a file comes back byte for byte.
+//
+// Values: @= for the default value; "text" for a REG_SZ whose bytes end in
+// their only zero and hold no line feed; dword:%08x for a four-byte REG_DWORD;
+// hex: for REG_BINARY and hex(%x): for any other type or data, wrapped as
+// regedit wraps it: after the comma that takes a line to 77 columns or more,
+// a "\" ends the line and the next one starts with two spaces.
+#pragma once
+
+#include <string>
+
+#include "platform/registry/registry_tree.h"
+
+std::string writeRegedit4(const RegistryTree& tree);

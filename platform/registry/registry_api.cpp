@@ -1,0 +1,199 @@
+#include "platform/registry/registry_api.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "platform/registry/registry_store.h"
+
+namespace {
+
+constexpr REGSAM kAllRights = KEY_ALL_ACCESS;
+
+// The key behind a handle, and what the handle may do.
+struct ResolvedKey {
+  std::shared_ptr<RegistryKey> key;
+  REGSAM access = 0;
+  LONG error = ERROR_SUCCESS;
+};
+
+ResolvedKey resolveHandle(RegistryStore* store, HKEY handle) {
+  if (store == nullptr) return {nullptr, 0, ERROR_INVALID_HANDLE};
+  if (const auto root = rootKeyFromHandle(handle)) {
+    return {store->tree().rootPtr(*root), kAllRights, ERROR_SUCCESS};
+  }
+  const RegistryStore::OpenKey* open = store->findHandle(handle);
+  if (open == nullptr) return {nullptr, 0, ERROR_INVALID_HANDLE};
+  if (open->key->deleted()) return {nullptr, 0, ERROR_KEY_DELETED};
+  return {open->key, open->access, ERROR_SUCCESS};
+}
+
+// A path with an empty name in it (leading, trailing or doubled backslash)
+// names no key; see registry_api.h for why such paths are refused.
+bool isWellFormed(std::string_view path) {
+  if (path.empty()) return true;
+  return path.front() != '\\' && path.back() != '\\' && path.find("\\\\") == std::string_view::npos;
+}
+
+// Walks a well-formed `path` down from `key`, one hash lookup per name.
+LONG walkPath(std::shared_ptr<RegistryKey>& key, std::string_view path) {
+  while (!path.empty()) {
+    const std::size_t sep = path.find('\\');
+    auto next = key->findSubkey(path.substr(0, sep));
+    if (!next) return ERROR_FILE_NOT_FOUND;
+    key = std::move(next);
+    if (sep == std::string_view::npos) break;
+    path.remove_prefix(sep + 1);
+  }
+  return ERROR_SUCCESS;
+}
+
+std::string_view nameOrEmpty(LPCSTR name) { return name == nullptr ? "" : name; }
+
+bool hasRight(REGSAM access, REGSAM right) { return (access & right) == right; }
+
+}  // namespace
+
+LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                   PHKEY phkResult) {
+  (void)ulOptions;
+  if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+  *phkResult = nullptr;
+  RegistryStore* store = ActiveRegistry();
+  ResolvedKey parent = resolveHandle(store, hKey);
+  if (parent.error != ERROR_SUCCESS) return parent.error;
+  const std::string_view path = nameOrEmpty(lpSubKey);
+  // Opening a predefined root itself gives back the same predefined handle.
+  if (path.empty() && rootKeyFromHandle(hKey)) {
+    *phkResult = hKey;
+    return ERROR_SUCCESS;
+  }
+  if (!isWellFormed(path)) return ERROR_BAD_PATHNAME;
+  std::shared_ptr<RegistryKey> key = parent.key;
+  if (const LONG err = walkPath(key, path); err != ERROR_SUCCESS) return err;
+  *phkResult = store->addHandle(std::move(key), samDesired);
+  return ERROR_SUCCESS;
+}
+
+LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                      LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                      LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                      LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
+  (void)lpReserved;
+  const ResolvedKey target = resolveHandle(ActiveRegistry(), hKey);
+  if (target.error != ERROR_SUCCESS) return target.error;
+  if (!hasRight(target.access, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  if (lpClass != nullptr && lpcchClass == nullptr) return ERROR_INVALID_PARAMETER;
+  if (lpClass != nullptr && *lpcchClass == 0) return ERROR_MORE_DATA;
+  const RegistryKey& key = *target.key;
+
+  if (lpClass != nullptr) lpClass[0] = '\0';
+  if (lpcchClass != nullptr) *lpcchClass = 0;
+  if (lpcSubKeys != nullptr) *lpcSubKeys = static_cast<DWORD>(key.subkeyCount());
+  if (lpcbMaxSubKeyLen != nullptr) {
+    std::size_t longest = 0;
+    key.forEachSubkey(
+        [&](const RegistryKey& child) { longest = std::max(longest, child.name().size()); });
+    *lpcbMaxSubKeyLen = static_cast<DWORD>(longest);
+  }
+  if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = 0;
+  if (lpcValues != nullptr) *lpcValues = static_cast<DWORD>(key.values().size());
+  std::size_t longest_name = 0;
+  std::size_t longest_data = 0;
+  for (const auto& value : key.values()) {
+    longest_name = std::max(longest_name, value.name.size());
+    longest_data = std::max(longest_data, value.data.size());
+  }
+  if (lpcbMaxValueNameLen != nullptr) *lpcbMaxValueNameLen = static_cast<DWORD>(longest_name);
+  if (lpcbMaxValueLen != nullptr) *lpcbMaxValueLen = static_cast<DWORD>(longest_data);
+  if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
+  if (lpftLastWriteTime != nullptr) *lpftLastWriteTime = FILETIME{0, 0};
+  return ERROR_SUCCESS;
+}
+
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                   LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+  (void)lpReserved;
+  const ResolvedKey target = resolveHandle(ActiveRegistry(), hKey);
+  if (target.error != ERROR_SUCCESS) return target.error;
+  if (!hasRight(target.access, KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+  if (lpName == nullptr || lpcchName == nullptr) return ERROR_INVALID_PARAMETER;
+  if (lpClass != nullptr && lpcchClass == nullptr) return ERROR_INVALID_PARAMETER;
+  const auto child = target.key->subkeyAt(dwIndex);
+  if (!child) return ERROR_NO_MORE_ITEMS;
+  const std::string& name = child->name();
+  if (name.size() + 1 > *lpcchName) return ERROR_MORE_DATA;
+  if (lpClass != nullptr && *lpcchClass == 0) return ERROR_MORE_DATA;
+  std::memcpy(lpName, name.c_str(), name.size() + 1);
+  *lpcchName = static_cast<DWORD>(name.size());
+  if (lpClass != nullptr) {
+    lpClass[0] = '\0';
+    *lpcchClass = 0;
+  }
+  if (lpftLastWriteTime != nullptr) *lpftLastWriteTime = FILETIME{0, 0};
+  return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData) {
+  (void)lpReserved;
+  const ResolvedKey target = resolveHandle(ActiveRegistry(), hKey);
+  if (target.error != ERROR_SUCCESS) return target.error;
+  if (!hasRight(target.access, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  if (lpData != nullptr && lpcbData == nullptr) return ERROR_INVALID_PARAMETER;
+  const RegistryValue* value = target.key->findValue(nameOrEmpty(lpValueName));
+  if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+  if (lpType != nullptr) *lpType = value->type;
+  const std::size_t size = value->data.size();
+  if (lpData == nullptr) {
+    if (lpcbData != nullptr) *lpcbData = static_cast<DWORD>(size);
+    return ERROR_SUCCESS;
+  }
+  const std::size_t room = *lpcbData;
+  *lpcbData = static_cast<DWORD>(size);
+  if (size > room) return ERROR_MORE_DATA;
+  std::memcpy(lpData, value->data.data(), size);
+  const bool is_text =
+      value->type == REG_SZ || value->type == REG_EXPAND_SZ || value->type == REG_MULTI_SZ;
+  if (is_text && size < room && (size == 0 || value->data.back() != '\0')) lpData[size] = 0;
+  return ERROR_SUCCESS;
+}
+
+LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  RegistryStore* store = ActiveRegistry();
+  const ResolvedKey parent = resolveHandle(store, hKey);
+  if (parent.error != ERROR_SUCCESS) return parent.error;
+  const std::string_view path = nameOrEmpty(lpSubKey);
+  // An empty path would name hKey's own key; this function deletes only the
+  // keys that a path names below it.
+  if (path.empty() || !isWellFormed(path)) return ERROR_BAD_PATHNAME;
+  std::shared_ptr<RegistryKey> key = parent.key;
+  const std::size_t last_sep = path.rfind('\\');
+  if (last_sep != std::string_view::npos) {
+    if (const LONG err = walkPath(key, path.substr(0, last_sep)); err != ERROR_SUCCESS) return err;
+  }
+  const std::string_view name = path.substr(last_sep == std::string_view::npos ? 0 : last_sep + 1);
+  const auto target = key->findSubkey(name);
+  if (!target) return ERROR_FILE_NOT_FOUND;
+  if (target->hasSubkeys()) return ERROR_ACCESS_DENIED;
+  key->removeSubkey(*target);
+  store->markDirty();
+  return ERROR_SUCCESS;
+}
+
+LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+  RegistryStore* store = ActiveRegistry();
+  const ResolvedKey target = resolveHandle(store, hKey);
+  if (target.error != ERROR_SUCCESS) return target.error;
+  if (!target.key->removeValue(nameOrEmpty(lpValueName))) return ERROR_FILE_NOT_FOUND;
+  store->markDirty();
+  return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY hKey) {
+  if (rootKeyFromHandle(hKey)) return ERROR_SUCCESS;
+  RegistryStore* store = ActiveRegistry();
+  if (store == nullptr) return ERROR_INVALID_HANDLE;
+  return store->closeHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}

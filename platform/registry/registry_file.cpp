@@ -1,0 +1,146 @@
+#include "platform/registry/registry_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// The one place where errno becomes text for the user.
+std::string describe(const std::filesystem::path& path, std::string_view what, int err) {
+  return path.string() + ": " + std::string(what) + ": " + std::strerror(err);
+}
+
+RegistryError fileError(const std::filesystem::path& path, std::string_view what, int err) {
+  return RegistryError{describe(path, what, err)};
+}
+
+bool writeAll(int fd, std::string_view bytes, SaveFault fault) {
+  std::size_t limit = bytes.size();
+  if (fault == SaveFault::FailWrite) limit /= 2;
+  std::size_t done = 0;
+  while (done < limit) {
+    const ssize_t n = ::write(fd, bytes.data() + done, limit - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (fault == SaveFault::FailWrite) {
+    errno = ENOSPC;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
+  if (this != &other) {
+    close();
+    m_fd = other.release();
+  }
+  return *this;
+}
+
+LockedFile::~LockedFile() { close(); }
+
+int LockedFile::release() {
+  const int fd = m_fd;
+  m_fd = -1;
+  return fd;
+}
+
+void LockedFile::close() {
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = -1;
+}
+
+RegistryResult<LockedFile> openLocked(const std::filesystem::path& path) {
+  // Another program may replace the file between our open and our lock; the
+  // lock then sits on a file that is no longer `path`, so look again.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    LockedFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.isOpen()) {
+      if (errno == ENOENT)
+        return RegistryError{path.string() + ": the registry file does not exist"};
+      return fileError(path, "cannot open the registry file", errno);
+    }
+    if (::flock(file.fd(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EWOULDBLOCK) {
+        return RegistryError{path.string() + " is in use by another program"};
+      }
+      return fileError(path, "cannot lock the registry file", errno);
+    }
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(file.fd(), &held) != 0)
+      return fileError(path, "cannot read the registry file", errno);
+    if (!S_ISREG(held.st_mode)) return RegistryError{path.string() + ": not a regular file"};
+    if (::stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+        named.st_ino == held.st_ino) {
+      return file;
+    }
+  }
+  return RegistryError{path.string() + " is in use by another program"};
+}
+
+RegistryResult<std::string> readWhole(const LockedFile& file, const std::filesystem::path& path) {
+  std::string bytes;
+  char buf[65536];
+  if (::lseek(file.fd(), 0, SEEK_SET) < 0) return fileError(path, "cannot read", errno);
+  while (true) {
+    const ssize_t n = ::read(file.fd(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fileError(path, "cannot read", errno);
+    }
+    if (n == 0) break;
+    bytes.append(buf, static_cast<std::size_t>(n));
+  }
+  return bytes;
+}
+
+RegistryResult<ReplacedFile> replaceFile(const std::filesystem::path& path, std::string_view bytes,
+                                         const LockedFile& current, SaveFault fault) {
+  std::filesystem::path temp = path;
+  temp += ".tmp";
+  mode_t mode = 0644;
+  struct stat st {};
+  if (current.isOpen() && ::fstat(current.fd(), &st) == 0) mode = st.st_mode & 07777;
+
+  // O_NOFOLLOW: a link planted under the temporary name must not redirect the write.
+  LockedFile out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode));
+  if (!out.isOpen()) return fileError(temp, "cannot create", errno);
+  auto failWith = [&](std::string_view what) {
+    const int err = errno;
+    out.close();
+    ::unlink(temp.c_str());
+    return fileError(temp, what, err);
+  };
+  if (::fchmod(out.fd(), mode) != 0) return failWith("cannot set permissions");
+  if (!writeAll(out.fd(), bytes, fault)) return failWith("cannot write");
+  if (::fsync(out.fd()) != 0) return failWith("cannot flush to disk");
+  if (::flock(out.fd(), LOCK_EX | LOCK_NB) != 0) return failWith("cannot lock");
+  if (fault == SaveFault::CrashBeforeRename) ::_exit(70);
+  if (fault == SaveFault::StopBeforeRename) {
+    errno = EIO;
+    return failWith("stopped before replacing the registry file");
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0)
+    return failWith("cannot replace the registry file");
+
+  std::filesystem::path dir = path.parent_path();
+  if (dir.empty()) dir = ".";
+  LockedFile dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir_fd.isOpen() || ::fsync(dir_fd.fd()) != 0) {
+    // The new file is in place; only its name may not have reached the disk yet.
+    return ReplacedFile{std::move(out), describe(dir, "cannot flush the directory", errno)};
+  }
+  return ReplacedFile{std::move(out), std::nullopt};
+}

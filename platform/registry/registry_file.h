@@ -1,0 +1,57 @@
+// The file side of the store: the exclusive lock that is held for as long as
+// the store is open, reading, and the atomic replace by which it saves.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/registry/registry_result.h"
+
+// Points in a save at which tests make it fail, to check that the old file
+// survives. FailWrite: a write that runs out of space halfway. StopBeforeRename:
+// the save gives up with the temporary file complete, as if the rename failed.
+// CrashBeforeRename: the process ends there at once (_exit), as a power cut would.
+enum class SaveFault { None, FailWrite, StopBeforeRename, CrashBeforeRename };
+
+// An open file descriptor that holds an exclusive flock(2); closing it (or
+// ending the process) releases the lock.
+class LockedFile final {
+ public:
+  LockedFile() = default;
+  explicit LockedFile(int fd) : m_fd(fd) {}
+  LockedFile(LockedFile&& other) noexcept : m_fd(other.release()) {}
+  LockedFile& operator=(LockedFile&& other) noexcept;
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+  ~LockedFile();
+
+  bool isOpen() const { return m_fd >= 0; }
+  int fd() const { return m_fd; }
+  int release();
+  void close();
+
+ private:
+  int m_fd = -1;
+};
+
+// Opens `path` and takes the lock without waiting. Fails, having read nothing,
+// when the file is missing, is no regular file, or another program holds it.
+RegistryResult<LockedFile> openLocked(const std::filesystem::path& path);
+
+RegistryResult<std::string> readWhole(const LockedFile& file, const std::filesystem::path& path);
+
+// Replaces `path` by a file holding `bytes`: writes "<path>.tmp" in the same
+// directory, flushes it to disk, locks it, renames it over `path` and flushes
+// the directory. A failure at any point leaves `path` as it was. On success the
+// returned file is the new one, already locked, and the caller drops the old
+// lock only then, so that no other program can slip in between. When only the
+// directory flush fails, the file has been replaced all the same: `file` is the
+// new one and `problem` says what went wrong.
+struct ReplacedFile {
+  LockedFile file;
+  std::optional<std::string> problem;
+};
+RegistryResult<ReplacedFile> replaceFile(const std::filesystem::path& path, std::string_view bytes,
+                                         const LockedFile& current, SaveFault fault);

@@ -1,0 +1,99 @@
+#include "platform/registry/registry_store.h"
+
+#include "platform/registry/regedit4_parser.h"
+#include "platform/registry/regedit4_writer.h"
+
+namespace {
+
+RegistryStore* g_active = nullptr;
+
+// Handle values start well above zero and step by four, as Windows' do; they
+// skip the predefined root handles and are never reused.
+std::uintptr_t g_nextHandle = 0x1000;
+
+std::uintptr_t takeHandleValue() {
+  std::uintptr_t value = g_nextHandle;
+  g_nextHandle += 4;
+  if (value >= 0x80000000u && value < 0x80000010u) return takeHandleValue();
+  return value;
+}
+
+}  // namespace
+
+RegistryStore::RegistryStore(std::filesystem::path path, LockedFile file, RegistryTree tree)
+    : m_path(std::move(path)), m_file(std::move(file)), m_tree(std::move(tree)) {}
+
+RegistryResult<std::unique_ptr<RegistryStore>> RegistryStore::open(
+    const std::filesystem::path& path) {
+  auto file = openLocked(path);
+  if (!file) return RegistryError{file.error()};
+  auto bytes = readWhole(file.value(), path);
+  if (!bytes) return RegistryError{bytes.error()};
+  auto tree = parseRegedit4(bytes.value(), path.string());
+  if (!tree) return RegistryError{tree.error()};
+  return std::unique_ptr<RegistryStore>(
+      new RegistryStore(path, std::move(file).value(), std::move(tree).value()));
+}
+
+RegistryResult<std::unique_ptr<RegistryStore>> RegistryStore::fromText(std::string_view text,
+                                                                       std::string_view source) {
+  auto tree = parseRegedit4(text, source);
+  if (!tree) return RegistryError{tree.error()};
+  auto store = std::unique_ptr<RegistryStore>(
+      new RegistryStore(std::string(source), LockedFile(), std::move(tree).value()));
+  store->m_inMemory = true;
+  return store;
+}
+
+RegistryStore::~RegistryStore() {
+  if (g_active == this) g_active = nullptr;
+  (void)close();
+}
+
+std::optional<std::string> RegistryStore::flush() {
+  if (!m_dirty) return std::nullopt;
+  return save();
+}
+
+std::optional<std::string> RegistryStore::save() {
+  if (m_inMemory) {
+    m_dirty = false;
+    return std::nullopt;
+  }
+  if (!m_file.isOpen()) return m_path.string() + ": the registry is closed; changes were not saved";
+  auto replaced = replaceFile(m_path, writeRegedit4(m_tree), m_file, m_fault);
+  if (!replaced) return replaced.error();
+  // The new file is locked already; the old one's lock can go.
+  m_file = std::move(replaced.value().file);
+  if (replaced.value().problem) return replaced.value().problem;
+  m_dirty = false;
+  return std::nullopt;
+}
+
+std::optional<std::string> RegistryStore::close() {
+  if (m_inMemory || !m_file.isOpen()) return std::nullopt;
+  auto problem = flush();
+  m_file.close();
+  return problem;
+}
+
+std::string RegistryStore::toText() const { return writeRegedit4(m_tree); }
+
+HKEY RegistryStore::addHandle(std::shared_ptr<RegistryKey> key, REGSAM access) {
+  const std::uintptr_t value = takeHandleValue();
+  m_handles.emplace(value, OpenKey{std::move(key), access});
+  return reinterpret_cast<HKEY>(value);
+}
+
+RegistryStore::OpenKey* RegistryStore::findHandle(HKEY handle) {
+  const auto it = m_handles.find(reinterpret_cast<std::uintptr_t>(handle));
+  return it == m_handles.end() ? nullptr : &it->second;
+}
+
+bool RegistryStore::closeHandle(HKEY handle) {
+  return m_handles.erase(reinterpret_cast<std::uintptr_t>(handle)) != 0;
+}
+
+void SetActiveRegistry(RegistryStore* store) { g_active = store; }
+
+RegistryStore* ActiveRegistry() { return g_active; }

@@ -1,0 +1,88 @@
+// The registry of the machine, loaded from its REGEDIT4 file (registry.reg)
+// and kept in memory while the program runs.
+//
+// Opening takes an exclusive lock on the file and holds it until the store is
+// closed, so two programs never work on one registry. Changes stay in memory
+// until flush() or close(), which write the file by an atomic replace: a crash
+// at any moment leaves either the old file or the new one whole. A store that
+// has not changed writes nothing.
+//
+// The Reg*A functions (registry_api.h) act on the store made active with
+// SetActiveRegistry, as the Windows registry is one per system. The store also
+// keeps the table of their open key handles.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/registry/registry_file.h"
+#include "platform/registry/registry_result.h"
+#include "platform/registry/registry_tree.h"
+#include "platform/win32/windows.h"
+
+class RegistryStore final {
+ public:
+  // Opens, locks and loads `path`. On failure returns a message that names the
+  // path (and for a malformed file, the line), having written nothing.
+  static RegistryResult<std::unique_ptr<RegistryStore>> open(const std::filesystem::path& path);
+  // A store held only in memory, loaded from REGEDIT4 text; flush() only marks
+  // it clean. For tests and benchmarks.
+  static RegistryResult<std::unique_ptr<RegistryStore>> fromText(std::string_view text,
+                                                                 std::string_view source = "text");
+
+  RegistryStore(const RegistryStore&) = delete;
+  RegistryStore& operator=(const RegistryStore&) = delete;
+  // Closes the store, writing pending changes; call close() to see errors.
+  ~RegistryStore();
+
+  // Writes the file when something changed; returns an error message, and then
+  // the file on disk is as it was and the changes are still pending.
+  std::optional<std::string> flush();
+  // Writes the file whether or not something changed.
+  std::optional<std::string> save();
+  // flush(), then releases the lock. The store keeps its contents in memory.
+  std::optional<std::string> close();
+  bool dirty() const { return m_dirty; }
+  void markDirty() { m_dirty = true; }
+
+  // The registry as the store would write it.
+  std::string toText() const;
+  const std::filesystem::path& path() const { return m_path; }
+
+  RegistryTree& tree() { return m_tree; }
+  const RegistryTree& tree() const { return m_tree; }
+
+  // Open key handles. A handle names one key of this store; handles are never
+  // reused while the process runs, so a stale handle cannot reach another key.
+  struct OpenKey {
+    std::shared_ptr<RegistryKey> key;
+    REGSAM access = 0;
+  };
+  HKEY addHandle(std::shared_ptr<RegistryKey> key, REGSAM access);
+  OpenKey* findHandle(HKEY handle);
+  bool closeHandle(HKEY handle);
+  std::size_t openHandleCount() const { return m_handles.size(); }
+
+  void setSaveFaultForTesting(SaveFault fault) { m_fault = fault; }
+
+ private:
+  RegistryStore(std::filesystem::path path, LockedFile file, RegistryTree tree);
+
+  std::filesystem::path m_path;
+  LockedFile m_file;
+  bool m_inMemory = false;
+  bool m_dirty = false;
+  RegistryTree m_tree;
+  std::unordered_map<std::uintptr_t, OpenKey> m_handles;
+  SaveFault m_fault = SaveFault::None;
+};
+
+// The store that the Reg*A functions act on; nullptr makes them fail with
+// ERROR_INVALID_HANDLE, as there is no registry behind any handle.
+void SetActiveRegistry(RegistryStore* store);
+RegistryStore* ActiveRegistry();
