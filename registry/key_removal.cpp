@@ -1,0 +1,59 @@
+#include "registry/key_removal.h"
+
+#include <string>
+#include <vector>
+
+#include "platform/registry/registry_api.h"
+
+namespace {
+
+constexpr DWORD kNameBufferSize = 260;
+
+// Reads the names of all direct subkeys of `key` into `names`, in order.
+// Fails when the count or a name cannot be read, for example a name that does
+// not fit in the 260-byte buffer; then the caller removes nothing below `key`.
+bool readSubkeyNames(HKEY key, std::vector<std::string>& names) {
+  char class_name[kNameBufferSize];
+  DWORD class_length = kNameBufferSize;
+  DWORD count = 0;
+  if (RegQueryInfoKeyA(key, class_name, &class_length, nullptr, &count, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  names.reserve(count);
+  for (DWORD index = 0; index < count; ++index) {
+    char name[kNameBufferSize];
+    DWORD length = kNameBufferSize;
+    if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      return false;
+    }
+    names.emplace_back(name, length);
+  }
+  return true;
+}
+
+}  // namespace
+
+int DeleteKeyTree(HKEY parent, LPCSTR path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(parent, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+  std::vector<std::string> names;
+  if (!readSubkeyNames(key, names)) {
+    RegCloseKey(key);
+    return 0;
+  }
+  // A subkey that cannot be removed does not stop its siblings; the key itself
+  // then stays, because the registry refuses to delete a key with subkeys.
+  for (const auto& name : names) DeleteKeyTree(key, name.c_str());
+  RegCloseKey(key);
+  return RegDeleteKeyA(parent, path) == ERROR_SUCCESS ? 1 : 0;
+}
+
+int DeleteRegValue(HKEY root, LPCSTR path, LPCSTR value_name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+  const LONG result = RegDeleteValueA(key, value_name);
+  RegCloseKey(key);
+  return result == ERROR_SUCCESS ? 1 : 0;
+}
