@@ -1,0 +1,36 @@
+// The third uninstall step: the product's setup-information files go, and the
+// DOS-side remover is scheduled in C:\AUTOEXEC.BAT for the next start.
+#include <cstdio>
+
+#include "app/resource.h"
+#include "files/oem_inf_removal.h"
+#include "files/startup_file_editor.h"
+#include "platform/fs/win_files.h"
+#include "ui/uninstall_dlg.h"
+
+namespace {
+
+// The remover's command line holds the Windows directory twice and
+// "\UINQ76D.EXE " once; with the terminator it must fit MAX_PATH bytes.
+constexpr UINT kLongestWindowsDirectory = (MAX_PATH - 14) / 2;  // 123
+
+}  // namespace
+
+void CUninstallDlg::RemoveProgramFiles() {
+  RemoveOemInfFiles();
+
+  char windows_dir[MAX_PATH] = {};
+  const UINT length = GetWindowsDirectoryA(windows_dir, sizeof windows_dir);
+  // 0 is a failure and a value of MAX_PATH or more the size a longer answer
+  // would need; a directory too long for the command line is not cut short,
+  // since a cut line would start the remover on the wrong directory.
+  if (length != 0 && length <= kLongestWindowsDirectory) {
+    char command_line[MAX_PATH];
+    std::snprintf(command_line, sizeof command_line, "%s\\UINQ76D.EXE %s", windows_dir,
+                  windows_dir);
+    EditStartupFileLine("UINQ76D.EXE", command_line, "C:\\AUTOEXEC.BAT");
+  }
+
+  StepProgress();
+  CheckItem(IDC_ITEM_FILES);
+}
