@@ -45,6 +45,9 @@ class CWnd {
   void GetClientRect(LPRECT rect) const;
   void CenterWindow(CWnd* alternate_owner = nullptr);
 
+  // Runs DoDataExchange: FALSE fills the controls, TRUE reads them back.
+  BOOL UpdateData(BOOL save_and_validate = TRUE);
+
   CWnd* GetDlgItem(int id) const;
   LRESULT SendMessage(UINT message, WPARAM wparam = 0, LPARAM lparam = 0);
   LRESULT SendDlgItemMessage(int id, UINT message, WPARAM wparam = 0, LPARAM lparam = 0);
@@ -66,6 +69,13 @@ class CWnd {
   virtual void OnTimer(UINT_PTR id_event);
   virtual void OnPaint();
   virtual HCURSOR OnQueryDragIcon();
+  virtual void DoDataExchange(CDataExchange* dx);
+
+ private:
+  // The message being handled now, for Default().
+  UINT m_msg = 0;
+  WPARAM m_wparam = 0;
+  LPARAM m_lparam = 0;
 
   friend struct toolkit::Window;
   friend class CDialog;
@@ -105,10 +115,12 @@ class CDialog : public CWnd {
  protected:
   // Default: binds the controls through DoDataExchange; returns TRUE.
   virtual BOOL OnInitDialog();
-  virtual void DoDataExchange(CDataExchange* dx);
+  void DoDataExchange(CDataExchange* dx) override;
   virtual void OnOK();      // ends the modal run with IDOK
   virtual void OnCancel();  // ends the modal run with IDCANCEL
   BOOL OnCommand(WPARAM wparam, LPARAM lparam) override;
+  // Adds WM_INITDIALOG, which runs OnInitDialog.
+  LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam) override;
 
  private:
   UINT m_template_id;
@@ -148,6 +160,8 @@ class CWinApp {
   CWinApp& operator=(const CWinApp&) = delete;
 
   virtual BOOL InitInstance();
+  // Runs when the application ends; returns the process exit code.
+  virtual int ExitInstance();
   // Asks for the three-dimensional look of dialog controls; returns FALSE
   // where the backend cannot give it.
   BOOL Enable3dControls();

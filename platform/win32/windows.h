@@ -236,3 +236,19 @@ LPSTR lstrcpynA(LPSTR dest, LPCSTR src, int max_len);
 constexpr LONG ERROR_NOT_SAME_DEVICE = 17;
 constexpr LONG ERROR_DISK_FULL = 112;
 constexpr LONG ERROR_DIR_NOT_EMPTY = 145;
+
+// Toolkit messages and notifications (winuser.h, commctrl.h).
+constexpr UINT WM_GETTEXTLENGTH = 0x000E;
+constexpr UINT BN_CLICKED = 0;
+constexpr UINT PBM_SETRANGE32 = WM_USER + 6;
+constexpr UINT PBM_GETRANGE = WM_USER + 7;
+constexpr UINT MB_YESNOCANCEL = 0x3;
+constexpr UINT MB_DEFBUTTON1 = 0x000;
+constexpr UINT MB_DEFBUTTON2 = 0x100;
+constexpr UINT MB_DEFBUTTON3 = 0x200;
+constexpr UINT MB_DEFMASK = 0xF00;
+constexpr int SM_CXSCREEN = 0;
+constexpr int SM_CYSCREEN = 1;
+constexpr LONG ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr LONG ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
+constexpr LONG ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
