@@ -36,6 +36,9 @@ bool readSubkeyNames(HKEY key, std::vector<std::string>& names) {
 }  // namespace
 
 int DeleteKeyTree(HKEY parent, LPCSTR path) {
+  // An empty path would open the parent itself and empty it of every subkey
+  // before the final delete is refused; it names no key to remove.
+  if (path == nullptr || path[0] == '\0') return 0;
   HKEY key = nullptr;
   if (RegOpenKeyExA(parent, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
   std::vector<std::string> names;

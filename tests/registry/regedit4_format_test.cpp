@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/registry/regedit4_parser.h"
+#include "platform/registry/regedit4_writer.h"
+#include "tests/registry/registry_test_support.h"
+
+namespace {
+
+std::string roundTrip(std::string_view text) {
+  auto tree = parseRegedit4(text, "test.reg");
+  EXPECT_TRUE(tree.ok()) << tree.error();
+  return tree ? writeRegedit4(tree.value()) : std::string();
+}
+
+std::string hexBytes(int first, int count) {
+  std::string out;
+  char buf[8];
+  for (int i = 0; i < count; ++i) {
+    std::snprintf(buf, sizeof buf, i + 1 < count ? "%02x," : "%02x", (first + i) & 0xFF);
+    out += buf;
+  }
+  return out;
+}
+
+}  // namespace
+
+// A file in the store's own layout comes back byte for byte, whatever it holds.
+TEST(Regedit4Format, CanonicalFileComesBackByteForByte) {
+  const std::string long_name(300, 'N');
+  const std::string text = crlf({
+      "REGEDIT4",
+      "",
+      "[HKEY_LOCAL_MACHINE]",
+      "\"AtRoot\"=\"r\"",
+      "",
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE]",
+      "",
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vesk]",
+      "",
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vesk\\KivraQ76]",
+      // Escapes, Windows-1252 bytes and a tab are kept as they are.
+      "\"Title\"=\"Kivra \\\"Q76\\\" C:\\\\x \xe9\t\x1a\"",
+      "@=\"default\"",
+      "\"Count\"=dword:0000002a",
+      // 30 bytes: 22 on the first line (to column 77), the rest on the next.
+      "\"Blob\"=hex:" + hexBytes(0, 22) + ",\\",
+      "  " + hexBytes(22, 8),
+      "\"Expand\"=hex(2):25,00",
+      "\"Empty\"=hex(0):",
+      "\"NoZero\"=hex(1):61,62",
+      "\"ShortDword\"=hex(4):01,02",
+      "\"" + long_name + "\"=\"long name\"",
+      "",
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vesk\\" + long_name + "]",
+      "",
+      "[HKEY_CURRENT_CONFIG\\Enum]",
+      "",
+  });
+  EXPECT_EQ(roundTrip(text), text);
+}
+
+// Input in another layout keeps every key, value, type, byte and order, and is
+// written in the canonical layout.
+TEST(Regedit4Format, OtherLayoutsKeepEverything) {
+  const std::string text =
+      "REGEDIT4\n"
+      "[HKEY_CURRENT_CONFIG\\Enum\\MF]\n"  // HKCC named first: it is written first
+      "  \"a\" = \"1\"  \n"                // blanks around = and after the value
+      "\n"
+      "[hkey_local_machine\\B\\Deep\\Er]\n"  // implies B and B\Deep, root in any case
+      "[HKEY_LOCAL_MACHINE\\A]\n"
+      "\"bin\"=HEX:1,02, 3,\\\n"  // one-digit bytes, blanks, continuation
+      "\t ff\n"
+      "\"\"=\"default by empty name\"\n"
+      "\"d\"=DWORD:2A\n"
+      "[HKEY_LOCAL_MACHINE\\b\\Second]\n"  // same key B in other case: same key
+      "[HKEY_LOCAL_MACHINE\\A]\r\n"        // A again: adds to A
+      "\"BIN\"=hex:09\r\n"                 // same value: keeps place, takes data
+      "\"z\"=hex(7):61,00,00,00";          // no line end at the end of the file
+  const std::string expected = crlf({
+      "REGEDIT4",
+      "",
+      "[HKEY_CURRENT_CONFIG\\Enum]",
+      "",
+      "[HKEY_CURRENT_CONFIG\\Enum\\MF]",
+      "\"a\"=\"1\"",
+      "",
+      "[HKEY_LOCAL_MACHINE\\B]",
+      "",
+      "[HKEY_LOCAL_MACHINE\\B\\Deep]",
+      "",
+      "[HKEY_LOCAL_MACHINE\\B\\Deep\\Er]",
+      "",
+      "[HKEY_LOCAL_MACHINE\\B\\Second]",
+      "",
+      "[HKEY_LOCAL_MACHINE\\A]",
+      "\"bin\"=hex:09",
+      "@=\"default by empty name\"",
+      "\"d\"=dword:0000002a",
+      "\"z\"=hex(7):61,00,00,00",
+      "",
+  });
+  const std::string written = roundTrip(text);
+  EXPECT_EQ(written, expected);
+  EXPECT_EQ(roundTrip(written), written);
+}
+
+// Names of any length and hex data of any size survive; long data wraps.
+TEST(Regedit4Format, HugeNamesAndDataAreKept) {
+  const std::string name(5000, 'k');
+  std::string text = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\" + name + "]\r\n\"v\"=hex:";
+  for (int i = 0; i < 10000; ++i) text += i == 0 ? "ab" : ",ab";
+  text += "\r\n";
+  auto tree = parseRegedit4(text, "big.reg");
+  ASSERT_TRUE(tree.ok()) << tree.error();
+  const auto key = tree.value().root(RootKey::LocalMachine).findSubkey(name);
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(key->findValue("V")->data, std::string(10000, '\xab'));
+  const std::string written = writeRegedit4(tree.value());
+  EXPECT_EQ(roundTrip(written), written);
+  for (std::size_t start = 0, end; (end = written.find("\r\n", start)) != std::string::npos;
+       start = end + 2) {
+    if (written.compare(start, 1, "[") != 0) {
+      EXPECT_LE(end - start, 80u);
+    }
+  }
+}
+
+// Malformed and hostile input is refused with the file name and line number.
+TEST(Regedit4Format, MalformedInputIsRefusedWithItsLine) {
+  struct Case {
+    const char* what;
+    std::string text;
+    int line;
+  };
+  const std::string head = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n";
+  const Case cases[] = {
+      {"empty file", "", 1},
+      {"other header", "REGEDIT5\r\n", 1},
+      {"header not first", "\r\nREGEDIT4\r\n", 1},
+      {"value before any key", "REGEDIT4\r\n\"a\"=\"b\"\r\n", 2},
+      {"truncated key line", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K\r\n", 2},
+      {"unknown root", "REGEDIT4\r\n[HKEY_NOWHERE\\K]\r\n", 2},
+      {"doubled backslash", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\\\K]\r\n", 2},
+      {"trailing backslash", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K\\]\r\n", 2},
+      {"text after ]", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K] x\r\n", 2},
+      {"key deletion", "REGEDIT4\r\n[-HKEY_LOCAL_MACHINE\\K]\r\n", 2},
+      {"value deletion", head + "\"a\"=-\r\n", 3},
+      {"bad escape", head + "\"a\"=\"x\\n\"\r\n", 3},
+      {"unterminated text", head + "\"a\"=\"abc\r\n", 3},
+      {"unterminated name", head + "\"abc=\"x\"\r\n", 3},
+      {"escape at line end", head + "\"a\"=\"abc\\\r\n", 3},
+      {"missing =", head + "\"a\" \"b\"\r\n", 3},
+      {"text after value", head + "\"a\"=\"b\" c\r\n", 3},
+      {"bad hex byte", head + "\"a\"=hex:zz\r\n", 3},
+      {"three-digit hex", head + "\"a\"=hex:123\r\n", 3},
+      {"stray comma", head + "\"a\"=hex:01,,02\r\n", 3},
+      {"trailing comma", head + "\"a\"=hex:01,\r\n", 3},
+      {"continuation without comma", head + "\"a\"=hex:01\\\r\n  02\r\n", 3},
+      {"bad byte on continuation", head + "\"a\"=hex:01,\\\r\n  0g\r\n", 4},
+      {"continued past the end", head + "\"a\"=hex:01,\\", 3},
+      {"bad hex type", head + "\"a\"=hex(zz):01\r\n", 3},
+      {"unclosed hex type", head + "\"a\"=hex(2:01\r\n", 3},
+      {"dword too long", head + "\"a\"=dword:123456789\r\n", 3},
+      {"dword not hex", head + "\"a\"=dword:12x4\r\n", 3},
+      {"empty dword", head + "\"a\"=dword:\r\n", 3},
+      {"unknown data", head + "\"a\"=qword:1\r\n", 3},
+      {"garbage line", head + "; a comment\r\n", 3},
+      {"NUL byte", head + "\"a\"=\"x" + std::string(1, '\0') + "y\"\r\n", 3},
+  };
+  for (const auto& c : cases) {
+    auto tree = parseRegedit4(c.text, "/m/registry.reg");
+    ASSERT_FALSE(tree.ok()) << c.what;
+    const std::string prefix = "/m/registry.reg: line " + std::to_string(c.line) + ": ";
+    EXPECT_EQ(tree.error().rfind(prefix, 0), 0u) << c.what << ": " << tree.error();
+  }
+}
+
+// Key paths deeper than the registry allows are refused, not walked.
+TEST(Regedit4Format, OverDeepKeyPathIsRefused) {
+  std::string path = "HKEY_LOCAL_MACHINE";
+  for (int i = 0; i < 512; ++i) path += "\\k";
+  EXPECT_TRUE(parseRegedit4("REGEDIT4\n[" + path + "]\n", "x").ok());
+  EXPECT_FALSE(parseRegedit4("REGEDIT4\n[" + path + "\\k]\n", "x").ok());
+  std::string hostile = "REGEDIT4\n[HKEY_LOCAL_MACHINE";
+  for (int i = 0; i < 100000; ++i) hostile += "\\a";
+  EXPECT_FALSE(parseRegedit4(hostile + "]\n", "x").ok());
+}

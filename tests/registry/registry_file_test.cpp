@@ -1,0 +1,195 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/registry/registry_api.h"
+#include "platform/registry/registry_store.h"
+#include "tests/registry/registry_test_support.h"
+
+namespace {
+
+const std::string kCanonical = crlf({
+    "REGEDIT4",
+    "",
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE]",
+    "",
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vesk]",
+    "",
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vesk\\KivraQ76]",
+    "\"Title\"=\"Kivra Q76\"",
+    "",
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Keep]",
+    "\"v\"=dword:00000001",
+    "",
+});
+
+ino_t inodeOf(const std::filesystem::path& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0);
+  return st.st_ino;
+}
+
+std::unique_ptr<RegistryStore> openStore(const std::filesystem::path& path) {
+  auto store = RegistryStore::open(path);
+  EXPECT_TRUE(store.ok()) << store.error();
+  return store ? std::move(store).value() : nullptr;
+}
+
+// Removes the product key through the Reg*A functions, as the program does.
+void removeProductKey(RegistryStore& store) {
+  SetActiveRegistry(&store);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ76"), ERROR_SUCCESS);
+  SetActiveRegistry(nullptr);
+}
+
+}  // namespace
+
+TEST(RegistryFile, OpenRefusesBadFilesAndLeavesThemAlone) {
+  TempDir dir;
+  const auto path = dir.path() / "registry.reg";
+  // A missing file: the message names the path.
+  auto missing = RegistryStore::open(path);
+  ASSERT_FALSE(missing.ok());
+  EXPECT_NE(missing.error().find(path.string()), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  // A malformed line: the message names the path and line; the file stays.
+  const std::string bad = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"x\"=hex:0q\r\n";
+  writeFile(path, bad);
+  auto malformed = RegistryStore::open(path);
+  ASSERT_FALSE(malformed.ok());
+  EXPECT_EQ(malformed.error(), path.string() + ": line 4: bad hex byte \"0q\"");
+  EXPECT_EQ(readFile(path), bad);
+  // Not a regular file.
+  auto directory = RegistryStore::open(dir.path());
+  ASSERT_FALSE(directory.ok());
+  EXPECT_NE(directory.error().find(dir.path().string()), std::string::npos);
+  // A malformed file leaves no lock behind.
+  writeFile(path, kCanonical);
+  EXPECT_NE(openStore(path), nullptr);
+}
+
+TEST(RegistryFile, NothingIsWrittenWithoutChanges) {
+  TempDir dir;
+  const auto path = dir.path() / "registry.reg";
+  // Also a file in another layout stays as it is when nothing changed.
+  for (const std::string& text :
+       {kCanonical, std::string("REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\B]\n")}) {
+    writeFile(path, text);
+    const ino_t before = inodeOf(path);
+    auto store = openStore(path);
+    ASSERT_NE(store, nullptr);
+    EXPECT_FALSE(store->flush());
+    EXPECT_FALSE(store->close());
+    EXPECT_EQ(inodeOf(path), before);
+    EXPECT_EQ(readFile(path), text);
+  }
+}
+
+TEST(RegistryFile, FlushReplacesTheFileWholeAndKeepsTheLock) {
+  TempDir dir;
+  const auto path = dir.path() / "registry.reg";
+  writeFile(path, kCanonical);
+  ::chmod(path.c_str(), 0640);
+  auto store = openStore(path);
+  ASSERT_NE(store, nullptr);
+  // An open store refuses a second opener.
+  auto second = RegistryStore::open(path);
+  ASSERT_FALSE(second.ok());
+  EXPECT_EQ(second.error(), path.string() + " is in use by another program");
+
+  removeProductKey(*store);
+  EXPECT_TRUE(store->dirty());
+  EXPECT_FALSE(store->flush());
+  EXPECT_FALSE(store->dirty());
+  const std::string expected = store->toText();
+  EXPECT_EQ(readFile(path), expected);
+  EXPECT_EQ(expected.find("KivraQ76"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "registry.reg.tmp"));
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  // The new file is locked too: the lock moved with the replace.
+  EXPECT_FALSE(RegistryStore::open(path).ok());
+  // Closing releases it; the saved file loads again unchanged.
+  EXPECT_FALSE(store->close());
+  auto reopened = openStore(path);
+  ASSERT_NE(reopened, nullptr);
+  EXPECT_EQ(reopened->toText(), expected);
+}
+
+TEST(RegistryFile, LockHeldElsewhereRefusesTheOpen) {
+  TempDir dir;
+  const auto path = dir.path() / "registry.reg";
+  writeFile(path, kCanonical);
+  // Another open file description (as another program would have) holds the lock.
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  auto refused = RegistryStore::open(path);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_NE(refused.error().find("is in use by another program"), std::string::npos);
+  EXPECT_EQ(readFile(path), kCanonical);
+  ::close(fd);
+  EXPECT_NE(openStore(path), nullptr);
+}
+
+TEST(RegistryFile, InterruptedSaveLeavesTheOldFile) {
+  TempDir dir;
+  const auto path = dir.path() / "registry.reg";
+  const auto temp = dir.path() / "registry.reg.tmp";
+  writeFile(path, kCanonical);
+  auto store = openStore(path);
+  ASSERT_NE(store, nullptr);
+  removeProductKey(*store);
+  // A write that runs out of space, and a save that stops before the rename:
+  // the old file stays, no temporary file is left, the change is still pending.
+  for (SaveFault fault : {SaveFault::FailWrite, SaveFault::StopBeforeRename}) {
+    store->setSaveFaultForTesting(fault);
+    const auto problem = store->flush();
+    ASSERT_TRUE(problem.has_value());
+    EXPECT_NE(problem->find(temp.string()), std::string::npos) << *problem;
+    EXPECT_EQ(readFile(path), kCanonical);
+    EXPECT_FALSE(std::filesystem::exists(temp));
+    EXPECT_TRUE(store->dirty());
+  }
+  store->setSaveFaultForTesting(SaveFault::None);
+  EXPECT_FALSE(store->flush());
+  EXPECT_EQ(readFile(path).find("KivraQ76"), std::string::npos);
+}
+
+TEST(RegistryFile, CrashBeforeRenameLeavesTheOldFile) {
+  TempDir dir;
+  const auto path = dir.path() / "registry.reg";
+  const auto temp = dir.path() / "registry.reg.tmp";
+  writeFile(path, kCanonical);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto store = RegistryStore::open(path);
+    if (!store) ::_exit(1);
+    SetActiveRegistry(store.value().get());
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ76");
+    store.value()->setSaveFaultForTesting(SaveFault::CrashBeforeRename);
+    (void)store.value()->flush();
+    ::_exit(2);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 70);
+  // The old file is whole; the complete temporary file is only a leftover.
+  EXPECT_EQ(readFile(path), kCanonical);
+  EXPECT_TRUE(std::filesystem::exists(temp));
+  // The crashed process's lock died with it; the next save replaces the leftover.
+  auto store = openStore(path);
+  ASSERT_NE(store, nullptr);
+  removeProductKey(*store);
+  EXPECT_FALSE(store->close());
+  EXPECT_FALSE(std::filesystem::exists(temp));
+  EXPECT_EQ(readFile(path).find("KivraQ76"), std::string::npos);
+}
