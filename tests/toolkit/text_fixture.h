@@ -23,7 +23,8 @@ class ScriptedDialog : public CDialog {
 
   std::function<void(ScriptedDialog&)> onInit;
   std::function<void(ScriptedDialog&, UINT_PTR)> onTimer;
-  std::function<void(ScriptedDialog&, WPARAM)> onCommand;
+  // Returns whether it handled the command, which then gets no default handling.
+  std::function<bool(ScriptedDialog&, WPARAM)> onCommand;
   std::vector<std::string> log;
   CStatic message;
   CProgressCtrl progress;
@@ -46,7 +47,7 @@ class ScriptedDialog : public CDialog {
   }
   BOOL OnCommand(WPARAM wparam, LPARAM lparam) override {
     log.push_back("command " + std::to_string(LOWORD(wparam)));
-    if (onCommand) onCommand(*this, wparam);
+    if (onCommand && onCommand(*this, wparam)) return TRUE;
     return CDialog::OnCommand(wparam, lparam);
   }
 };

@@ -1,0 +1,18 @@
+// The program's icon resources as Qt pixmaps.
+#pragma once
+
+#include <QPixmap>
+
+#include "platform/win32/windows.h"
+
+namespace toolkit::qt {
+
+// The image of icon resource `id`; a null pixmap when there is none or its
+// image cannot be read.
+QPixmap iconPixmap(UINT id);
+
+// 8-bit texts of the program are in the ANSI code page; its first 256 code
+// points are Latin-1's, which is what Qt can decode everywhere.
+QString fromAnsi(const std::string& text);
+
+}  // namespace toolkit::qt
