@@ -53,6 +53,10 @@ TEST_F(FileOps, MoveFileNeverReplaces) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_FALSE(MoveFileA("C:\\a.txt", "C:\\nodir\\c.txt"));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  // Another drive is another device, as on Windows for a folder.
+  fs::create_directory(m_machine / "drive_d");
+  EXPECT_FALSE(MoveFileA("C:\\a.txt", "D:\\a.txt"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SAME_DEVICE));
   // A rename into another folder keeps the new spelling.
   fs::create_directory(c("sub"));
   EXPECT_TRUE(MoveFileA("C:\\A.TXT", "C:\\SUB\\New.Txt"));
