@@ -6,8 +6,19 @@
 
 namespace toolkit::qt {
 
-QPixmap iconPixmap(UINT id) {
+namespace {
+
+std::map<UINT, QPixmap>& iconCache() {
   static std::map<UINT, QPixmap> cache;
+  return cache;
+}
+
+}  // namespace
+
+void clearIconCache() { iconCache().clear(); }
+
+QPixmap iconPixmap(UINT id) {
+  std::map<UINT, QPixmap>& cache = iconCache();
   if (auto it = cache.find(id); it != cache.end()) return it->second;
   QPixmap pixmap;
   if (const resources::IconResource* icon = resources::findIcon(id)) {

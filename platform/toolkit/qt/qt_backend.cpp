@@ -18,8 +18,8 @@ using qt::DialogView;
 // white fields, dark blue selection, grey disabled text.
 QPalette windows95Palette() {
   const QColor face(0xC0, 0xC0, 0xC0);
-  QPalette palette(Qt::black, face, Qt::white, QColor(0x80, 0x80, 0x80), face, Qt::black,
-                   Qt::white, Qt::white, face);
+  QPalette palette(Qt::black, face, Qt::white, QColor(0x80, 0x80, 0x80), face, Qt::black, Qt::white,
+                   Qt::white, face);
   palette.setColor(QPalette::Midlight, QColor(0xDF, 0xDF, 0xDF));
   palette.setColor(QPalette::Shadow, Qt::black);
   palette.setColor(QPalette::Highlight, QColor(0x00, 0x00, 0x80));
@@ -42,6 +42,8 @@ class QtBackend final : public Backend {
 
   ~QtBackend() override {
     for (auto& [window, view] : m_views) delete view;
+    qt::clearIconCache();
+    QApplication::setWindowIcon(QIcon());
   }
 
   int messageBox(Window* owner, const std::string& text, const std::string& caption,
