@@ -144,5 +144,28 @@ TEST_F(DialogTest, MessageHookRunsAfterEveryDeliveredMessage) {
   EXPECT_EQ(seen, expected);
 }
 
+TEST_F(DialogTest, AfxWinMainNeedsAnApplicationAndABackend) {
+  struct App : CWinApp {
+    int runs = 0;
+    BOOL InitInstance() override {
+      ++runs;
+      return FALSE;
+    }
+  };
+  {
+    App app;
+    EXPECT_EQ(AfxGetApp(), &app);
+    // With a backend the start-up runs once; its FALSE ends the program with 0.
+    EXPECT_EQ(AfxWinMain(), 0);
+    EXPECT_EQ(app.runs, 1);
+    // Without one the questions could not be asked, so start-up never runs.
+    installBackend(nullptr);
+    EXPECT_EQ(AfxWinMain(), -1);
+    EXPECT_EQ(app.runs, 1);
+  }
+  EXPECT_EQ(AfxGetApp(), nullptr);
+  EXPECT_EQ(AfxWinMain(), -1);
+}
+
 }  // namespace
 }  // namespace toolkit::test
