@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
 
 #include "platform/registry/registry_store.h"
@@ -53,10 +54,20 @@ std::string_view nameOrEmpty(LPCSTR name) { return name == nullptr ? "" : name; 
 
 bool hasRight(REGSAM access, REGSAM right) { return (access & right) == right; }
 
-}  // namespace
+// Runs an operation so that no exception leaves a Win32 function: running out
+// of memory is reported as Windows reports it.
+template <typename Operation>
+LONG guarded(Operation&& operation) {
+  try {
+    return operation();
+  } catch (const std::bad_alloc&) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  } catch (...) {
+    return ERROR_INVALID_PARAMETER;
+  }
+}
 
-LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                   PHKEY phkResult) {
+LONG openKey(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
   (void)ulOptions;
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
@@ -76,10 +87,10 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
   return ERROR_SUCCESS;
 }
 
-LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
-                      LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
-                      LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
-                      LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
+LONG queryInfoKey(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                  LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                  LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                  LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
   (void)lpReserved;
   const ResolvedKey target = resolveHandle(ActiveRegistry(), hKey);
   if (target.error != ERROR_SUCCESS) return target.error;
@@ -112,8 +123,8 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
   return ERROR_SUCCESS;
 }
 
-LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
-                   LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+LONG enumKey(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+             LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
   (void)lpReserved;
   const ResolvedKey target = resolveHandle(ActiveRegistry(), hKey);
   if (target.error != ERROR_SUCCESS) return target.error;
@@ -135,8 +146,8 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
   return ERROR_SUCCESS;
 }
 
-LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-                      LPBYTE lpData, LPDWORD lpcbData) {
+LONG queryValue(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                LPDWORD lpcbData) {
   (void)lpReserved;
   const ResolvedKey target = resolveHandle(ActiveRegistry(), hKey);
   if (target.error != ERROR_SUCCESS) return target.error;
@@ -160,7 +171,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
   return ERROR_SUCCESS;
 }
 
-LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+LONG deleteKey(HKEY hKey, LPCSTR lpSubKey) {
   RegistryStore* store = ActiveRegistry();
   const ResolvedKey parent = resolveHandle(store, hKey);
   if (parent.error != ERROR_SUCCESS) return parent.error;
@@ -182,7 +193,7 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   return ERROR_SUCCESS;
 }
 
-LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+LONG deleteValue(HKEY hKey, LPCSTR lpValueName) {
   RegistryStore* store = ActiveRegistry();
   const ResolvedKey target = resolveHandle(store, hKey);
   if (target.error != ERROR_SUCCESS) return target.error;
@@ -191,9 +202,53 @@ LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   return ERROR_SUCCESS;
 }
 
-LONG RegCloseKey(HKEY hKey) {
+LONG closeKey(HKEY hKey) {
   if (rootKeyFromHandle(hKey)) return ERROR_SUCCESS;
   RegistryStore* store = ActiveRegistry();
   if (store == nullptr) return ERROR_INVALID_HANDLE;
   return store->closeHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+}  // namespace
+
+LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                   PHKEY phkResult) {
+  return guarded([&] { return openKey(hKey, lpSubKey, ulOptions, samDesired, phkResult); });
+}
+
+LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                      LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                      LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                      LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
+  return guarded([&] {
+    return queryInfoKey(hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys, lpcbMaxSubKeyLen,
+                        lpcbMaxClassLen, lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen,
+                        lpcbSecurityDescriptor, lpftLastWriteTime);
+  });
+}
+
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                   LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+  return guarded([&] {
+    return enumKey(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass,
+                   lpftLastWriteTime);
+  });
+}
+
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData) {
+  return guarded(
+      [&] { return queryValue(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData); });
+}
+
+LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  return guarded([&] { return deleteKey(hKey, lpSubKey); });
+}
+
+LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+  return guarded([&] { return deleteValue(hKey, lpValueName); });
+}
+
+LONG RegCloseKey(HKEY hKey) {
+  return guarded([&] { return closeKey(hKey); });
 }
