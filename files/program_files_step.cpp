@@ -26,9 +26,10 @@ void CUninstallDlg::RemoveProgramFiles() {
   // since a cut line would start the remover on the wrong directory.
   if (length != 0 && length <= kLongestWindowsDirectory) {
     char command_line[MAX_PATH];
-    std::snprintf(command_line, sizeof command_line, "%s\\UINQ76D.EXE %s", windows_dir,
-                  windows_dir);
-    EditStartupFileLine("UINQ76D.EXE", command_line, "C:\\AUTOEXEC.BAT");
+    const int written = std::snprintf(command_line, sizeof command_line, "%s\\UINQ76D.EXE %s",
+                                      windows_dir, windows_dir);
+    if (written > 0 && static_cast<size_t>(written) < sizeof command_line)
+      EditStartupFileLine("UINQ76D.EXE", command_line, "C:\\AUTOEXEC.BAT");
   }
 
   StepProgress();

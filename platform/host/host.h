@@ -1,0 +1,13 @@
+// The program's entry on this platform: reads the options, opens the machine,
+// installs the user-interface backend and the shutdown handler, and runs the
+// application object.
+#pragma once
+
+namespace host {
+
+// Exit status: 0 for every outcome of the program (declined, not installed,
+// uninstalled, cancelled); 2 for bad options or a machine that cannot be
+// opened (nothing changed then); 1 when the registry could not be written.
+int runHost(int argc, char** argv);
+
+}  // namespace host

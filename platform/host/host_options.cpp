@@ -1,0 +1,82 @@
+#include "platform/host/host_options.h"
+
+#include <cstdlib>
+#include <string_view>
+
+namespace host {
+
+OptionsResult parseHostOptions(std::span<const char* const> args) {
+  HostOptions options;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    // Options that take a value accept it as the next argument or after "=".
+    auto value = [&](std::string_view name) -> std::optional<std::string> {
+      if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=')
+        return std::string(arg.substr(name.size() + 1));
+      if (arg == name && i + 1 < args.size()) return std::string(args[++i]);
+      return std::nullopt;
+    };
+    auto is = [&](std::string_view name) {
+      return arg == name || (arg.size() > name.size() && arg.substr(0, name.size()) == name &&
+                             arg[name.size()] == '=');
+    };
+
+    if (arg == "--help" || arg == "-h") {
+      options.showHelp = true;
+    } else if (arg == "--version") {
+      options.showVersion = true;
+    } else if (is("--machine")) {
+      const auto dir = value("--machine");
+      if (!dir || dir->empty()) return {std::nullopt, "--machine needs a directory"};
+      options.machineDir = *dir;
+      options.machineGiven = true;
+    } else if (is("--ui")) {
+      const auto ui = value("--ui");
+      if (!ui) return {std::nullopt, "--ui needs 'gui' or 'text'"};
+      if (*ui == "gui") {
+        options.ui = UiChoice::Gui;
+      } else if (*ui == "text") {
+        options.ui = UiChoice::Text;
+      } else {
+        return {std::nullopt, "--ui takes 'gui' or 'text', not '" + *ui + "'"};
+      }
+    } else if (is("--on-shutdown")) {
+      const auto command = value("--on-shutdown");
+      if (!command) return {std::nullopt, "--on-shutdown needs a command"};
+      options.onShutdown = *command;
+    } else {
+      return {std::nullopt, "unknown argument '" + std::string(arg) + "'"};
+    }
+  }
+  if (!options.machineGiven) options.machineDir = defaultMachineDirectory();
+  return {options, {}};
+}
+
+std::filesystem::path defaultMachineDirectory() {
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/')
+    return std::filesystem::path(data) / "uinq76" / "machine";
+  const char* home = std::getenv("HOME");
+  const std::filesystem::path base = (home != nullptr && home[0] != '\0') ? home : ".";
+  return base / ".local" / "share" / "uinq76" / "machine";
+}
+
+std::string usageText() {
+  return "Usage: uinq76 [--machine DIR] [--ui gui|text] [--on-shutdown COMMAND]\n"
+         "Removes the Windows 95 driver software of the Kivra Q76 sound card.\n"
+         "\n"
+         "  --machine DIR          the machine: DIR/registry.reg (the registry as REGEDIT4\n"
+         "                         text) and the drive folders DIR/drive_c, DIR/drive_d, ...\n"
+         "                         (default: " +
+         defaultMachineDirectory().string() +
+         ")\n"
+         "  --ui gui|text          a window, or text on the terminal (default: a window\n"
+         "                         when DISPLAY or WAYLAND_DISPLAY is set)\n"
+         "  --on-shutdown COMMAND  run COMMAND through /bin/sh when the program asks\n"
+         "                         the machine to shut down; the host itself never is\n"
+         "  --help                 show this text\n"
+         "  --version              show the version\n";
+}
+
+std::string versionText() { return "uinq76 1.0.0\n"; }
+
+}  // namespace host

@@ -1,0 +1,38 @@
+// The command line of the program on this platform. The options only set up
+// the platform stand-ins (which machine directory, which window system, what a
+// shutdown request does); the program logic itself takes no arguments.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace host {
+
+enum class UiChoice { Automatic, Gui, Text };
+
+struct HostOptions {
+  std::filesystem::path machineDir;
+  bool machineGiven = false;
+  UiChoice ui = UiChoice::Automatic;
+  std::optional<std::string> onShutdown;
+  bool showHelp = false;
+  bool showVersion = false;
+};
+
+struct OptionsResult {
+  std::optional<HostOptions> options;
+  std::string error;  // set when options is empty
+};
+
+// Reads the arguments after the program name.
+OptionsResult parseHostOptions(std::span<const char* const> args);
+
+// $XDG_DATA_HOME/uinq76/machine, or ~/.local/share/uinq76/machine.
+std::filesystem::path defaultMachineDirectory();
+
+std::string usageText();
+std::string versionText();
+
+}  // namespace host

@@ -1,0 +1,42 @@
+// The machine the program works on: the registry store and the drive folders
+// of a machine directory, opened before anything is shown.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+
+class RegistryStore;
+
+namespace host {
+
+class Machine final {
+ public:
+  // Checks the directory, opens (locks and loads) DIR/registry.reg, and binds
+  // the registry functions and the drive letters to them. On failure returns a
+  // message that names the path, having changed nothing. `option_hint` is how
+  // the user names another directory ("--machine DIR").
+  static std::variant<std::unique_ptr<Machine>, std::string> open(const std::filesystem::path& dir,
+                                                                  const std::string& option_hint);
+
+  ~Machine();
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  // Writes the registry if it changed; returns an error message.
+  std::optional<std::string> flush();
+  // Writes and unlocks the registry and unbinds it; returns an error message.
+  std::optional<std::string> close();
+
+  const std::filesystem::path& directory() const { return m_dir; }
+
+ private:
+  Machine(std::filesystem::path dir, std::unique_ptr<RegistryStore> store);
+
+  std::filesystem::path m_dir;
+  std::unique_ptr<RegistryStore> m_store;
+};
+
+}  // namespace host

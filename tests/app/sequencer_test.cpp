@@ -1,0 +1,138 @@
+// The uninstall run in one process on the text backend with a scripted clock:
+// the order and timing of the steps, the shutdown request and the close.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <sstream>
+
+#include "app/product.h"
+#include "platform/fs/drives.h"
+#include "platform/registry/registry_api.h"
+#include "platform/registry/registry_store.h"
+#include "platform/system/shutdown.h"
+#include "platform/toolkit/afxwin.h"
+#include "platform/toolkit/backend.h"
+#include "platform/toolkit/text/text_backend.h"
+#include "tools/demo/demo_machine.h"
+#include "ui/uninstall_dlg.h"
+
+namespace {
+
+using toolkit::text::InputWatch;
+using toolkit::text::Millis;
+using toolkit::text::Wake;
+
+// Time passes only when the program waits; lines arrive at scripted times.
+class ScriptedConsole final : public toolkit::text::Console {
+ public:
+  struct Line {
+    Millis at;
+    std::string text;
+  };
+  explicit ScriptedConsole(std::deque<Line> lines) : m_lines(std::move(lines)) {}
+  Millis now() override { return m_now; }
+  Wake wait(std::optional<Millis> deadline, InputWatch input) override {
+    if (input == InputWatch::Watch && !m_asking) {
+      m_asking = true;
+      questionTimes.push_back(m_now);
+    }
+    if (input == InputWatch::Watch && !m_lines.empty() &&
+        (!deadline || m_lines.front().at <= *deadline)) {
+      m_now = std::max(m_now, m_lines.front().at);
+      return Wake::Line;
+    }
+    if (!deadline) return Wake::EndOfInput;
+    m_now = std::max(m_now, *deadline);
+    return Wake::Deadline;
+  }
+  std::string takeLine() override {
+    m_asking = false;
+    std::string line = m_lines.front().text;
+    m_lines.pop_front();
+    return line;
+  }
+  bool echoesInput() const override { return false; }
+
+  // When each question started waiting for its answer.
+  std::vector<Millis> questionTimes;
+
+ private:
+  Millis m_now{0};
+  bool m_asking = false;
+  std::deque<Line> m_lines;
+};
+
+struct Event {
+  Millis at;
+  UINT message;
+  WPARAM wparam;
+};
+
+TEST(Sequencer, StepsTickEvery500MsAndTheDialogClosesAfterTheShutdownRequest) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("uinq76-seq-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  ASSERT_FALSE(demo::writeDemoMachine(dir).has_value());
+  SetMachineDirectory(dir);
+  auto store = RegistryStore::fromText(demo::demoRegistry());
+  ASSERT_TRUE(store.ok()) << store.error();
+  SetActiveRegistry(store.value().get());
+
+  // Yes at once; the shutdown notice is answered 300 ms after the last step.
+  auto console = std::make_unique<ScriptedConsole>(
+      std::deque<ScriptedConsole::Line>{{Millis{0}, "y"}, {Millis{1800}, ""}});
+  ScriptedConsole* clock = console.get();
+  std::ostringstream out;
+  toolkit::installBackend(toolkit::makeTextBackend({&out, std::move(console)}));
+
+  std::vector<Event> events;
+  toolkit::setMessageHook([&](UINT message, WPARAM wparam) {
+    if (message == WM_TIMER || message == WM_COMMAND)
+      events.push_back({clock->now(), message, wparam});
+  });
+  std::optional<Millis> shutdown_at;
+  UINT shutdown_flags = 0;
+  SetShutdownHandler([&](UINT flags, DWORD reason) {
+    shutdown_at = clock->now();
+    shutdown_flags = flags;
+    EXPECT_EQ(reason, 0u);
+    EXPECT_EQ(StepCounter, 3);
+    return false;  // refused: the dialog closes all the same
+  });
+
+  EXPECT_EQ(AfxWinMain(), 0);
+
+  // Three step ticks at 500 ms intervals (the third one's handler ends when
+  // the notice is closed), then the close timer and OK.
+  ASSERT_EQ(events.size(), 5u) << out.str();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(events[i].message, static_cast<UINT>(WM_TIMER));
+    EXPECT_EQ(events[i].wparam, CUninstallDlg::kStepTimer);
+  }
+  EXPECT_EQ(events[0].at, Millis{500});
+  EXPECT_EQ(events[1].at, Millis{1000});
+  EXPECT_EQ(events[2].at, Millis{1800});
+  // The confirmation at the start, the shutdown notice at the third tick.
+  EXPECT_EQ(clock->questionTimes, (std::vector<Millis>{Millis{0}, Millis{1500}}));
+  ASSERT_TRUE(shutdown_at.has_value());
+  EXPECT_EQ(*shutdown_at, Millis{1800});  // only after the notice was closed
+  EXPECT_EQ(shutdown_flags, static_cast<UINT>(EWX_SHUTDOWN));
+  EXPECT_EQ(events[3].wparam, CUninstallDlg::kCloseTimer);
+  EXPECT_EQ(events[3].at, Millis{1900});
+  EXPECT_EQ(events[4].message, static_cast<UINT>(WM_COMMAND));
+  EXPECT_EQ(events[4].wparam, static_cast<WPARAM>(IDOK));
+  EXPECT_EQ(StepCounter, 3);
+
+  // The run went through on the store: the product key is gone.
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ76", 0, KEY_READ, &key),
+            ERROR_FILE_NOT_FOUND);
+
+  toolkit::setMessageHook(nullptr);
+  SetShutdownHandler(nullptr);
+  toolkit::installBackend(nullptr);
+  SetActiveRegistry(nullptr);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
