@@ -4,6 +4,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/registry/registry_store.h"
+
 namespace demo {
 namespace {
 
@@ -304,8 +306,7 @@ std::optional<std::string> writeFile(const std::filesystem::path& path, std::str
   std::filesystem::create_directories(path.parent_path(), ec);
   if (ec) return "cannot create " + path.parent_path().string() + ": " + ec.message();
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  const std::string bytes = crlf(text);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
   out.close();
   if (!out) return "cannot write " + path.string();
   return std::nullopt;
@@ -313,15 +314,22 @@ std::optional<std::string> writeFile(const std::filesystem::path& path, std::str
 
 }  // namespace
 
-std::string demoRegistry() { return crlf(kRegistry); }
+// The registry in the layout the store writes, as the Registry Editor exports
+// it: a section for every key, so that the diff after an uninstall shows only
+// what the uninstall changed.
+std::string demoRegistry() {
+  auto store = RegistryStore::fromText(crlf(kRegistry), "demo registry");
+  if (!store) return crlf(kRegistry);
+  return store.value()->toText();
+}
 
 std::optional<std::string> writeDemoMachine(const std::filesystem::path& dir) {
   std::error_code ec;
   if (std::filesystem::exists(dir, ec) && !std::filesystem::is_empty(dir, ec))
     return dir.string() + " is not empty; give a new directory";
-  if (auto error = writeFile(dir / "registry.reg", kRegistry)) return error;
+  if (auto error = writeFile(dir / "registry.reg", demoRegistry())) return error;
   for (const auto& file : kFiles)
-    if (auto error = writeFile(dir / file.path, file.text)) return error;
+    if (auto error = writeFile(dir / file.path, crlf(file.text))) return error;
   return std::nullopt;
 }
 
