@@ -468,6 +468,15 @@ class Parser {
     return ControlKind::Other;
   }
 
+  // "text", id, x, y, cx, cy: the common start of the text and button statements.
+  void parseTextIdAndRect(ControlTemplate& c) {
+    c.text = expectString();
+    expectPunct(',');
+    c.id = parseNumberArg();
+    expectPunct(',');
+    parseRect(c.x, c.y, c.cx, c.cy);
+  }
+
   ControlTemplate parseControl() {
     ControlTemplate c;
     const DWORD base = WS_CHILD | WS_VISIBLE;
@@ -484,11 +493,7 @@ class Parser {
     if (isWord("LTEXT") || isWord("CTEXT") || isWord("RTEXT")) {
       const DWORD align = isWord("LTEXT") ? SS_LEFT : isWord("CTEXT") ? SS_CENTER : SS_RIGHT;
       advance();
-      c.text = expectString();
-      expectPunct(',');
-      c.id = parseNumberArg();
-      expectPunct(',');
-      parseRect(c.x, c.y, c.cx, c.cy);
+      parseTextIdAndRect(c);
       c.windowClass = "Static";
       c.style = base | WS_GROUP | align;
       optionalStyles(c.style);
@@ -499,11 +504,7 @@ class Parser {
                          : isWord("PUSHBUTTON")   ? BS_PUSHBUTTON
                                                   : BS_DEFPUSHBUTTON;
       advance();
-      c.text = expectString();
-      expectPunct(',');
-      c.id = parseNumberArg();
-      expectPunct(',');
-      parseRect(c.x, c.y, c.cx, c.cy);
+      parseTextIdAndRect(c);
       c.windowClass = "Button";
       c.style = base | WS_TABSTOP | type;
       optionalStyles(c.style);

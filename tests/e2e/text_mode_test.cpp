@@ -196,6 +196,21 @@ TEST(TextMode, UninstallRemovesEverythingTheProductLeft) {
   EXPECT_EQ(machine.read("drive_c/AUTOEXEC.BAT"), autoexec);
 }
 
+TEST(TextMode, TitleOf79CharactersIsTheLongestAccepted) {
+  TempMachine machine;
+  const std::string title(79, 'T');
+  machine.replaceInRegistry("\"Title\"=\"Kivra Q76 Audio Drivers\"", "\"Title\"=\"" + title + "\"");
+  machine.write("registry.reg", machine.read("registry.reg") + "[HKEY_LOCAL_MACHINE\\" +
+                                    kUninstallKey + title + "\\Sub]\r\n\"A\"=\"b\"\r\n\r\n");
+  const auto run = runProgram(textUi(machine), "y\n\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Uninstalling " + title + "..."), std::string::npos) << run.out;
+  const RegistryView reg(machine.read("registry.reg"));
+  EXPECT_FALSE(reg.hasKey(HKEY_LOCAL_MACHINE, kUninstallKey + title));
+  EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, kUninstallKey + "Kivra Q76 Audio Drivers"));
+  EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, kUninstallKey + "Paint Shop Pro"));
+}
+
 TEST(TextMode, CtrlCBetweenTicksEndsTheRunAfterTheStepsDone) {
   TempMachine machine;
   const auto autoexec = machine.read("drive_c/AUTOEXEC.BAT");
