@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang (AddressSanitizer, UBSan, libFuzzer) and
+# runs each for a while: tools/fuzz.sh [SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DUINQ_SANITIZE=ON -DUINQ_FUZZ=ON -DUINQ_BUILD_TESTS=OFF -DUINQ_BUILD_BENCHMARKS=OFF \
+  -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
+cmake --build build-fuzz --target fuzz_regedit4 fuzz_resources uinq76-demo-machine
+
+# Seeds: the demo machine's registry and the program's own resource script.
+mkdir -p build-fuzz/corpus/fuzz_regedit4 build-fuzz/corpus/fuzz_resources
+rm -rf build-fuzz/seed-machine
+build-fuzz/tools/demo/uinq76-demo-machine build-fuzz/seed-machine >/dev/null
+cp build-fuzz/seed-machine/registry.reg build-fuzz/corpus/fuzz_regedit4/demo.reg
+cp resources/uinq76.rc build-fuzz/corpus/fuzz_resources/uinq76.rc
+
+for target in fuzz_regedit4 fuzz_resources; do
+  echo "== $target"
+  "build-fuzz/tools/fuzz/$target" -max_total_time="$seconds" -max_len=8192 \
+    "build-fuzz/corpus/$target" 2>&1 | tail -n 3
+done
