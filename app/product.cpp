@@ -3,8 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/registry/registry_api.h"
-#include "platform/resources/resources.h"
+#include "platform/win32/windows.h"
 #include "platform/toolkit/afxwin.h"
 
 char ProductKeyName[20] = {};

@@ -4,8 +4,7 @@
 #include <cstring>
 
 #include "app/resource.h"
-#include "platform/fs/win_files.h"
-#include "platform/resources/resources.h"
+#include "platform/win32/windows.h"
 
 namespace {
 

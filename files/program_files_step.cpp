@@ -5,7 +5,7 @@
 #include "app/resource.h"
 #include "files/oem_inf_removal.h"
 #include "files/startup_file_editor.h"
-#include "platform/fs/win_files.h"
+#include "platform/win32/windows.h"
 #include "ui/uninstall_dlg.h"
 
 namespace {

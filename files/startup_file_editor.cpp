@@ -126,5 +126,5 @@ int EditStartupFileLine(LPCSTR key, LPCSTR new_line, LPCSTR path) {
   // asks for a shutdown right after this edit.
   if (!copy->commit()) return 0;
   source.reset();
-  return replaceFileAtomically(temp_path, path) ? 1 : 0;
+  return replaceFileWithCopy(temp_path, path) ? 1 : 0;
 }

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/registry/registry_api.h"
+#include "platform/win32/windows.h"
 #include "registry/key_removal.h"
 
 namespace {

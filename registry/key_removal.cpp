@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry/registry_api.h"
+#include "platform/win32/windows.h"
 
 namespace {
 

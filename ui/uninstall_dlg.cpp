@@ -2,7 +2,7 @@
 
 #include "app/product.h"
 #include "app/resource.h"
-#include "platform/system/shutdown.h"
+#include "platform/win32/windows.h"
 
 int StepCounter = 0;
 

@@ -100,7 +100,7 @@ BOOL MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
   return TRUE;
 }
 
-BOOL replaceFileAtomically(LPCSTR replacement, LPCSTR target) {
+BOOL replaceFileWithCopy(LPCSTR replacement, LPCSTR target) {
   ResolvedPath source;
   struct stat st {};
   if (!resolveExisting(replacement, source, st)) return FALSE;

@@ -1,15 +1,5 @@
 #include "platform/fs/text_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
-#include "platform/fs/drives.h"
-#include "platform/fs/file_attributes.h"
-#include "platform/fs/win_error.h"
-
 namespace {
 
 constexpr int kCtrlZ = 26;
@@ -17,60 +7,22 @@ constexpr int kCtrlZ = 26;
 // than read into memory whole.
 constexpr size_t kMaxWholeFile = 64u * 1024u * 1024u;
 
-// Opens an existing file for reading, following a link that stays inside the
-// drive. Returns the descriptor, or -1 with the Win32 error in `error`.
-int openForReading(LPCSTR path, DWORD& error) {
-  if (path == nullptr) {
-    error = ERROR_INVALID_PARAMETER;
-    return -1;
-  }
-  const ResolvedPath resolved = resolveWindowsPath(path, LastComponent::Follow);
-  if (!resolved.ok()) {
-    error = resolved.error;
-    return -1;
-  }
-  if (!resolved.exists) {
-    error = ERROR_FILE_NOT_FOUND;
-    return -1;
-  }
-  const int fd = ::open(resolved.host.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    error = win32ErrorFromErrno(errno);
-    return -1;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    error = ERROR_ACCESS_DENIED;
-    return -1;
-  }
-  return fd;
-}
-
 }  // namespace
 
 std::unique_ptr<TextFileReader> TextFileReader::open(LPCSTR path) {
-  DWORD error = ERROR_SUCCESS;
-  const int fd = openForReading(path, error);
-  if (fd < 0) {
-    SetLastError(error);
-    return nullptr;
-  }
-  return std::unique_ptr<TextFileReader>(new TextFileReader(fd));
+  const rawfile::Handle file = rawfile::openForReading(path);
+  if (file == rawfile::kNoFile) return nullptr;
+  return std::unique_ptr<TextFileReader>(new TextFileReader(file));
 }
 
 TextFileReader::~TextFileReader() {
-  if (m_fd >= 0) ::close(m_fd);
+  if (m_file != rawfile::kNoFile) rawfile::close(m_file);
 }
 
 int TextFileReader::peekRaw() {
   if (m_position == m_length) {
-    ssize_t got = 0;
-    do {
-      got = ::read(m_fd, m_buffer, sizeof m_buffer);
-    } while (got < 0 && errno == EINTR);
+    const std::ptrdiff_t got = rawfile::read(m_file, m_buffer, sizeof m_buffer);
     if (got < 0) {
-      setLastErrorFromErrno(errno);
       m_failed = true;
       return -1;
     }
@@ -116,70 +68,28 @@ size_t TextFileReader::readPiece(char* buffer, size_t size) {
 }
 
 std::unique_ptr<TextFileWriter> TextFileWriter::createNew(LPCSTR path) {
-  if (path == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  const ResolvedPath resolved = resolveWindowsPath(path, LastComponent::DoNotFollow);
-  if (!resolved.ok()) {
-    SetLastError(resolved.error);
-    return nullptr;
-  }
-  if (resolved.given_name.empty()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
-  if (resolved.exists) {
-    struct stat st {};
-    if (::lstat(resolved.host.c_str(), &st) != 0) {
-      setLastErrorFromErrno(errno);
-      return nullptr;
-    }
-    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && isReadOnly(st))) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return nullptr;
-    }
-    if (::unlink(resolved.host.c_str()) != 0) {
-      setLastErrorFromErrno(errno);
-      return nullptr;
-    }
-  }
-  // O_EXCL with O_NOFOLLOW: if anything appeared at the path since, the create
-  // fails instead of writing through it.
-  const std::filesystem::path target = resolved.parent / resolved.given_name;
-  const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    setLastErrorFromErrno(errno);
-    return nullptr;
-  }
-  return std::unique_ptr<TextFileWriter>(new TextFileWriter(fd));
+  const rawfile::Handle file = rawfile::createNew(path);
+  if (file == rawfile::kNoFile) return nullptr;
+  return std::unique_ptr<TextFileWriter>(new TextFileWriter(file));
 }
 
 TextFileWriter::~TextFileWriter() {
-  if (m_fd >= 0) {
+  if (m_file != rawfile::kNoFile) {
     drain();
-    ::close(m_fd);
+    rawfile::close(m_file);
   }
 }
 
 bool TextFileWriter::drain() {
-  size_t done = 0;
-  while (!m_failed && done < m_pending.size()) {
-    const ssize_t put = ::write(m_fd, m_pending.data() + done, m_pending.size() - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      setLastErrorFromErrno(errno);
-      m_failed = true;
-    } else {
-      done += static_cast<size_t>(put);
-    }
-  }
+  if (!m_failed && !m_pending.empty() &&
+      !rawfile::write(m_file, m_pending.data(), m_pending.size()))
+    m_failed = true;
   m_pending.clear();
   return !m_failed;
 }
 
 BOOL TextFileWriter::write(const char* text, size_t length) {
-  if (m_fd < 0) {
+  if (m_file == rawfile::kNoFile) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
@@ -196,35 +106,36 @@ BOOL TextFileWriter::write(const char* text, size_t length) {
 }
 
 BOOL TextFileWriter::commit() {
-  if (m_fd < 0) {
+  if (m_file == rawfile::kNoFile) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  bool ok = drain();
-  if (ok && ::fsync(m_fd) != 0) {
-    setLastErrorFromErrno(errno);
+  bool ok = drain() && rawfile::flush(m_file);
+  // A failed close is reported only when nothing failed before it, so the
+  // first error is the one kept.
+  DWORD first_error = ok ? ERROR_SUCCESS : GetLastError();
+  if (!rawfile::close(m_file) && ok) {
     ok = false;
+    first_error = GetLastError();
   }
-  if (::close(m_fd) != 0 && ok) {
-    setLastErrorFromErrno(errno);
-    ok = false;
+  m_file = rawfile::kNoFile;
+  if (!ok) {
+    m_failed = true;
+    SetLastError(first_error);
   }
-  m_fd = -1;
-  if (!ok) m_failed = true;
   return ok ? TRUE : FALSE;
 }
 
 DWORD readFileBytes(LPCSTR path, std::string& bytes) {
+  const rawfile::Handle file = rawfile::openForReading(path);
+  if (file == rawfile::kNoFile) return GetLastError();
   DWORD error = ERROR_SUCCESS;
-  const int fd = openForReading(path, error);
-  if (fd < 0) return error;
   std::string content;
   char chunk[8192];
   for (;;) {
-    const ssize_t got = ::read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
+    const std::ptrdiff_t got = rawfile::read(file, chunk, sizeof chunk);
     if (got < 0) {
-      error = win32ErrorFromErrno(errno);
+      error = GetLastError();
       break;
     }
     if (got == 0) break;
@@ -234,7 +145,7 @@ DWORD readFileBytes(LPCSTR path, std::string& bytes) {
     }
     content.append(chunk, static_cast<size_t>(got));
   }
-  ::close(fd);
+  rawfile::close(file);
   if (error == ERROR_SUCCESS) bytes = std::move(content);
   return error;
 }

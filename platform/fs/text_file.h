@@ -2,12 +2,15 @@
 // them: on reading, a carriage return and line feed is one line break (a lone
 // carriage return stays a character) and a byte 26 (Ctrl-Z) ends the file for
 // good; on writing, every line break becomes a carriage return and line feed.
+// The same code decodes and encodes on every platform, over the system's
+// files (raw_file.h).
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string>
 
+#include "platform/fs/raw_file.h"
 #include "platform/win32/windows.h"
 
 class TextFileReader final {
@@ -30,12 +33,12 @@ class TextFileReader final {
   bool failed() const { return m_failed; }
 
  private:
-  explicit TextFileReader(int fd) : m_fd(fd) {}
+  explicit TextFileReader(rawfile::Handle file) : m_file(file) {}
   // The next byte as text mode reads it, or -1 at the end or on an error.
   int nextChar();
   int peekRaw();
 
-  int m_fd = -1;
+  rawfile::Handle m_file = rawfile::kNoFile;
   unsigned char m_buffer[4096] = {};
   size_t m_length = 0;
   size_t m_position = 0;
@@ -65,10 +68,10 @@ class TextFileWriter final {
   BOOL commit();
 
  private:
-  explicit TextFileWriter(int fd) : m_fd(fd) {}
+  explicit TextFileWriter(rawfile::Handle file) : m_file(file) {}
   bool drain();
 
-  int m_fd = -1;
+  rawfile::Handle m_file = rawfile::kNoFile;
   std::string m_pending;
   bool m_failed = false;
 };

@@ -276,6 +276,9 @@ class Parser {
         m_symbols[name] = negative ? -parsed : parsed;
     } else if (keyword == "include") {
       std::string_view target = word();
+      // A system header (<windows.h>) gives the resource compiler the names
+      // of the styles, which this reader knows itself.
+      if (target.size() >= 2 && target.front() == '<' && target.back() == '>') return;
       if (target.size() < 2 || target.front() != '"' || target.back() != '"')
         m_lexer.fail("#include needs a quoted file name");
       target = target.substr(1, target.size() - 2);

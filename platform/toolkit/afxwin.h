@@ -3,9 +3,14 @@
 // boxes, window timers and the shutdown request. Names and conventions follow
 // MFC and Win32 so the program logic reads like the Windows program it is.
 //
-// This header names no type of any backend: the controls' state lives here, in
+// This header names no type of any backend. On Windows the classes wrap the
+// real windows (platform/toolkit/win32). Elsewhere the controls' state lives in
 // plain C++, and a backend (the Qt window or the text mode) shows it and feeds
 // timer and command messages back in.
+//
+// With <windows.h>, names such as SendMessage, GetWindowText and LoadIcon are
+// macros for their ...A functions; the members below are renamed with them in
+// every file that includes this header, so callers and definitions agree.
 #pragma once
 
 #include <functional>
@@ -21,7 +26,10 @@ class CWinApp;
 
 namespace toolkit {
 struct Window;  // the backend-neutral state of one window or control
+namespace win32 {
+struct Dispatch;  // the window procedures of the Windows toolkit
 }
+}  // namespace toolkit
 
 // A window or control. A CWnd is attached to a window (m_hWnd) by the dialog
 // that creates it or by DDX_Control; messages reach it through WindowProc.
@@ -78,6 +86,7 @@ class CWnd {
   LPARAM m_lparam = 0;
 
   friend struct toolkit::Window;
+  friend struct toolkit::win32::Dispatch;
   friend class CDialog;
 };
 
@@ -149,6 +158,9 @@ class CPaintDC {
  private:
   CWnd* m_window;
   HDC m_hdc = nullptr;
+#ifdef _WIN32
+  PAINTSTRUCT m_ps{};
+#endif
 };
 
 // The application object. Exactly one exists; its constructor registers it.
@@ -178,8 +190,10 @@ HINSTANCE AfxGetResourceHandle();
 // it returned TRUE. Returns the process exit code.
 int AfxWinMain();
 
-// Win32 functions that the toolkit provides.
+#ifndef _WIN32
+// Win32 functions that the toolkit provides; on Windows they are user32's.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 HWND GetFocus();
 int GetSystemMetrics(int index);
 HICON LoadIconA(HINSTANCE instance, UINT id);
+#endif

@@ -82,14 +82,6 @@ void CWnd::CenterWindow(CWnd* /*alternate_owner*/) {
   if (window != nullptr && backend != nullptr) backend->centerWindow(*window);
 }
 
-BOOL CWnd::UpdateData(BOOL save_and_validate) {
-  CDataExchange dx(this, save_and_validate);
-  DoDataExchange(&dx);
-  return TRUE;
-}
-
-void CWnd::DoDataExchange(CDataExchange* /*dx*/) {}
-
 CWnd* CWnd::GetDlgItem(int id) const {
   Window* window = windowOf(m_hWnd);
   Window* child = window != nullptr ? window->child(id) : nullptr;
@@ -137,67 +129,10 @@ BOOL CWnd::KillTimer(UINT_PTR id) {
 
 CWnd* CWnd::GetFocus() { return FromHandle(::GetFocus()); }
 
-LRESULT CWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
-  switch (message) {
-    case WM_TIMER:
-      OnTimer(static_cast<UINT_PTR>(wparam));
-      return 0;
-    case WM_PAINT:
-      OnPaint();
-      return 0;
-    case WM_QUERYDRAGICON:
-      return reinterpret_cast<LRESULT>(OnQueryDragIcon());
-    case WM_COMMAND:
-      if (OnCommand(wparam, lparam)) return 0;
-      return Default();
-    default:
-      return Default();
-  }
-}
-
-BOOL CWnd::OnCommand(WPARAM /*wparam*/, LPARAM /*lparam*/) { return FALSE; }
-
 LRESULT CWnd::Default() {
   Window* window = windowOf(m_hWnd);
   return window != nullptr ? window->defaultProc(m_msg, m_wparam, m_lparam) : 0;
 }
-
-void CWnd::OnTimer(UINT_PTR /*id_event*/) { Default(); }
-void CWnd::OnPaint() { Default(); }
-HCURSOR CWnd::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(Default()); }
-
-int CButton::GetCheck() const {
-  return static_cast<int>(const_cast<CButton*>(this)->SendMessage(BM_GETCHECK));
-}
-
-void CButton::SetCheck(int check) { SendMessage(BM_SETCHECK, static_cast<WPARAM>(check)); }
-
-void CProgressCtrl::SetRange(short lower, short upper) {
-  SendMessage(PBM_SETRANGE, 0, MAKELPARAM(static_cast<WORD>(lower), static_cast<WORD>(upper)));
-}
-
-void CProgressCtrl::GetRange(int& lower, int& upper) const {
-  auto* self = const_cast<CProgressCtrl*>(this);
-  lower = static_cast<int>(self->SendMessage(PBM_GETRANGE, TRUE));
-  upper = static_cast<int>(self->SendMessage(PBM_GETRANGE, FALSE));
-}
-
-int CProgressCtrl::SetPos(int pos) {
-  return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(pos)));
-}
-
-int CProgressCtrl::GetPos() const {
-  return static_cast<int>(const_cast<CProgressCtrl*>(this)->SendMessage(PBM_GETPOS));
-}
-
-int CProgressCtrl::SetStep(int step) {
-  return static_cast<int>(SendMessage(PBM_SETSTEP, static_cast<WPARAM>(step)));
-}
-
-int CProgressCtrl::StepIt() { return static_cast<int>(SendMessage(PBM_STEPIT)); }
-
-CDataExchange::CDataExchange(CWnd* dialog, BOOL save_and_validate)
-    : m_pDlgWnd(dialog), m_bSaveAndValidate(save_and_validate) {}
 
 void DDX_Control(CDataExchange* dx, int id, CWnd& control) {
   // As in MFC, a control is attached once; later exchanges leave it as it is.

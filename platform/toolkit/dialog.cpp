@@ -39,35 +39,3 @@ void CDialog::EndDialog(int result) {
   window->endResult = result;
   if (toolkit::Backend* backend = toolkit::currentBackend()) backend->endModal(*window);
 }
-
-BOOL CDialog::OnInitDialog() {
-  UpdateData(FALSE);
-  return TRUE;
-}
-
-void CDialog::DoDataExchange(CDataExchange* /*dx*/) {}
-
-void CDialog::OnOK() { EndDialog(IDOK); }
-
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
-
-BOOL CDialog::OnCommand(WPARAM wparam, LPARAM /*lparam*/) {
-  // Only the clicks and commands of OK and Cancel have a default meaning;
-  // notifications of other controls (a click on a check box) are ignored.
-  if (HIWORD(wparam) != BN_CLICKED) return FALSE;
-  switch (LOWORD(wparam)) {
-    case IDOK:
-      OnOK();
-      return TRUE;
-    case IDCANCEL:
-      OnCancel();
-      return TRUE;
-    default:
-      return FALSE;
-  }
-}
-
-LRESULT CDialog::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_INITDIALOG) return OnInitDialog();
-  return CWnd::WindowProc(message, wparam, lparam);
-}

@@ -1,8 +1,23 @@
-// The slice of the Win32 API that this program uses: types, constants and the
-// few helpers that are not part of a larger service (registry, files, toolkit).
-// Names, values and conventions are Win32's, so the program logic reads like the
-// Windows program it is and a native build can swap this header for <windows.h>.
+// The program's one header of the Win32 API. On Windows it is <windows.h>
+// itself, with <commctrl.h> for the progress bar. Elsewhere it is the slice of
+// the API that this program uses: types, constants and the few helpers that
+// are not part of a larger service, followed by the stand-in services
+// (registry, files, resources, shutdown) at the end of this file. Names, values
+// and conventions are Win32's, so the program logic reads like the Windows
+// program it is and is the same source on both.
 #pragma once
+
+#ifdef _WIN32
+
+// The program is an ANSI program for Windows 95: the ...A functions only.
+#ifdef UNICODE
+#error "uinq76 is built without UNICODE: it calls the ANSI functions"
+#endif
+#include <windows.h>
+// windows.h must come first.
+#include <commctrl.h>
+
+#else  // the stand-in
 
 #include <cstddef>
 #include <cstdint>
@@ -252,3 +267,12 @@ constexpr int SM_CYSCREEN = 1;
 constexpr LONG ERROR_INVALID_WINDOW_HANDLE = 1400;
 constexpr LONG ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 constexpr LONG ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
+
+// The stand-in services. They include this header for its types, which are
+// all declared above.
+#include "platform/fs/win_files.h"
+#include "platform/registry/registry_api.h"
+#include "platform/resources/resources.h"
+#include "platform/system/shutdown.h"
+
+#endif  // _WIN32

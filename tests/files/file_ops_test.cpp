@@ -74,17 +74,17 @@ TEST_F(FileOps, ReplaceIsRefusedWhereDeletingWouldBe) {
   makeReadOnly(c("ro.txt"));
   fs::create_directory(c("dir.txt"));
   // A read-only target and a folder stay, and so does the replacement.
-  EXPECT_FALSE(replaceFileAtomically("C:\\new.tmp", "C:\\ro.txt"));
+  EXPECT_FALSE(replaceFileWithCopy("C:\\new.tmp", "C:\\ro.txt"));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_FALSE(replaceFileAtomically("C:\\new.tmp", "C:\\dir.txt"));
+  EXPECT_FALSE(replaceFileWithCopy("C:\\new.tmp", "C:\\dir.txt"));
   EXPECT_EQ(readBytes(c("ro.txt")), "ro");
   EXPECT_TRUE(fs::is_directory(c("dir.txt")));
   EXPECT_EQ(readBytes(c("new.tmp")), "new");
   // A missing replacement.
-  EXPECT_FALSE(replaceFileAtomically("C:\\none.tmp", "C:\\old.txt"));
+  EXPECT_FALSE(replaceFileWithCopy("C:\\none.tmp", "C:\\old.txt"));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   // The target keeps its spelling and gets the replacement's text.
-  EXPECT_TRUE(replaceFileAtomically("C:\\NEW.TMP", "C:\\OLD.TXT"));
+  EXPECT_TRUE(replaceFileWithCopy("C:\\NEW.TMP", "C:\\OLD.TXT"));
   EXPECT_EQ(readBytes(c("old.txt")), "new");
   EXPECT_FALSE(fs::exists(c("new.tmp")));
 }

@@ -1,0 +1,121 @@
+// The system's files on Linux: Windows paths resolved in the machine's drive
+// folders (drives.h), links never followed out of a drive, errno turned into
+// the Win32 code.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/fs/drives.h"
+#include "platform/fs/file_attributes.h"
+#include "platform/fs/raw_file.h"
+#include "platform/fs/win_error.h"
+
+namespace rawfile {
+
+Handle openForReading(LPCSTR path) {
+  if (path == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return kNoFile;
+  }
+  const ResolvedPath resolved = resolveWindowsPath(path, LastComponent::Follow);
+  if (!resolved.ok()) {
+    SetLastError(resolved.error);
+    return kNoFile;
+  }
+  if (!resolved.exists) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return kNoFile;
+  }
+  const int fd = ::open(resolved.host.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    setLastErrorFromErrno(errno);
+    return kNoFile;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return kNoFile;
+  }
+  return fd;
+}
+
+Handle createNew(LPCSTR path) {
+  if (path == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return kNoFile;
+  }
+  const ResolvedPath resolved = resolveWindowsPath(path, LastComponent::DoNotFollow);
+  if (!resolved.ok()) {
+    SetLastError(resolved.error);
+    return kNoFile;
+  }
+  if (resolved.given_name.empty()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return kNoFile;
+  }
+  if (resolved.exists) {
+    struct stat st {};
+    if (::lstat(resolved.host.c_str(), &st) != 0) {
+      setLastErrorFromErrno(errno);
+      return kNoFile;
+    }
+    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && isReadOnly(st))) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return kNoFile;
+    }
+    if (::unlink(resolved.host.c_str()) != 0) {
+      setLastErrorFromErrno(errno);
+      return kNoFile;
+    }
+  }
+  // O_EXCL with O_NOFOLLOW: if anything appeared at the path since, the create
+  // fails instead of writing through it.
+  const std::filesystem::path target = resolved.parent / resolved.given_name;
+  const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    setLastErrorFromErrno(errno);
+    return kNoFile;
+  }
+  return fd;
+}
+
+std::ptrdiff_t read(Handle file, void* buffer, size_t size) {
+  ssize_t got = 0;
+  do {
+    got = ::read(static_cast<int>(file), buffer, size);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) setLastErrorFromErrno(errno);
+  return got;
+}
+
+bool write(Handle file, const void* data, size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t put = ::write(static_cast<int>(file), bytes + done, size - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      setLastErrorFromErrno(errno);
+      return false;
+    }
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+bool flush(Handle file) {
+  if (::fsync(static_cast<int>(file)) == 0) return true;
+  setLastErrorFromErrno(errno);
+  return false;
+}
+
+bool close(Handle file) {
+  if (::close(static_cast<int>(file)) == 0) return true;
+  setLastErrorFromErrno(errno);
+  return false;
+}
+
+}  // namespace rawfile
