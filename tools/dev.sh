@@ -9,7 +9,20 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev fonts-dejavu-core
   diffutils
+  # The Windows build (uinq76.exe) and its tests under Wine.
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32 xvfb xauth
 )
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+# wine32 is a 32-bit package: the machine must accept i386 packages.
+added_i386=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "Adding the i386 architecture for wine32"
+  $sudo dpkg --add-architecture i386
+  added_i386=1
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -18,10 +31,8 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ "${#missing[@]}" -gt 0 ]; then
+if [ "${#missing[@]}" -gt 0 ] || [ "$added_i386" -eq 1 ]; then
   echo "Installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
