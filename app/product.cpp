@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/win32/windows.h"
 #include "platform/toolkit/afxwin.h"
+#include "platform/win32/windows.h"
 
 char ProductKeyName[20] = {};
 char ProductTitle[80] = {};

@@ -36,8 +36,8 @@ Handle createNew(LPCSTR path) {
   }
   // CREATE_NEW: if anything appeared at the path since, the create fails
   // instead of writing into it.
-  const HANDLE file = ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<Handle>(file);
 }
 

@@ -39,7 +39,8 @@ std::vector<XpmString> quotedStrings(const std::string& source, const std::strin
     if (source[i] == '\n') ++line;
     if (source.compare(i, 2, "/*") == 0) {
       const size_t end = source.find("*/", i + 2);
-      if (end == std::string::npos) throw Failure{name + ":" + std::to_string(line) + ": unterminated comment"};
+      if (end == std::string::npos)
+        throw Failure{name + ":" + std::to_string(line) + ": unterminated comment"};
       for (size_t j = i; j < end; ++j)
         if (source[j] == '\n') ++line;
       i = end + 1;
@@ -139,7 +140,8 @@ std::string makeIcon(const std::string& source, const std::string& name) {
     if (row.text.size() != static_cast<size_t>(width * chars))
       throw Failure{where(row) + ": row must hold " + std::to_string(width) + " pixels"};
     for (int x = 0; x < width; ++x) {
-      const std::string code = row.text.substr(static_cast<size_t>(x * chars), static_cast<size_t>(chars));
+      const std::string code =
+          row.text.substr(static_cast<size_t>(x * chars), static_cast<size_t>(chars));
       const auto it = codes.find(code);
       if (it == codes.end()) throw Failure{where(row) + ": unknown pixel code \"" + code + "\""};
       pixels[static_cast<size_t>(y)][static_cast<size_t>(x)] = it->second;
@@ -193,7 +195,8 @@ std::string makeIcon(const std::string& source, const std::string& name) {
     for (int byte = 0; byte < 4; ++byte) {
       unsigned bits = 0;
       for (int bit = 0; bit < 8; ++bit)
-        if (!pixels[static_cast<size_t>(y)][static_cast<size_t>(byte * 8 + bit)]) bits |= 0x80u >> bit;
+        if (!pixels[static_cast<size_t>(y)][static_cast<size_t>(byte * 8 + bit)])
+          bits |= 0x80u >> bit;
       ico.push_back(static_cast<char>(bits));
     }
   }
