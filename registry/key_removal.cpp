@@ -1,5 +1,6 @@
 #include "registry/key_removal.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,11 @@ bool readSubkeyNames(HKEY key, std::vector<std::string>& names) {
 
 int DeleteKeyTree(HKEY parent, LPCSTR path) {
   // An empty path would open the parent itself and empty it of every subkey
-  // before the final delete is refused; it names no key to remove.
-  if (path == nullptr || path[0] == '\0') return 0;
+  // before the final delete is refused; it names no key to remove. Nor does a
+  // path whose last name is empty: Windows skips a trailing backslash, so
+  // "Uninstall\\" (built from an empty name) would remove the whole Uninstall
+  // key, every other program's registration with it.
+  if (path == nullptr || path[0] == '\0' || path[std::strlen(path) - 1] == '\\') return 0;
   HKEY key = nullptr;
   if (RegOpenKeyExA(parent, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
   std::vector<std::string> names;

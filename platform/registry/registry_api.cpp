@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/registry/registry_store.h"
@@ -30,14 +32,28 @@ ResolvedKey resolveHandle(RegistryStore* store, HKEY handle) {
   return {open->key, open->access, ERROR_SUCCESS};
 }
 
-// A path with an empty name in it (leading, trailing or doubled backslash)
-// names no key; see registry_api.h for why such paths are refused.
-bool isWellFormed(std::string_view path) {
-  if (path.empty()) return true;
-  return path.front() != '\\' && path.back() != '\\' && path.find("\\\\") == std::string_view::npos;
+// Windows skips the empty names of a trailing or doubled backslash and opens
+// "Uninstall\\" as "Uninstall"; a leading backslash fails with
+// ERROR_BAD_PATHNAME. Returns the path without its empty names, or nothing for
+// a path that Windows refuses.
+std::optional<std::string> normalizePath(std::string_view path) {
+  if (!path.empty() && path.front() == '\\') return std::nullopt;
+  std::string out;
+  out.reserve(path.size());
+  while (!path.empty()) {
+    const std::size_t sep = path.find('\\');
+    const std::string_view name = path.substr(0, sep);
+    if (!name.empty()) {
+      if (!out.empty()) out += '\\';
+      out += name;
+    }
+    if (sep == std::string_view::npos) break;
+    path.remove_prefix(sep + 1);
+  }
+  return out;
 }
 
-// Walks a well-formed `path` down from `key`, one hash lookup per name.
+// Walks a normalised `path` down from `key`, one hash lookup per name.
 LONG walkPath(std::shared_ptr<RegistryKey>& key, std::string_view path) {
   while (!path.empty()) {
     const std::size_t sep = path.find('\\');
@@ -74,15 +90,16 @@ LONG openKey(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHK
   RegistryStore* store = ActiveRegistry();
   ResolvedKey parent = resolveHandle(store, hKey);
   if (parent.error != ERROR_SUCCESS) return parent.error;
-  const std::string_view path = nameOrEmpty(lpSubKey);
+  const std::string_view given = nameOrEmpty(lpSubKey);
   // Opening a predefined root itself gives back the same predefined handle.
-  if (path.empty() && rootKeyFromHandle(hKey)) {
+  if (given.empty() && rootKeyFromHandle(hKey)) {
     *phkResult = hKey;
     return ERROR_SUCCESS;
   }
-  if (!isWellFormed(path)) return ERROR_BAD_PATHNAME;
+  const std::optional<std::string> path = normalizePath(given);
+  if (!path) return ERROR_BAD_PATHNAME;
   std::shared_ptr<RegistryKey> key = parent.key;
-  if (const LONG err = walkPath(key, path); err != ERROR_SUCCESS) return err;
+  if (const LONG err = walkPath(key, *path); err != ERROR_SUCCESS) return err;
   *phkResult = store->addHandle(std::move(key), samDesired);
   return ERROR_SUCCESS;
 }
@@ -156,7 +173,12 @@ LONG queryValue(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpTyp
   const RegistryValue* value = target.key->findValue(nameOrEmpty(lpValueName));
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
   if (lpType != nullptr) *lpType = value->type;
-  const std::size_t size = value->data.size();
+  // Windows 95 keeps a string with its terminating zero whatever size it was
+  // given, and regedit adds the zero when it imports one written without it;
+  // such a value is reported with that zero, so 80 such bytes need 81.
+  const bool is_string = value->type == REG_SZ || value->type == REG_EXPAND_SZ;
+  const bool add_zero = is_string && (value->data.empty() || value->data.back() != '\0');
+  const std::size_t size = value->data.size() + (add_zero ? 1 : 0);
   if (lpData == nullptr) {
     if (lpcbData != nullptr) *lpcbData = static_cast<DWORD>(size);
     return ERROR_SUCCESS;
@@ -164,10 +186,11 @@ LONG queryValue(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpTyp
   const std::size_t room = *lpcbData;
   *lpcbData = static_cast<DWORD>(size);
   if (size > room) return ERROR_MORE_DATA;
-  std::memcpy(lpData, value->data.data(), size);
-  const bool is_text =
-      value->type == REG_SZ || value->type == REG_EXPAND_SZ || value->type == REG_MULTI_SZ;
-  if (is_text && size < room && (size == 0 || value->data.back() != '\0')) lpData[size] = 0;
+  std::memcpy(lpData, value->data.data(), value->data.size());
+  if (add_zero) lpData[value->data.size()] = 0;
+  // A REG_MULTI_SZ without its zero gets one where there is room, as on NT.
+  const bool is_multi = value->type == REG_MULTI_SZ;
+  if (is_multi && size < room && (size == 0 || value->data.back() != '\0')) lpData[size] = 0;
   return ERROR_SUCCESS;
 }
 
@@ -175,10 +198,11 @@ LONG deleteKey(HKEY hKey, LPCSTR lpSubKey) {
   RegistryStore* store = ActiveRegistry();
   const ResolvedKey parent = resolveHandle(store, hKey);
   if (parent.error != ERROR_SUCCESS) return parent.error;
-  const std::string_view path = nameOrEmpty(lpSubKey);
   // An empty path would name hKey's own key; this function deletes only the
   // keys that a path names below it.
-  if (path.empty() || !isWellFormed(path)) return ERROR_BAD_PATHNAME;
+  const std::optional<std::string> normalized = normalizePath(nameOrEmpty(lpSubKey));
+  if (!normalized || normalized->empty()) return ERROR_BAD_PATHNAME;
+  const std::string_view path = *normalized;
   std::shared_ptr<RegistryKey> key = parent.key;
   const std::size_t last_sep = path.rfind('\\');
   if (last_sep != std::string_view::npos) {

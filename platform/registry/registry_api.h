@@ -9,12 +9,11 @@
 // fails with ERROR_INVALID_HANDLE.
 //
 // Paths are names joined by "\", relative to the handle. NULL or "" names the
-// handle's own key. A path with an empty name in it (a leading, trailing or
-// doubled backslash) names no key and fails with ERROR_BAD_PATHNAME. Windows
-// skips a trailing backslash and opens "Uninstall\" as "Uninstall"; for this
-// program that would turn the removal of one program's registration, built
-// from an empty title, into the removal of every program's, so such paths are
-// refused outright. Names compare without regard to letter case.
+// handle's own key. As on Windows, the empty names of a trailing or doubled
+// backslash are skipped ("Uninstall\" opens "Uninstall"), and a path that
+// starts with a backslash fails with ERROR_BAD_PATHNAME. Callers that build a
+// path from a name that may be empty must check the name themselves. Names
+// compare without regard to letter case.
 #pragma once
 
 #include "platform/win32/windows.h"
@@ -46,9 +45,11 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
 // Reads a value ("" or NULL: the default value). Copies the stored bytes, a
 // REG_SZ with its terminating zero, and sets *lpcbData to their count. When
 // they do not fit, returns ERROR_MORE_DATA with *lpcbData set to the size
-// needed and the buffer untouched. A string stored without its zero comes back
-// as stored, with a zero added after it only when the buffer has room, as
-// Windows does. With lpData NULL only the size (and type) is reported.
+// needed and the buffer untouched. A REG_SZ or REG_EXPAND_SZ stored without
+// its zero comes back with one, and its size counts it, as on Windows 95,
+// which stores every string with its zero. A REG_MULTI_SZ stored without its
+// zero gets one only when the buffer has room. With lpData NULL only the size
+// (and type) is reported.
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                       LPBYTE lpData, LPDWORD lpcbData);
 

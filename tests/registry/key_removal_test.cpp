@@ -83,7 +83,8 @@ TEST(DeleteKeyTree, NameTooLongForTheBufferStopsOnlyItsParent) {
 
 TEST(DeleteKeyTree, EmptyTitleDoesNotRemoveEveryRegistration) {
   ActiveStore store(kTree);
-  // The path that an empty product title gives names no key.
+  // The path that an empty product title gives removes nothing, although the
+  // registry itself would open it as the Uninstall key.
   EXPECT_EQ(DeleteKeyTree(HKEY_LOCAL_MACHINE,
                           "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"),
             0);

@@ -86,10 +86,18 @@ TEST(RegistryApi, OpenKey) {
   // HKLM and HKCC are separate trees.
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_CONFIG, "SOFTWARE", 0, KEY_READ, &key),
             ERROR_FILE_NOT_FOUND);
-  // Empty names anywhere in the path name no key, even where Windows skips them.
-  for (LPCSTR bad : {"\\SOFTWARE", "SOFTWARE\\", "SOFTWARE\\\\Vesk", "\\", "SOFTWARE\\Nope\\"}) {
+  // A leading backslash is refused; trailing and doubled ones are skipped, as
+  // Windows 95 (and Wine in its mode) does.
+  for (LPCSTR bad : {"\\SOFTWARE", "\\", "\\\\SOFTWARE\\Vesk"}) {
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, bad, 0, KEY_READ, &key), ERROR_BAD_PATHNAME) << bad;
   }
+  for (LPCSTR good :
+       {"SOFTWARE\\", "SOFTWARE\\\\Vesk", "SOFTWARE\\Vesk\\\\", "SOFTWARE\\\\Vesk\\KivraQ76\\"}) {
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, good, 0, KEY_READ, &key), ERROR_SUCCESS) << good;
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nope\\", 0, KEY_READ, &key),
+            ERROR_FILE_NOT_FOUND);
   // A handle that was never opened, or closed already.
   EXPECT_EQ(RegOpenKeyExA(reinterpret_cast<HKEY>(0x4444), "", 0, KEY_READ, &key),
             ERROR_INVALID_HANDLE);
@@ -143,19 +151,29 @@ TEST(RegistryApi, QueryValue) {
   size = sizeof buf;
   EXPECT_EQ(RegQueryValueExA(key, "", nullptr, nullptr, buf, &size), ERROR_SUCCESS);
   EXPECT_EQ(size, 8u);
-  // A string stored without its zero: a zero is added only where there is room.
+  // A string stored without its zero comes back with one, counted in the size,
+  // as Windows 95 keeps every string: 79 bytes need 80, 80 bytes need 81.
   std::memset(buf, kSentinel, sizeof buf);
   size = 80;
   EXPECT_EQ(RegQueryValueExA(key, "Raw79", nullptr, nullptr, buf, &size), ERROR_SUCCESS);
-  EXPECT_EQ(size, 79u);
+  EXPECT_EQ(size, 80u);
+  EXPECT_EQ(buf[78], 'Z');
   EXPECT_EQ(buf[79], 0);
   EXPECT_EQ(buf[80], kSentinel);
   std::memset(buf, kSentinel, sizeof buf);
   size = 80;
+  EXPECT_EQ(RegQueryValueExA(key, "Raw80", nullptr, nullptr, buf, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 81u);
+  for (BYTE b : buf) ASSERT_EQ(b, kSentinel);
+  size = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "Raw80", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 81u);
+  size = 81;
   EXPECT_EQ(RegQueryValueExA(key, "Raw80", nullptr, nullptr, buf, &size), ERROR_SUCCESS);
-  EXPECT_EQ(size, 80u);
+  EXPECT_EQ(size, 81u);
   EXPECT_EQ(buf[79], 'Z');
-  EXPECT_EQ(buf[80], kSentinel);
+  EXPECT_EQ(buf[80], 0);
+  EXPECT_EQ(buf[81], kSentinel);
   // A DWORD comes back as its four bytes.
   size = sizeof buf;
   EXPECT_EQ(RegQueryValueExA(key, "Number", nullptr, &type, buf, &size), ERROR_SUCCESS);
@@ -251,10 +269,9 @@ TEST(RegistryApi, DeleteKeyAndValue) {
       open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other");
   EXPECT_EQ(RegDeleteKeyA(other, ""), ERROR_BAD_PATHNAME);
   EXPECT_EQ(RegDeleteKeyA(other, nullptr), ERROR_BAD_PATHNAME);
-  // "Uninstall\" (a path built from an empty title) names no key.
-  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE,
-                          "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other\\"),
-            ERROR_BAD_PATHNAME);
+  // A leading backslash names no key, and "\\" alone names none either.
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Nope"), ERROR_BAD_PATHNAME);
+  EXPECT_EQ(RegDeleteKeyA(other, "\\"), ERROR_BAD_PATHNAME);
   EXPECT_TRUE(
       exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other"));
   EXPECT_FALSE(store->dirty());
