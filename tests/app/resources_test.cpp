@@ -106,12 +106,24 @@ TEST(Resources, ProgressDialogTemplate) {
   EXPECT_EQ(dialog->controls[7].iconId, IDI_PRODUCT);
 }
 
-TEST(Resources, IconsAreImages) {
+// The icons are the .ico files that the build makes from the XPM drawings:
+// one 32x32 image in 16 colours with its mask, as Windows 95 reads them.
+TEST(Resources, IconsAreWindowsIcons) {
   for (UINT id : {IDR_MAINFRAME, IDI_PRODUCT}) {
     const auto* icon = resources::findIcon(id);
     ASSERT_NE(icon, nullptr) << id;
-    EXPECT_EQ(icon->format, "xpm");
-    EXPECT_EQ(icon->bytes.rfind("/* XPM */", 0), 0u);
+    EXPECT_EQ(icon->format, "ico");
+    // ICONDIR with one entry: 32x32, 16 colours, 1 plane, 4 bits a pixel,
+    // 744 bytes of image right after the directory.
+    const std::string header("\0\0\1\0\1\0\x20\x20\x10\0\1\0\4\0\xe8\2\0\0\x16\0\0\0", 22);
+    EXPECT_EQ(icon->bytes.substr(0, 22), header);
+    ASSERT_EQ(icon->bytes.size(), 22u + 744u);
+    // The mask is stored bottom-up after the header (40), the palette (64)
+    // and the colour image (512). The drawings' top row is transparent, and
+    // their ninth row begins with two transparent pixels.
+    const std::string mask = icon->bytes.substr(22 + 40 + 64 + 512);
+    EXPECT_EQ(mask.substr(31 * 4), std::string(4, '\xff'));
+    EXPECT_EQ(static_cast<unsigned char>(mask[23 * 4]), 0xC0);
   }
   EXPECT_EQ(resources::findIcon(130), nullptr);
 }
