@@ -9,6 +9,7 @@
 #include "platform/fs/drives.h"
 #include "platform/fs/file_attributes.h"
 #include "platform/fs/win_error.h"
+#include "platform/fs/write_failures.h"
 
 namespace {
 
@@ -33,7 +34,15 @@ int openForReading(LPCSTR path, DWORD& error) {
     error = ERROR_FILE_NOT_FOUND;
     return -1;
   }
-  const int fd = ::open(resolved.host.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  // Only a regular file is ever opened: opening a named pipe would wait for a
+  // writer for ever, and opening a device may act on it. O_NONBLOCK covers
+  // what is put there between the look and the open.
+  struct stat named {};
+  if (::stat(resolved.host.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) {
+    error = ERROR_ACCESS_DENIED;
+    return -1;
+  }
+  const int fd = ::open(resolved.host.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     error = win32ErrorFromErrno(errno);
     return -1;
@@ -116,6 +125,12 @@ size_t TextFileReader::readPiece(char* buffer, size_t size) {
 }
 
 std::unique_ptr<TextFileWriter> TextFileWriter::createNew(LPCSTR path) {
+  auto created = create(path);
+  if (!created) noteFileWriteFailure(path, GetLastError());
+  return created;
+}
+
+std::unique_ptr<TextFileWriter> TextFileWriter::create(LPCSTR path) {
   if (path == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -152,7 +167,7 @@ std::unique_ptr<TextFileWriter> TextFileWriter::createNew(LPCSTR path) {
     setLastErrorFromErrno(errno);
     return nullptr;
   }
-  return std::unique_ptr<TextFileWriter>(new TextFileWriter(fd));
+  return std::unique_ptr<TextFileWriter>(new TextFileWriter(fd, path));
 }
 
 TextFileWriter::~TextFileWriter() {
@@ -169,6 +184,7 @@ bool TextFileWriter::drain() {
     if (put < 0) {
       if (errno == EINTR) continue;
       setLastErrorFromErrno(errno);
+      noteFileWriteFailure(m_path.c_str(), GetLastError());
       m_failed = true;
     } else {
       done += static_cast<size_t>(put);
@@ -210,6 +226,7 @@ BOOL TextFileWriter::commit() {
     ok = false;
   }
   m_fd = -1;
+  if (!ok && !m_failed) noteFileWriteFailure(m_path.c_str(), GetLastError());
   if (!ok) m_failed = true;
   return ok ? TRUE : FALSE;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/win32/windows.h"
 
@@ -65,10 +66,12 @@ class TextFileWriter final {
   BOOL commit();
 
  private:
-  explicit TextFileWriter(int fd) : m_fd(fd) {}
+  TextFileWriter(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
+  static std::unique_ptr<TextFileWriter> create(LPCSTR path);
   bool drain();
 
   int m_fd = -1;
+  std::string m_path;  // As the caller named it, for the report of a failure.
   std::string m_pending;
   bool m_failed = false;
 };
