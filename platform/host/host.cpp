@@ -16,13 +16,17 @@
 #include "platform/toolkit/afxwin.h"
 #include "platform/toolkit/backend.h"
 #include "platform/toolkit/qt/qt_backend.h"
+#include "platform/toolkit/text/dialog_text.h"
 #include "platform/toolkit/text/text_backend.h"
 
 namespace host {
 namespace {
 
+// Messages may quote the machine's own text (a registry line, a file name):
+// its control characters are shown escaped, never sent to the terminal.
 void report(const std::string& message) {
-  std::fprintf(stderr, "uinq76: %s\n", message.c_str());
+  const std::string shown = toolkit::text::printableText(message, toolkit::text::LineBreaks::Keep);
+  std::fprintf(stderr, "uinq76: %s\n", shown.c_str());
   std::fflush(stderr);
 }
 

@@ -183,6 +183,15 @@ TEST(HostileMachine, MessagesSayWhatIsWrong) {
     EXPECT_NE(run.err.find("HOME is not set"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("--machine DIR"), std::string::npos);
   }
+  // A registry line quoted in a message keeps its escape codes harmless too.
+  {
+    TempMachine machine;
+    machine.write("registry.reg", "REGEDIT4\r\n\r\n[HKEY_\x1b[2JNOWHERE\\A]\r\n");
+    const auto run = runWithDeadline(textUi(machine), "y\n\n");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("HKEY_\\x1b[2JNOWHERE"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find('\x1b'), std::string::npos);
+  }
   // A title with terminal escape codes is shown, never obeyed.
   {
     TempMachine machine;
