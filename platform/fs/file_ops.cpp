@@ -11,6 +11,7 @@
 #include "platform/fs/file_attributes.h"
 #include "platform/fs/file_replace.h"
 #include "platform/fs/win_error.h"
+#include "platform/fs/write_failures.h"
 
 namespace fs = std::filesystem;
 
@@ -62,9 +63,28 @@ int renameNoReplace(const fs::path& from, const fs::path& to) {
   return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
-}  // namespace
+// Gives `file` the owner, group and mode of the file it is about to replace,
+// so that a rewrite does not hand a file to whoever ran the program. Only
+// root may give a file away, and another user may still set the group when a
+// member of it; where neither is allowed the owner stays the caller's. The
+// mode is always taken over. Returns 0 or the errno of the failure.
+int takeOverOwnerAndMode(const fs::path& file, const struct stat& old) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno;
+  struct stat now {};
+  int error = ::fstat(fd, &now) == 0 ? 0 : errno;
+  if (error == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+      ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+  }
+  // After the owner: a change of owner clears the set-user-ID bits.
+  if (error == 0 && ::fchmod(fd, old.st_mode & 07777) != 0) error = errno;
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  ::close(fd);
+  return error;
+}
 
-BOOL DeleteFileA(LPCSTR lpFileName) {
+BOOL deleteFile(LPCSTR lpFileName) {
   ResolvedPath file;
   struct stat st {};
   if (!resolveExisting(lpFileName, file, st)) return FALSE;
@@ -75,7 +95,7 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
   return TRUE;
 }
 
-BOOL MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
+BOOL moveFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
   ResolvedPath source;
   struct stat st {};
   if (!resolveExisting(lpExistingFileName, source, st)) return FALSE;
@@ -100,7 +120,7 @@ BOOL MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
   return TRUE;
 }
 
-BOOL replaceFileWithCopy(LPCSTR replacement, LPCSTR target) {
+BOOL replaceFile(LPCSTR replacement, LPCSTR target) {
   ResolvedPath source;
   struct stat st {};
   if (!resolveExisting(replacement, source, st)) return FALSE;
@@ -116,6 +136,10 @@ BOOL replaceFileWithCopy(LPCSTR replacement, LPCSTR target) {
     if (S_ISDIR(old_st.st_mode) || (S_ISREG(old_st.st_mode) && isReadOnly(old_st))) {
       return fail(ERROR_ACCESS_DENIED);
     }
+    if (S_ISREG(old_st.st_mode)) {
+      const int error = takeOverOwnerAndMode(source.host, old_st);
+      if (error != 0) return fail(win32ErrorFromErrno(error));
+    }
   }
   // rename() swaps the directory entry in one step; the old file's spelling is
   // kept.
@@ -125,4 +149,26 @@ BOOL replaceFileWithCopy(LPCSTR replacement, LPCSTR target) {
   flushFolder(old_file.parent);
   if (source.parent != old_file.parent) flushFolder(source.parent);
   return TRUE;
+}
+
+}  // namespace
+
+// A change that fails is kept for the host's report; the result is the
+// caller's all the same.
+BOOL DeleteFileA(LPCSTR lpFileName) {
+  const BOOL done = deleteFile(lpFileName);
+  if (!done) noteFileWriteFailure(lpFileName, GetLastError());
+  return done;
+}
+
+BOOL MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
+  const BOOL done = moveFile(lpExistingFileName, lpNewFileName);
+  if (!done) noteFileWriteFailure(lpExistingFileName, GetLastError());
+  return done;
+}
+
+BOOL replaceFileWithCopy(LPCSTR replacement, LPCSTR target) {
+  const BOOL done = replaceFile(replacement, target);
+  if (!done) noteFileWriteFailure(target, GetLastError());
+  return done;
 }

@@ -41,4 +41,9 @@ bool flush(Handle file);
 // failure (the handle is gone in either case).
 bool close(Handle file);
 
+// Tells the host that a change to `path` failed, the last error saying why, so
+// that it can report it at the end; the program itself goes on silently. On
+// Windows nothing is kept.
+void noteWriteFailure(LPCSTR path);
+
 }  // namespace rawfile

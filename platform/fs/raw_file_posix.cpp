@@ -11,6 +11,7 @@
 #include "platform/fs/file_attributes.h"
 #include "platform/fs/raw_file.h"
 #include "platform/fs/win_error.h"
+#include "platform/fs/write_failures.h"
 
 namespace rawfile {
 
@@ -28,7 +29,15 @@ Handle openForReading(LPCSTR path) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return kNoFile;
   }
-  const int fd = ::open(resolved.host.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  // Only a regular file is ever opened: opening a named pipe would wait for a
+  // writer for ever, and opening a device may act on it. O_NONBLOCK covers
+  // what is put there between the look and the open.
+  struct stat named {};
+  if (::stat(resolved.host.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return kNoFile;
+  }
+  const int fd = ::open(resolved.host.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     setLastErrorFromErrno(errno);
     return kNoFile;
@@ -116,6 +125,12 @@ bool close(Handle file) {
   if (::close(static_cast<int>(file)) == 0) return true;
   setLastErrorFromErrno(errno);
   return false;
+}
+
+void noteWriteFailure(LPCSTR path) {
+  const DWORD error = GetLastError();
+  noteFileWriteFailure(path, error);
+  SetLastError(error);
 }
 
 }  // namespace rawfile

@@ -67,4 +67,6 @@ bool flush(Handle file) { return ::FlushFileBuffers(handleOf(file)) != FALSE; }
 
 bool close(Handle file) { return ::CloseHandle(handleOf(file)) != FALSE; }
 
+void noteWriteFailure(LPCSTR) {}
+
 }  // namespace rawfile

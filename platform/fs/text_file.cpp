@@ -69,8 +69,11 @@ size_t TextFileReader::readPiece(char* buffer, size_t size) {
 
 std::unique_ptr<TextFileWriter> TextFileWriter::createNew(LPCSTR path) {
   const rawfile::Handle file = rawfile::createNew(path);
-  if (file == rawfile::kNoFile) return nullptr;
-  return std::unique_ptr<TextFileWriter>(new TextFileWriter(file));
+  if (file == rawfile::kNoFile) {
+    rawfile::noteWriteFailure(path);
+    return nullptr;
+  }
+  return std::unique_ptr<TextFileWriter>(new TextFileWriter(file, path));
 }
 
 TextFileWriter::~TextFileWriter() {
@@ -80,10 +83,17 @@ TextFileWriter::~TextFileWriter() {
   }
 }
 
+// Marks the writer failed and tells the host once, with the last error.
+bool TextFileWriter::fail() {
+  if (!m_failed) rawfile::noteWriteFailure(m_path.c_str());
+  m_failed = true;
+  return false;
+}
+
 bool TextFileWriter::drain() {
   if (!m_failed && !m_pending.empty() &&
       !rawfile::write(m_file, m_pending.data(), m_pending.size()))
-    m_failed = true;
+    fail();
   m_pending.clear();
   return !m_failed;
 }
@@ -120,7 +130,8 @@ BOOL TextFileWriter::commit() {
   }
   m_file = rawfile::kNoFile;
   if (!ok) {
-    m_failed = true;
+    SetLastError(first_error);
+    fail();
     SetLastError(first_error);
   }
   return ok ? TRUE : FALSE;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/fs/raw_file.h"
 #include "platform/win32/windows.h"
@@ -68,10 +69,12 @@ class TextFileWriter final {
   BOOL commit();
 
  private:
-  explicit TextFileWriter(rawfile::Handle file) : m_file(file) {}
+  TextFileWriter(rawfile::Handle file, std::string path) : m_file(file), m_path(std::move(path)) {}
   bool drain();
+  bool fail();
 
   rawfile::Handle m_file = rawfile::kNoFile;
+  std::string m_path;  // As the caller named it, for the report of a failure.
   std::string m_pending;
   bool m_failed = false;
 };

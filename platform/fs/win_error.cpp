@@ -32,6 +32,7 @@ DWORD win32ErrorFromErrno(int error_number) {
       return ERROR_NOT_ENOUGH_MEMORY;
     case ENOSPC:
     case EDQUOT:
+    case EFBIG:
       return ERROR_DISK_FULL;
     case EBADF:
       return ERROR_INVALID_HANDLE;

@@ -8,19 +8,25 @@
 #include <memory>
 #include <variant>
 
+#include "platform/fs/write_failures.h"
 #include "platform/host/host_options.h"
 #include "platform/host/machine.h"
+#include "platform/host/standard_descriptors.h"
 #include "platform/system/shutdown.h"
 #include "platform/toolkit/afxwin.h"
 #include "platform/toolkit/backend.h"
 #include "platform/toolkit/qt/qt_backend.h"
+#include "platform/toolkit/text/dialog_text.h"
 #include "platform/toolkit/text/text_backend.h"
 
 namespace host {
 namespace {
 
+// Messages may quote the machine's own text (a registry line, a file name):
+// its control characters are shown escaped, never sent to the terminal.
 void report(const std::string& message) {
-  std::fprintf(stderr, "uinq76: %s\n", message.c_str());
+  const std::string shown = toolkit::text::printableText(message, toolkit::text::LineBreaks::Keep);
+  std::fprintf(stderr, "uinq76: %s\n", shown.c_str());
   std::fflush(stderr);
 }
 
@@ -35,8 +41,19 @@ bool displayPresent() {
 // A shutdown request makes the machine's state final: the registry and every
 // file reach the disk before anything else happens. The Linux host is never
 // shut down; a configured command stands in for the shutdown.
-bool handleShutdown(Machine& machine, const std::optional<std::string>& command, UINT flags) {
-  if (auto error = machine.flush()) report(*error);
+bool handleShutdown(Machine& machine, const std::optional<std::string>& command, UINT flags,
+                    bool& write_failed) {
+  if (auto error = machine.flush()) {
+    // Shutting down now would leave the machine without the registry the run
+    // made; the command, which stands for the shutdown, is not run.
+    report(*error);
+    report(
+        "the machine's shutdown was requested, but its registry could not be saved; "
+        "the shutdown is not carried out" +
+        std::string(command ? " and the shutdown command is not run" : ""));
+    write_failed = true;
+    return false;
+  }
   ::sync();
   report("the machine's shutdown was requested (ExitWindowsEx, flags " + std::to_string(flags) +
          ")");
@@ -58,6 +75,9 @@ bool handleShutdown(Machine& machine, const std::optional<std::string>& command,
 }  // namespace
 
 int runHost(int argc, char** argv) {
+  // Before anything is opened: a closed standard error would otherwise be the
+  // number the registry file gets, and messages would land in it.
+  if (!openMissingStandardDescriptors()) return 2;
   const auto parsed = parseHostOptions(std::span<const char* const>(
       const_cast<const char* const*>(argv) + 1, static_cast<size_t>(argc > 0 ? argc - 1 : 0)));
   if (!parsed.options) {
@@ -98,6 +118,7 @@ int runHost(int argc, char** argv) {
   }
 
   bool write_failed = false;
+  (void)takeFileWriteFailures();  // Only this run's failures are reported.
   toolkit::setMessageHook([&](UINT, WPARAM) {
     // Every message that changed the registry is followed by a write, so an
     // interrupted run loses at most the step that was running.
@@ -106,8 +127,9 @@ int runHost(int argc, char** argv) {
       write_failed = true;
     }
   });
-  SetShutdownHandler(
-      [&](UINT flags, DWORD) { return handleShutdown(*machine, options.onShutdown, flags); });
+  SetShutdownHandler([&](UINT flags, DWORD) {
+    return handleShutdown(*machine, options.onShutdown, flags, write_failed);
+  });
 
   const int result = AfxWinMain();
 
@@ -116,6 +138,11 @@ int runHost(int argc, char** argv) {
   toolkit::installBackend(nullptr);
   if (auto error = machine->close()) {
     report(*error);
+    write_failed = true;
+  }
+  // The dialog says nothing of files it could not change; the host does.
+  for (const FileWriteFailure& failure : takeFileWriteFailures()) {
+    report("could not change " + failure.path + ": " + describeFileError(failure.error));
     write_failed = true;
   }
   if (write_failed) return 1;

@@ -7,7 +7,8 @@ namespace host {
 
 // Exit status: 0 for every outcome of the program (declined, not installed,
 // uninstalled, cancelled); 2 for bad options or a machine that cannot be
-// opened (nothing changed then); 1 when the registry could not be written.
+// opened (nothing changed then); 1 when the registry or a file of the
+// machine could not be written (each failure is named on standard error).
 int runHost(int argc, char** argv);
 
 }  // namespace host

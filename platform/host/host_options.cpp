@@ -48,7 +48,15 @@ OptionsResult parseHostOptions(std::span<const char* const> args) {
       return {std::nullopt, "unknown argument '" + std::string(arg) + "'"};
     }
   }
-  if (!options.machineGiven) options.machineDir = defaultMachineDirectory();
+  if (!options.machineGiven && !options.showHelp && !options.showVersion) {
+    options.machineDir = defaultMachineDirectory();
+    // A default relative to wherever the program was started could name any
+    // folder; without a home there is no default.
+    if (options.machineDir.empty())
+      return {std::nullopt,
+              "HOME is not set (nor XDG_DATA_HOME) to an absolute folder, so there is no "
+              "default machine; name one with --machine DIR"};
+  }
   return {options, {}};
 }
 
@@ -56,8 +64,8 @@ std::filesystem::path defaultMachineDirectory() {
   if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/')
     return std::filesystem::path(data) / "uinq76" / "machine";
   const char* home = std::getenv("HOME");
-  const std::filesystem::path base = (home != nullptr && home[0] != '\0') ? home : ".";
-  return base / ".local" / "share" / "uinq76" / "machine";
+  if (home == nullptr || home[0] != '/') return {};
+  return std::filesystem::path(home) / ".local" / "share" / "uinq76" / "machine";
 }
 
 std::string usageText() {
@@ -66,8 +74,12 @@ std::string usageText() {
          "\n"
          "  --machine DIR          the machine: DIR/registry.reg (the registry as REGEDIT4\n"
          "                         text) and the drive folders DIR/drive_c, DIR/drive_d, ...\n"
+         "                         A drive folder may be a link, to a mounted Windows 95\n"
+         "                         partition for example: the drive is then the folder\n"
+         "                         it leads to, and nothing outside that folder is reached.\n"
          "                         (default: " +
-         defaultMachineDirectory().string() +
+         (defaultMachineDirectory().empty() ? std::string("none, as HOME is not set")
+                                            : defaultMachineDirectory().string()) +
          ")\n"
          "  --ui gui|text          a window, or text on the terminal (default: a window\n"
          "                         when DISPLAY or WAYLAND_DISPLAY is set)\n"

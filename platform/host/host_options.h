@@ -29,7 +29,8 @@ struct OptionsResult {
 // Reads the arguments after the program name.
 OptionsResult parseHostOptions(std::span<const char* const> args);
 
-// $XDG_DATA_HOME/uinq76/machine, or ~/.local/share/uinq76/machine.
+// $XDG_DATA_HOME/uinq76/machine, or ~/.local/share/uinq76/machine; empty when
+// neither XDG_DATA_HOME nor HOME is set to an absolute path.
 std::filesystem::path defaultMachineDirectory();
 
 std::string usageText();

@@ -38,6 +38,11 @@ bool writeAll(int fd, std::string_view bytes, SaveFault fault) {
   return true;
 }
 
+RegistryError notRegular(const std::filesystem::path& path) {
+  return RegistryError{path.string() +
+                       ": not a regular file; the registry must be a plain REGEDIT4 text file"};
+}
+
 }  // namespace
 
 LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
@@ -65,7 +70,12 @@ RegistryResult<LockedFile> openLocked(const std::filesystem::path& path) {
   // Another program may replace the file between our open and our lock; the
   // lock then sits on a file that is no longer `path`, so look again.
   for (int attempt = 0; attempt < 16; ++attempt) {
-    LockedFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // A named pipe would make the open wait for a writer for ever, and a
+    // device may act on being opened: only a regular file is opened, and
+    // O_NONBLOCK covers what is put there between the look and the open.
+    struct stat seen {};
+    if (::stat(path.c_str(), &seen) == 0 && !S_ISREG(seen.st_mode)) return notRegular(path);
+    LockedFile file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!file.isOpen()) {
       if (errno == ENOENT)
         return RegistryError{path.string() + ": the registry file does not exist"};
@@ -81,7 +91,7 @@ RegistryResult<LockedFile> openLocked(const std::filesystem::path& path) {
     struct stat named {};
     if (::fstat(file.fd(), &held) != 0)
       return fileError(path, "cannot read the registry file", errno);
-    if (!S_ISREG(held.st_mode)) return RegistryError{path.string() + ": not a regular file"};
+    if (!S_ISREG(held.st_mode)) return notRegular(path);
     if (::stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
         named.st_ino == held.st_ino) {
       return file;
@@ -112,10 +122,13 @@ RegistryResult<ReplacedFile> replaceFile(const std::filesystem::path& path, std:
   temp += ".tmp";
   mode_t mode = 0644;
   struct stat st {};
-  if (current.isOpen() && ::fstat(current.fd(), &st) == 0) mode = st.st_mode & 07777;
+  const bool known = current.isOpen() && ::fstat(current.fd(), &st) == 0;
+  if (known) mode = st.st_mode & 07777;
 
-  // O_NOFOLLOW: a link planted under the temporary name must not redirect the write.
-  LockedFile out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode));
+  // O_NOFOLLOW: a link planted under the temporary name must not redirect the
+  // write. O_NONBLOCK: a named pipe planted there must not make it wait.
+  LockedFile out(::open(temp.c_str(),
+                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, mode));
   if (!out.isOpen()) return fileError(temp, "cannot create", errno);
   auto failWith = [&](std::string_view what) {
     const int err = errno;
@@ -123,6 +136,21 @@ RegistryResult<ReplacedFile> replaceFile(const std::filesystem::path& path, std:
     ::unlink(temp.c_str());
     return fileError(temp, what, err);
   };
+  struct stat made {};
+  if (::fstat(out.fd(), &made) != 0) return failWith("cannot create");
+  if (!S_ISREG(made.st_mode)) {
+    // Not ours to remove: whatever it is stays.
+    out.close();
+    return RegistryError{temp.string() + ": cannot create: something other than a file is there"};
+  }
+  // The new file keeps the old one's owner and group where the process may
+  // set them (root may give a file away; others may set a group they are in),
+  // and always its mode; the mode is set after the owner, which clears the
+  // set-user-ID bits.
+  if (known && (made.st_uid != st.st_uid || made.st_gid != st.st_gid) &&
+      ::fchown(out.fd(), st.st_uid, st.st_gid) != 0) {
+    (void)::fchown(out.fd(), static_cast<uid_t>(-1), st.st_gid);
+  }
   if (::fchmod(out.fd(), mode) != 0) return failWith("cannot set permissions");
   if (!writeAll(out.fd(), bytes, fault)) return failWith("cannot write");
   if (::fsync(out.fd()) != 0) return failWith("cannot flush to disk");

@@ -18,6 +18,35 @@ std::uintptr_t takeHandleValue() {
   return value;
 }
 
+// Regedit of Windows 2000 and later exports "Windows Registry Editor Version
+// 5.00" files in UTF-16 with a byte-order mark; the store reads only the
+// REGEDIT4 form. Such a file is named for what it is rather than for the first
+// zero byte it holds. Returns the message, or nothing for any other file.
+std::optional<std::string> describeForeignExport(std::string_view bytes, const std::string& name) {
+  constexpr std::string_view kVersion5 = "Windows Registry Editor Version 5.00";
+  const bool little = bytes.starts_with("\xFF\xFE");
+  const bool big = bytes.starts_with("\xFE\xFF");
+  std::string first_line;
+  if (little || big) {
+    for (std::size_t i = 2; i + 1 < bytes.size() && first_line.size() < kVersion5.size(); i += 2) {
+      const char low = little ? bytes[i] : bytes[i + 1];
+      const char high = little ? bytes[i + 1] : bytes[i];
+      if (high != '\0' || low == '\r' || low == '\n') break;
+      first_line.push_back(low);
+    }
+  } else if (bytes.starts_with(kVersion5)) {
+    first_line = kVersion5;
+  } else {
+    return std::nullopt;
+  }
+  std::string form =
+      first_line == kVersion5 ? "a \"" + std::string(kVersion5) + "\" export" : std::string("text");
+  if (little || big) form += " in UTF-16";
+  return name + ": line 1: the file is " + form +
+         "; the registry must be in the REGEDIT4 form (8-bit text whose first line is "
+         "REGEDIT4), as regedit saves a \"Win9x/NT4 Registration File\"";
+}
+
 }  // namespace
 
 RegistryStore::RegistryStore(std::filesystem::path path, LockedFile file, RegistryTree tree)
@@ -29,6 +58,8 @@ RegistryResult<std::unique_ptr<RegistryStore>> RegistryStore::open(
   if (!file) return RegistryError{file.error()};
   auto bytes = readWhole(file.value(), path);
   if (!bytes) return RegistryError{bytes.error()};
+  if (auto foreign = describeForeignExport(bytes.value(), path.string()))
+    return RegistryError{*foreign};
   auto tree = parseRegedit4(bytes.value(), path.string());
   if (!tree) return RegistryError{tree.error()};
   return std::unique_ptr<RegistryStore>(

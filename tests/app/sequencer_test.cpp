@@ -135,4 +135,47 @@ TEST(Sequencer, StepsTickEvery500MsAndTheDialogClosesAfterTheShutdownRequest) {
   std::filesystem::remove_all(dir);
 }
 
+// The shutdown notice held open for more than two tick periods: the step
+// timer was stopped before the notice opened, so its message loop runs no
+// fourth tick, and the run still makes exactly three steps.
+TEST(Sequencer, NoFurtherStepWhileTheShutdownNoticeIsOpen) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("uinq76-seq-notice-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  ASSERT_FALSE(demo::writeDemoMachine(dir).has_value());
+  SetMachineDirectory(dir);
+  auto store = RegistryStore::fromText(demo::demoRegistry());
+  ASSERT_TRUE(store.ok()) << store.error();
+  SetActiveRegistry(store.value().get());
+  StepCounter = 0;
+
+  // The notice opens at 1500 ms and is answered at 2700 ms.
+  auto console = std::make_unique<ScriptedConsole>(
+      std::deque<ScriptedConsole::Line>{{Millis{0}, "y"}, {Millis{2700}, ""}});
+  ScriptedConsole* clock = console.get();
+  std::ostringstream out;
+  toolkit::installBackend(toolkit::makeTextBackend({&out, std::move(console)}));
+  int step_ticks = 0;
+  toolkit::setMessageHook([&](UINT message, WPARAM wparam) {
+    if (message == WM_TIMER && wparam == CUninstallDlg::kStepTimer) ++step_ticks;
+  });
+  std::optional<Millis> shutdown_at;
+  SetShutdownHandler([&](UINT, DWORD) {
+    shutdown_at = clock->now();
+    return true;
+  });
+
+  EXPECT_EQ(AfxWinMain(), 0);
+  EXPECT_EQ(step_ticks, 3) << out.str();
+  EXPECT_EQ(StepCounter, 3);
+  EXPECT_EQ(clock->questionTimes, (std::vector<Millis>{Millis{0}, Millis{1500}}));
+  EXPECT_EQ(shutdown_at, std::optional<Millis>(Millis{2700}));
+
+  toolkit::setMessageHook(nullptr);
+  SetShutdownHandler(nullptr);
+  toolkit::installBackend(nullptr);
+  SetActiveRegistry(nullptr);
+  std::filesystem::remove_all(dir);
+}
+
 }  // namespace

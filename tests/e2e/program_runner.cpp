@@ -16,7 +16,7 @@ extern char** environ;
 namespace e2e {
 
 ProgramRunner::ProgramRunner(const std::vector<std::string>& args,
-                             const std::vector<std::string>& env) {
+                             const std::vector<std::string>& env, const std::string& shell_setup) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
     throw std::runtime_error("pipe failed");
@@ -27,6 +27,8 @@ ProgramRunner::ProgramRunner(const std::vector<std::string>& args,
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
 
   std::vector<std::string> arg_strings{UINQ76_BINARY};
+  if (!shell_setup.empty())
+    arg_strings = {"/bin/sh", "-c", shell_setup + "\nexec \"$0\" \"$@\"", UINQ76_BINARY};
   arg_strings.insert(arg_strings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : arg_strings) argv.push_back(a.data());
@@ -43,7 +45,8 @@ ProgramRunner::ProgramRunner(const std::vector<std::string>& args,
   for (auto& e : env_strings) envp.push_back(e.data());
   envp.push_back(nullptr);
 
-  const int rc = posix_spawn(&m_pid, UINQ76_BINARY, &actions, nullptr, argv.data(), envp.data());
+  const int rc = posix_spawn(&m_pid, shell_setup.empty() ? UINQ76_BINARY : "/bin/sh", &actions,
+                             nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(in[0]);
   close(out[1]);
@@ -140,8 +143,8 @@ int ProgramRunner::wait(std::chrono::milliseconds timeout) {
 }
 
 RunResult runProgram(const std::vector<std::string>& args, const std::string& input,
-                     const std::vector<std::string>& env) {
-  ProgramRunner runner(args, env);
+                     const std::vector<std::string>& env, const std::string& shell_setup) {
+  ProgramRunner runner(args, env, shell_setup);
   runner.write(input);
   runner.closeInput();
   RunResult result;

@@ -14,8 +14,12 @@ class ProgramRunner {
  public:
   // Starts the program with `args` (without the program name). The child gets
   // the test's environment without DISPLAY and WAYLAND_DISPLAY, plus `env`.
+  // With `shell_setup`, /bin/sh runs those commands first and then executes
+  // the program in the same process (to close a descriptor, set a limit, or
+  // unset a variable, for example).
   explicit ProgramRunner(const std::vector<std::string>& args,
-                         const std::vector<std::string>& env = {});
+                         const std::vector<std::string>& env = {},
+                         const std::string& shell_setup = {});
   ~ProgramRunner();
   ProgramRunner(const ProgramRunner&) = delete;
   ProgramRunner& operator=(const ProgramRunner&) = delete;
@@ -54,6 +58,6 @@ struct RunResult {
   std::string err;
 };
 RunResult runProgram(const std::vector<std::string>& args, const std::string& input,
-                     const std::vector<std::string>& env = {});
+                     const std::vector<std::string>& env = {}, const std::string& shell_setup = {});
 
 }  // namespace e2e

@@ -7,28 +7,75 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <string>
 
 #include "platform/host/host.h"
 #include "tests/e2e/machine_fixture.h"
+#include "ui/uninstall_dlg.h"
 
 namespace e2e {
 namespace {
 
 // One script per process: Qt calls the pre-routine from the constructor of
 // the program's QApplication, and the routine starts the poll that plays it.
+// The script returns true once it has done its part; the poll then waits for
+// the program to end.
 std::function<bool()> g_script;
 
+// What the test waits for now, and since when. Every wait has a deadline:
+// past it the test fails with what it waited for, and the program is wound
+// down (each box and the dialog are answered with Esc) so that the test ends
+// at once; a program that does not end then is stopped.
+constexpr qint64 kWaitDeadlineMs = 10000;
+constexpr qint64 kWindDownMs = 5000;
+std::string g_waitingFor;
+QElapsedTimer g_waitingSince;
+bool g_windingDown = false;
+QElapsedTimer g_windDownSince;
+
+void waitFor(const std::string& what) {
+  if (what == g_waitingFor) return;
+  g_waitingFor = what;
+  g_waitingSince.start();
+}
+
+void windDown() {
+  if (g_windDownSince.elapsed() > kWindDownMs) {
+    std::fprintf(stderr, "the program did not end after its windows were answered with Esc\n");
+    std::fflush(stderr);
+    std::_Exit(1);
+  }
+  if (QWidget* modal = QApplication::activeModalWidget()) {
+    QTest::keyClick(modal, Qt::Key_Escape);
+  }
+}
+
 void startScript() {
+  g_waitingFor.clear();
+  g_windingDown = false;
+  waitFor("the first step of the script");
   auto* poll = new QTimer(QCoreApplication::instance());
-  QObject::connect(poll, &QTimer::timeout, [poll] {
-    if (g_script && g_script()) poll->stop();
+  QObject::connect(poll, &QTimer::timeout, [] {
+    if (g_windingDown) return windDown();
+    if (g_script && g_script()) {
+      g_script = nullptr;
+      waitFor("the program to end after the script's last step");
+    }
+    if (g_waitingSince.elapsed() > kWaitDeadlineMs) {
+      ADD_FAILURE() << "waited more than " << kWaitDeadlineMs / 1000 << " s for " << g_waitingFor;
+      g_windingDown = true;
+      g_windDownSince.start();
+    }
   });
   poll->start(10);
 }
@@ -62,6 +109,8 @@ int runProgram(const TempMachine& machine) {
   char* argv[] = {name.data(), const_cast<char*>(machine_arg.c_str()), ui.data(), nullptr};
   int argc = 3;
   qAddPreRoutine(startScript);
+  // The step counter lives as long as the process; each run starts afresh.
+  StepCounter = 0;
   return host::runHost(argc, argv);
 }
 
@@ -95,6 +144,7 @@ TEST(QtWindow, AnsweringTheBoxesRunsTheWholeUninstall) {
     QMessageBox* box = activeBox();
     switch (stage) {
       case 0:  // the confirmation, before any window of the program
+        waitFor("the confirmation box");
         if (box == nullptr) return false;
         confirm_text = box->text();
         confirm_title = box->windowTitle();
@@ -104,18 +154,22 @@ TEST(QtWindow, AnsweringTheBoxesRunsTheWholeUninstall) {
         stage = 1;
         return false;
       case 1:  // the dialog as it opens
+        waitFor("the progress dialog to open");
         if (progressDialog() == nullptr) return false;
         screenshot(progressDialog(), "qt-2-opened");
         stage = 2;
         return false;
       case 2:
       case 3:  // after the first and the second step
+        waitFor(stage == 2 ? "the progress bar at 60 after the first step"
+                           : "the progress bar at 80 after the second step");
         if (auto* bar = control<QProgressBar>(1006); bar && bar->value() == 20 + 20 * stage) {
           screenshot(progressDialog(), stage == 2 ? "qt-3-hardware" : "qt-4-registration");
           ++stage;
         }
         return false;
       case 4:  // the shutdown notice over the finished dialog
+        waitFor("the shutdown notice");
         if (box == nullptr) return false;
         notice_text = box->text();
         for (int i = 0; i < 3; ++i) checks_at_notice[i] = control<QCheckBox>(1003 + i)->isChecked();
@@ -156,12 +210,14 @@ void endAfterFirstStep(int key, const char* shot) {
   int stage = 0;
   g_script = [&]() -> bool {
     if (stage == 0) {
+      waitFor("the confirmation box");
       if (QMessageBox* box = activeBox()) {
         QTest::keyClick(box, Qt::Key_Return);  // Yes is the default button
         stage = 1;
       }
       return false;
     }
+    waitFor("the progress bar at 60 after the first step");
     auto* bar = control<QProgressBar>(1006);
     if (bar == nullptr || bar->value() != 60) return false;
     screenshot(progressDialog(), shot);
@@ -185,6 +241,7 @@ TEST(QtWindow, DecliningChangesNothing) {
   TempMachine machine;
   const auto registry = machine.read("registry.reg");
   g_script = [&]() -> bool {
+    waitFor("the confirmation box");
     QMessageBox* box = activeBox();
     if (box == nullptr) return false;
     QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton);
@@ -200,6 +257,7 @@ TEST(QtWindow, NotInstalledShowsItsMessage) {
   QString second;
   int boxes = 0;
   g_script = [&]() -> bool {
+    waitFor(boxes == 0 ? "the confirmation box" : "the not-installed message");
     QMessageBox* box = activeBox();
     if (box == nullptr) return false;
     ++boxes;

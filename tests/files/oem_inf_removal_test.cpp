@@ -78,3 +78,20 @@ TEST_F(OemInfRemoval, PassesOverPathsBeyondItsBuffers) {
   RemoveOemInfFiles();
   EXPECT_TRUE(fs::exists(longer / "OEM1.INF"));
 }
+
+TEST_F(OemInfRemoval, NeverReadsOrDeletesTheCutNameOfALongOne) {
+  // A folder text of 244 characters: OEM12345.INF makes a path of 256, one
+  // more than the buffer holds. Cut to fit, it would name OEM12345.IN, a
+  // marked file that the pattern never matches.
+  const std::string a(119, 'a');
+  const std::string b(116, 'b');
+  writeBytes(c("MSDOS.SYS"), "[Paths]\r\nWinDir=C:\\" + a + "\\" + b + "\r\n");
+  const fs::path inf = c(a + "/" + b + "/INF");
+  writeBytes(inf / "OEM12345.INF", strings("KIVRAQ76INF"));
+  writeBytes(inf / "OEM12345.IN", strings("KIVRAQ76INF"));
+  writeBytes(inf / "OEM1.INF", strings("KIVRAQ76INF"));
+  RemoveOemInfFiles();
+  EXPECT_FALSE(fs::exists(inf / "OEM1.INF"));
+  EXPECT_TRUE(fs::exists(inf / "OEM12345.INF"));
+  EXPECT_TRUE(fs::exists(inf / "OEM12345.IN"));
+}

@@ -12,6 +12,24 @@ std::string withoutLeadingBlanks(const std::string& text) {
 
 }  // namespace
 
+std::string printableText(std::string_view text, LineBreaks line_breaks) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string shown;
+  shown.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool control = byte < 0x20 || byte == 0x7F;
+    if (!control || c == '\t' || (c == '\n' && line_breaks == LineBreaks::Keep)) {
+      shown.push_back(c);
+    } else {
+      shown += "\\x";
+      shown.push_back(kHex[byte >> 4]);
+      shown.push_back(kHex[byte & 0xF]);
+    }
+  }
+  return shown;
+}
+
 int progressPercent(const Window& bar) {
   const long long span = static_cast<long long>(bar.rangeMax) - bar.rangeMin;
   if (span <= 0) return 0;
@@ -20,17 +38,17 @@ int progressPercent(const Window& bar) {
 
 DialogText describeDialog(const Window& dialog) {
   DialogText text;
-  text.heading = dialog.text + "\n";
+  text.heading = printableText(dialog.text) + "\n";
   for (const auto& control : dialog.children)
     if (control->kind == WindowKind::Static && !control->text.empty())
-      text.heading += control->text + "\n";
+      text.heading += printableText(control->text) + "\n";
   for (const auto& control : dialog.children)
     if (control->kind == WindowKind::ProgressBar)
       text.state += "Progress: " + std::to_string(progressPercent(*control)) + "%\n";
   for (const auto& control : dialog.children) {
     if (control->kind != WindowKind::CheckBox) continue;
     text.state += control->check == static_cast<int>(BST_CHECKED) ? "[x] " : "[ ] ";
-    text.state += withoutLeadingBlanks(control->text);
+    text.state += printableText(withoutLeadingBlanks(control->text));
     if (!control->enabled) text.state += " (disabled)";
     text.state += "\n";
   }

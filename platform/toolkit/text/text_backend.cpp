@@ -26,7 +26,9 @@ class TextBackend final : public Backend {
       SetLastError(ERROR_INVALID_PARAMETER);
       return 0;
     }
-    m_out << caption << "\n" << message << "\n" << prompt->prompt() << std::flush;
+    m_out << text::printableText(caption) << "\n"
+          << text::printableText(message, text::LineBreaks::Keep) << "\n"
+          << prompt->prompt() << std::flush;
     for (;;) {
       const text::Wake wake = pump(text::InputWatch::Watch);
       if (wake == text::Wake::Line) {
