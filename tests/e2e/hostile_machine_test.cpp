@@ -174,6 +174,12 @@ TEST(HostileMachine, MessagesSayWhatIsWrong) {
     EXPECT_NE(run.err.find("REGEDIT4"), std::string::npos);
     EXPECT_EQ(machine.read("registry.reg"), utf16);
   }
+  // The help says that a drive folder may be a link and where it confines.
+  {
+    const auto run = runWithDeadline({"--help"}, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("A drive folder may be a link"), std::string::npos) << run.out;
+  }
   // Without HOME there is no default machine, rather than one relative to
   // wherever the program was started.
   {
