@@ -47,7 +47,7 @@ int shell(const std::string& command) {
   return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool straceWorks() { return shell("strace -qq -o /dev/null true >/dev/null 2>&1") == 0; }
+bool straceWorks() { return shell("timeout 20 strace -qq -o /dev/null true >/dev/null 2>&1") == 0; }
 
 // One system call of a trace: its name and which call of that name it is.
 struct Call {
@@ -101,9 +101,10 @@ class CrashCampaign : public ::testing::Test {
   }
 
   // The helper under strace. LeakSanitizer stops the world with ptrace, which a
-  // traced process cannot; leaks are no concern of this campaign.
+  // traced process cannot; leaks are no concern of this campaign. A run that
+  // has not ended after 20 s is stopped (status 124).
   std::string tracedHelper(const std::string& strace_options, const std::string& helper_args) {
-    return "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" strace -qq " +
+    return "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" timeout 20 strace -qq " +
            strace_options + " " + quoted(CRASH_HELPER) + " " + helper_args + " >/dev/null 2>&1";
   }
 
@@ -111,7 +112,7 @@ class CrashCampaign : public ::testing::Test {
   std::vector<Call> traceSave(const std::string& helper_args) {
     const fs::path trace = m_dir / "trace";
     const int status = shell(tracedHelper("-o " + quoted(trace.string()), helper_args));
-    EXPECT_EQ(status, 0) << "the helper failed without a kill";
+    EXPECT_EQ(status, 0) << "the helper failed without a kill (124: it did not end in 20 s)";
     const auto calls = callsBetweenMarks(readFile(trace));
     fs::remove(trace);
     return calls;

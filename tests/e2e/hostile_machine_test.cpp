@@ -41,18 +41,24 @@ RunResult runWithDeadline(const std::vector<std::string>& args, const std::strin
 
 std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 
-TEST(HostileMachine, ClosedStandardErrorNeverLandsInTheRegistry) {
-  TempMachine machine;
-  const auto run = runWithDeadline({machine.machineArg(), "--ui", "text", "--on-shutdown", "true"},
-                                   "y\n\n", "exec 2>&-");
-  ASSERT_EQ(run.status, 0) << run.out;
-  const std::string registry = machine.read("registry.reg");
-  EXPECT_EQ(registry.find("uinq76:"), std::string::npos) << registry.substr(0, 400);
-  // The registry reads back, and a second run finds the product gone.
-  EXPECT_FALSE(RegistryView(registry).hasKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ76"));
-  const auto second = runWithDeadline(textUi(machine), "y\n\n");
-  EXPECT_EQ(second.status, 0) << second.err;
-  EXPECT_NE(second.out.find(kNotInstalled), std::string::npos) << second.out;
+TEST(HostileMachine, ClosedOutputOrErrorNeverLandsInTheMachine) {
+  // Standard error closed, then standard output: neither the shutdown line
+  // nor the dialog's text may land in a file of the machine.
+  for (const char* closing : {"exec 2>&-", "exec 1>&-"}) {
+    TempMachine machine;
+    const auto run = runWithDeadline(
+        {machine.machineArg(), "--ui", "text", "--on-shutdown", "true"}, "y\n\n", closing);
+    ASSERT_EQ(run.status, 0) << closing << ": " << run.out << run.err;
+    const std::string registry = machine.read("registry.reg");
+    EXPECT_EQ(registry.find("uinq76:"), std::string::npos) << closing;
+    EXPECT_EQ(registry.find("Progress:"), std::string::npos) << closing;
+    EXPECT_EQ(machine.read("drive_c/AUTOEXEC.BAT").find("Progress:"), std::string::npos);
+    // The registry reads back, and a second run finds the product gone.
+    EXPECT_FALSE(RegistryView(registry).hasKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ76"));
+    const auto second = runWithDeadline(textUi(machine), "y\n\n");
+    EXPECT_EQ(second.status, 0) << closing << ": " << second.err;
+    EXPECT_NE(second.out.find(kNotInstalled), std::string::npos) << closing << ": " << second.out;
+  }
 }
 
 TEST(HostileMachine, NamedPipesAreRefusedWithoutWaiting) {
@@ -173,6 +179,12 @@ TEST(HostileMachine, MessagesSayWhatIsWrong) {
         << run.err;
     EXPECT_NE(run.err.find("REGEDIT4"), std::string::npos);
     EXPECT_EQ(machine.read("registry.reg"), utf16);
+  }
+  // The help says that a drive folder may be a link and where it confines.
+  {
+    const auto run = runWithDeadline({"--help"}, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("A drive folder may be a link"), std::string::npos) << run.out;
   }
   // Without HOME there is no default machine, rather than one relative to
   // wherever the program was started.
