@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev fonts-dejavu-core
   diffutils
+  libncurses-dev python3 python3-pyte
 )
 
 missing=()

@@ -186,6 +186,9 @@ void Screen::adoptNewSize() {
   winsize size = {};
   if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0)
     resizeterm(size.ws_row, size.ws_col);
+  // Terminals keep, cut or move what they showed when their size changes:
+  // the next picture is sent whole.
+  clearok(curscr, TRUE);
 }
 
 std::vector<KeyEvent> Screen::readKeys() {
