@@ -201,6 +201,11 @@ class TerminalDialogTest(unittest.TestCase):
         self.terminals.append(terminal)
         return terminal
 
+    def wait_confirm(self, terminal):
+        # The buttons come last in the picture.
+        terminal.wait_for(lambda: CONFIRM in terminal.text() and "[  No   ]" in terminal.text(),
+                          "the confirmation box opens with its buttons")
+
     def untouched(self, registry, autoexec):
         self.assertEqual(self.machine.read("registry.reg"), registry)
         self.assertEqual(self.machine.read("drive_c/AUTOEXEC.BAT"), autoexec)
@@ -212,7 +217,7 @@ class TerminalDialogTest(unittest.TestCase):
         registry = self.machine.read("registry.reg")
         autoexec = self.machine.read("drive_c/AUTOEXEC.BAT")
         t = self.start("declined")
-        t.wait_for(CONFIRM, "the confirmation box opens")
+        self.wait_confirm(t)
         t.capture("confirm")
         self.assertIn("Kivra Q76 Uninstallation", t.text())
         # Yes is the default: highlighted; Tab and the arrows move to No.
@@ -243,7 +248,7 @@ class TerminalDialogTest(unittest.TestCase):
                             ("click-no", lambda t: click(t, *t.position("No ")))):
             with self.subTest(name):
                 t = self.start(name)
-                t.wait_for(CONFIRM, "the confirmation box opens")
+                self.wait_confirm(t)
                 press(t)
                 status, after = t.finish()
                 self.assertEqual(status, 0)
@@ -254,7 +259,7 @@ class TerminalDialogTest(unittest.TestCase):
         self.machine.replace_in_registry(TITLE_LINE, '"Name"="x"')
         registry = self.machine.read("registry.reg")
         t = self.start("not-installed")
-        t.wait_for(CONFIRM, "the confirmation box opens")
+        self.wait_confirm(t)
         t.send("y")
         t.wait_for(NOT_INSTALLED, "the not-installed box opens")
         t.capture("not-installed")
@@ -269,7 +274,7 @@ class TerminalDialogTest(unittest.TestCase):
 
     def test_whole_uninstall_step_by_step(self):
         t = self.start("uninstall")
-        t.wait_for(CONFIRM, "the confirmation box opens")
+        self.wait_confirm(t)
         t.send("\r")  # Enter presses the default button, Yes
         t.wait_for("Uninstalling Kivra Q76 Audio Drivers...", "the dialog opens")
         self.assertIn("0%", t.text())
@@ -315,7 +320,7 @@ class TerminalDialogTest(unittest.TestCase):
         for name, key in (("esc", "\x1b"), ("enter", "\r")):
             with self.subTest(name):
                 t = self.start(f"between-ticks-{name}")
-                t.wait_for(CONFIRM, "the confirmation box opens")
+                self.wait_confirm(t)
                 t.send("y")
                 self.wait_percent(t, 60)
                 t.send(key)
@@ -330,7 +335,7 @@ class TerminalDialogTest(unittest.TestCase):
 
     def test_resize_during_the_steps(self):
         t = self.start("resize")
-        t.wait_for(CONFIRM, "the confirmation box opens")
+        self.wait_confirm(t)
         t.send("y")
         self.wait_percent(t, 60)
         left_before, _ = t.position("Uninstalling")
@@ -384,7 +389,7 @@ class TerminalDialogTest(unittest.TestCase):
         hex_bytes = ",".join(f"{b:02x}" for b in title + b"\x00")
         self.machine.replace_in_registry(TITLE_LINE, f'"Title"=hex(1):{hex_bytes}')
         t = self.start("no-colour", env={"NO_COLOR": "1"})
-        t.wait_for(CONFIRM, "the confirmation box opens")
+        self.wait_confirm(t)
         self.assertTrue(t.cell("Yes").reverse)
         t.send("y")
         t.wait_for("pwned", "the dialog opens with the title")
