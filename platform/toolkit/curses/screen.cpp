@@ -235,8 +235,10 @@ std::vector<KeyEvent> Screen::readKeys() {
         break;
       }
       default:
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
-          keys.push_back({Key::Letter, static_cast<char>(c | 0x20)});
+        if (c >= 'a' && c <= 'z')
+          keys.push_back({Key::Letter, static_cast<char>(c)});
+        else if (c >= 'A' && c <= 'Z')
+          keys.push_back({Key::Letter, static_cast<char>(c - 'A' + 'a')});
         break;
     }
   }
