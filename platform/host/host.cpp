@@ -127,9 +127,12 @@ int runHost(int argc, char** argv) {
   SetShutdownHandler([&](UINT flags, DWORD) {
     shutdown_requested = true;
     bool handled = false;
+    auto handle = [&] { handled = handleShutdown(*machine, options.onShutdown, flags); };
     // The command's own output goes to the normal screen too.
-    toolkit::currentBackend()->runOnNormalTerminal(
-        [&] { handled = handleShutdown(*machine, options.onShutdown, flags); });
+    if (toolkit::Backend* backend = toolkit::currentBackend())
+      backend->runOnNormalTerminal(handle);
+    else
+      handle();
     return handled;
   });
 

@@ -162,10 +162,10 @@ void paintMessageBox(Screen& screen, const OpenBox& box, const MessageBoxLayout&
 
 void paintTooSmall(Screen& screen, int need_w, int need_h) {
   screen.paintDesktop();
-  // The sizes first: on a very narrow terminal the end of the line is cut.
-  const std::string notice = "Terminal too small (" + std::to_string(screen.width()) + "x" +
-                             std::to_string(screen.height()) + "): the window needs " +
-                             std::to_string(need_w) + "x" + std::to_string(need_h) + ".";
+  // Short, the sizes early: a narrow terminal cuts the end of the line.
+  const std::string notice = "Terminal too small: needs " + std::to_string(need_w) + "x" +
+                             std::to_string(need_h) + ", has " + std::to_string(screen.width()) +
+                             "x" + std::to_string(screen.height());
   screen.putText(0, 0, notice, screen.width(), Style::Notice);
 }
 
