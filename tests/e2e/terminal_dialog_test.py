@@ -63,7 +63,7 @@ class Terminal:
     """The program on a pseudo-terminal of a given size, its output fed to a
     pyte screen."""
 
-    def __init__(self, name, args, cols=80, rows=24, env=None):
+    def __init__(self, name, args, cols=80, rows=24, env=None, ignore_hangup=False):
         self.name = name
         self.stage = 0
         self.screen = pyte.Screen(cols, rows)
@@ -82,6 +82,8 @@ class Terminal:
 
         def controlling_terminal():
             fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+            if ignore_hangup:  # as under nohup
+                signal.signal(signal.SIGHUP, signal.SIG_IGN)
 
         self.process = subprocess.Popen(
             [ARGS.program] + args, stdin=slave, stdout=slave, stderr=slave, env=environment,
@@ -196,8 +198,9 @@ class TerminalDialogTest(unittest.TestCase):
             terminal.kill()
         self.machine.remove()
 
-    def start(self, name, cols=80, rows=24, env=None, ui="text"):
-        terminal = Terminal(name, [f"--machine={self.machine.dir}", "--ui", ui], cols, rows, env)
+    def start(self, name, cols=80, rows=24, env=None, ui="text", extra=(), ignore_hangup=False):
+        terminal = Terminal(name, [f"--machine={self.machine.dir}", "--ui", ui, *extra], cols,
+                            rows, env, ignore_hangup)
         self.terminals.append(terminal)
         return terminal
 
@@ -261,7 +264,8 @@ class TerminalDialogTest(unittest.TestCase):
         t = self.start("not-installed")
         self.wait_confirm(t)
         t.send("y")
-        t.wait_for(NOT_INSTALLED, "the not-installed box opens")
+        t.wait_for(lambda: NOT_INSTALLED in t.text() and "[  OK  ]" in t.text(),
+                   "the not-installed box opens")
         t.capture("not-installed")
         self.assertIn("correcly!", t.text())
         self.assertTrue(t.cell("OK").reverse)
@@ -273,11 +277,12 @@ class TerminalDialogTest(unittest.TestCase):
         self.assertEqual(self.machine.read("registry.reg"), registry)
 
     def test_whole_uninstall_step_by_step(self):
-        t = self.start("uninstall")
+        t = self.start("uninstall", extra=["--on-shutdown", "echo the shutdown command ran"])
         self.wait_confirm(t)
         t.send("\r")  # Enter presses the default button, Yes
-        t.wait_for("Uninstalling Kivra Q76 Audio Drivers...", "the dialog opens")
-        self.assertIn("0%", t.text())
+        # The bar is the last row of the picture.
+        t.wait_for(lambda: "Uninstalling Kivra Q76 Audio Drivers..." in t.text() and
+                   "0%" in t.text(), "the dialog opens")
         t.capture("step-0")
         text = t.text()
         self.assertIn("Removing the software 'Kivra Q76 Audio", text)
@@ -302,8 +307,8 @@ class TerminalDialogTest(unittest.TestCase):
             # Grey (bright black) where the terminal has the colours.
             self.assertRegex(t.raw, rb"\x1b\[90m(\x1b\[[0-9;]*m)*\[ \] Entries in DOS")
 
-        t.wait_for(NOTICE, "the shutdown notice opens")
-        self.assertIn("100%", t.text())
+        t.wait_for(lambda: NOTICE in t.text() and "100%" in t.text(),
+                   "the shutdown notice opens over the full bar")
         t.capture("shutdown-notice")
         self.assertNotIn(PRODUCT_KEY, self.machine.read("registry.reg").decode("latin-1"))
         # No shutdown before the notice is closed.
@@ -311,8 +316,12 @@ class TerminalDialogTest(unittest.TestCase):
         t.send("\r")
         status, after = t.finish()
         self.assertEqual(status, 0)
-        self.assertIn("shutdown was requested", after)
-        self.assertIn("Kivra Q76 Uninstallation: uninstalled.", after)
+        # The shutdown report, the command's output and the outcome stay on
+        # the normal screen, in that order.
+        report = after.find("shutdown was requested")
+        command = after.find("the shutdown command ran")
+        outcome = after.find("Kivra Q76 Uninstallation: uninstalled.")
+        self.assertTrue(0 <= report < command < outcome, after)
         self.assertIn(b"UINQ76D.EXE", self.machine.read("drive_c/AUTOEXEC.BAT").upper())
 
     def test_esc_and_enter_between_ticks_end_the_run(self):
@@ -345,8 +354,9 @@ class TerminalDialogTest(unittest.TestCase):
         t.wait_for(lambda: "Uninstalling" in t.text() and
                    t.position("Uninstalling")[0] == left_before + 10,
                    "the dialog is centred on the new size")
+        t.wait_for(lambda: "[x] Hardware nodes..." in t.text() and "60%" in t.text(),
+                   "the whole dialog on the new size")
         t.capture("resized")
-        self.assertIn("[x] Hardware nodes...", t.text())
         t.wait_for(NOTICE, "the steps go on to the shutdown notice")
         t.capture("resized-notice")
         t.send("\r")
@@ -373,7 +383,8 @@ class TerminalDialogTest(unittest.TestCase):
         t.wait_for("Terminal too small", "the notice while the dialog runs")
         t.capture("too-small-dialog")
         t.resize(80, 24)
-        t.wait_for("Hardware nodes...", "the dialog as soon as it fits")
+        t.wait_for(lambda: "Hardware nodes..." in t.text() and "%" in t.text(),
+                   "the dialog as soon as it fits")
         t.capture("fits-again")
         # Esc is the one key that works unseen.
         t.resize(50, 24)
@@ -392,7 +403,8 @@ class TerminalDialogTest(unittest.TestCase):
         self.wait_confirm(t)
         self.assertTrue(t.cell("Yes").reverse)
         t.send("y")
-        t.wait_for("pwned", "the dialog opens with the title")
+        t.wait_for(lambda: "pwned" in t.text() and "0%" in t.text(),
+                   "the dialog opens with the title")
         t.capture("escape-codes")
         # The escape characters are shown as stand-ins, never sent.
         self.assertIn("\ufffd[2J\ufffd]0;pwned\ufffd end", t.text())
@@ -408,6 +420,20 @@ class TerminalDialogTest(unittest.TestCase):
         status, after = t.finish()
         self.assertEqual(status, 0)
         self.assertIn("cancelled", after)
+
+    def test_terminal_closed_under_an_open_box(self):
+        registry = self.machine.read("registry.reg")
+        # A program that outlives its terminal (nohup) answers the box as Esc
+        # answers it, and ends instead of waiting on a terminal that is gone.
+        t = self.start("hang-up", ignore_hangup=True)
+        self.wait_confirm(t)
+        os.close(t.master)
+        end = time.monotonic() + DEADLINE
+        while t.process.poll() is None:
+            self.assertLess(time.monotonic(), end, "the program did not end")
+            time.sleep(0.05)
+        self.assertEqual(t.process.returncode, 0)
+        self.assertEqual(self.machine.read("registry.reg"), registry)
 
     def test_lines_on_a_terminal(self):
         t = self.start("lines", ui="lines")

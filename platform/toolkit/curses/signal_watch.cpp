@@ -80,8 +80,9 @@ Woken SignalWatch::wait(std::optional<Millis> deadline, int input_fd) {
       }
     }
     if ((fds[1].revents & POLLIN) != 0) woken.input = true;
-    if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (fds[1].revents & POLLIN) == 0)
-      woken.hangup = true;
+    // A terminal that hung up stays readable (and reads fail) for ever: the
+    // input is over, whatever else poll() says.
+    if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) woken.hangup = true;
     return woken;
   }
 }
