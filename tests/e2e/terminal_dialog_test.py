@@ -66,6 +66,11 @@ class Terminal:
     def __init__(self, name, args, cols=80, rows=24, env=None, ignore_hangup=False):
         self.name = name
         self.stage = 0
+        # The captures of an earlier run of the same case go.
+        if os.path.isdir(ARGS.captures):
+            for old in os.listdir(ARGS.captures):
+                if old.startswith(name + "-"):
+                    os.remove(os.path.join(ARGS.captures, old))
         self.screen = pyte.Screen(cols, rows)
         self.stream = pyte.ByteStream(self.screen)
         self.raw = b""
