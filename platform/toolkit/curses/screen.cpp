@@ -17,9 +17,10 @@ namespace {
 
 enum Pair : short { kDesktop = 1, kWindow, kDisabled, kTitle, kBarFill, kNotice };
 
-// Whether the user's own locale writes UTF-8. Only then is the locale taken
-// over for the terminal, so that nothing else the program does is read in
-// another character set.
+// Whether the user's own locale writes UTF-8. Only then is its character
+// type taken over while the screen is drawn: a UTF-8 locale classifies and
+// converts every single byte exactly as the C locale does, so the program's
+// own text handling (case, letters, blanks) is the same with it.
 bool userLocaleIsUtf8() {
   locale_t user = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
   if (user == static_cast<locale_t>(0)) return false;
