@@ -11,10 +11,12 @@
 #include "platform/fs/write_failures.h"
 #include "platform/host/host_options.h"
 #include "platform/host/machine.h"
+#include "platform/host/outcome.h"
 #include "platform/host/standard_descriptors.h"
 #include "platform/system/shutdown.h"
 #include "platform/toolkit/afxwin.h"
 #include "platform/toolkit/backend.h"
+#include "platform/toolkit/curses/curses_backend.h"
 #include "platform/toolkit/qt/qt_backend.h"
 #include "platform/toolkit/text/dialog_text.h"
 #include "platform/toolkit/text/text_backend.h"
@@ -25,9 +27,18 @@ namespace {
 // Messages may quote the machine's own text (a registry line, a file name):
 // its control characters are shown escaped, never sent to the terminal.
 void report(const std::string& message) {
-  const std::string shown = toolkit::text::printableText(message, toolkit::text::LineBreaks::Keep);
-  std::fprintf(stderr, "uinq76: %s\n", shown.c_str());
-  std::fflush(stderr);
+  auto print = [&] {
+    const std::string shown =
+        toolkit::text::printableText(message, toolkit::text::LineBreaks::Keep);
+    std::fprintf(stderr, "uinq76: %s\n", shown.c_str());
+    std::fflush(stderr);
+  };
+  // A screen drawn on the terminal is handed back first, or the message
+  // would land in the middle of it.
+  if (toolkit::Backend* backend = toolkit::currentBackend())
+    backend->runOnNormalTerminal(print);
+  else
+    print();
 }
 
 bool displayPresent() {
@@ -111,8 +122,15 @@ int runHost(int argc, char** argv) {
   }
   std::unique_ptr<Machine> machine = std::move(std::get<std::unique_ptr<Machine>>(opened));
 
+  // Text mode draws its windows on an interactive terminal, and writes lines
+  // for pipes, scripts and terminals that cannot be drawn on.
+  bool drawn = false;
   if (gui) {
     toolkit::installBackend(toolkit::makeQtBackend(argc, argv));
+  } else if (std::unique_ptr<toolkit::Backend> curses =
+                 options.ui == UiChoice::Lines ? nullptr : toolkit::makeCursesBackend()) {
+    toolkit::installBackend(std::move(curses));
+    drawn = true;
   } else {
     toolkit::installBackend(toolkit::makeTextBackend());
   }
@@ -127,8 +145,19 @@ int runHost(int argc, char** argv) {
       write_failed = true;
     }
   });
+  bool shutdown_requested = false;
   SetShutdownHandler([&](UINT flags, DWORD) {
-    return handleShutdown(*machine, options.onShutdown, flags, write_failed);
+    shutdown_requested = true;
+    bool handled = false;
+    auto handle = [&] {
+      handled = handleShutdown(*machine, options.onShutdown, flags, write_failed);
+    };
+    // The command's own output goes to the normal screen too.
+    if (toolkit::Backend* backend = toolkit::currentBackend())
+      backend->runOnNormalTerminal(handle);
+    else
+      handle();
+    return handled;
   });
 
   const int result = AfxWinMain();
@@ -136,6 +165,13 @@ int runHost(int argc, char** argv) {
   SetShutdownHandler(nullptr);
   toolkit::setMessageHook(nullptr);
   toolkit::installBackend(nullptr);
+  // The drawn screen is gone: its outcome stays on the normal one.
+  if (drawn) {
+    const std::string line =
+        outcomeLine(toolkit::shownSoFar(), outcomeOf(toolkit::shownSoFar(), shutdown_requested));
+    if (!line.empty()) std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  }
   if (auto error = machine->close()) {
     report(*error);
     write_failed = true;

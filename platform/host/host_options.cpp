@@ -32,13 +32,15 @@ OptionsResult parseHostOptions(std::span<const char* const> args) {
       options.machineGiven = true;
     } else if (is("--ui")) {
       const auto ui = value("--ui");
-      if (!ui) return {std::nullopt, "--ui needs 'gui' or 'text'"};
+      if (!ui) return {std::nullopt, "--ui needs 'gui', 'text' or 'lines'"};
       if (*ui == "gui") {
         options.ui = UiChoice::Gui;
       } else if (*ui == "text") {
         options.ui = UiChoice::Text;
+      } else if (*ui == "lines") {
+        options.ui = UiChoice::Lines;
       } else {
-        return {std::nullopt, "--ui takes 'gui' or 'text', not '" + *ui + "'"};
+        return {std::nullopt, "--ui takes 'gui', 'text' or 'lines', not '" + *ui + "'"};
       }
     } else if (is("--on-shutdown")) {
       const auto command = value("--on-shutdown");
@@ -69,7 +71,7 @@ std::filesystem::path defaultMachineDirectory() {
 }
 
 std::string usageText() {
-  return "Usage: uinq76 [--machine DIR] [--ui gui|text] [--on-shutdown COMMAND]\n"
+  return "Usage: uinq76 [--machine DIR] [--ui gui|text|lines] [--on-shutdown COMMAND]\n"
          "Removes the Windows 95 driver software of the Kivra Q76 sound card.\n"
          "\n"
          "  --machine DIR          the machine: DIR/registry.reg (the registry as REGEDIT4\n"
@@ -81,8 +83,10 @@ std::string usageText() {
          (defaultMachineDirectory().empty() ? std::string("none, as HOME is not set")
                                             : defaultMachineDirectory().string()) +
          ")\n"
-         "  --ui gui|text          a window, or text on the terminal (default: a window\n"
-         "                         when DISPLAY or WAYLAND_DISPLAY is set)\n"
+         "  --ui gui|text|lines    a window, or text on the terminal: drawn in place on\n"
+         "                         an interactive terminal, else line by line; 'lines'\n"
+         "                         always line by line (default: a window when DISPLAY\n"
+         "                         or WAYLAND_DISPLAY is set, else text)\n"
          "  --on-shutdown COMMAND  run COMMAND through /bin/sh when the program asks\n"
          "                         the machine to shut down; the host itself never is\n"
          "  --help                 show this text\n"

@@ -10,7 +10,8 @@
 
 namespace host {
 
-enum class UiChoice { Automatic, Gui, Text };
+// Text: drawn on a terminal, else lines; Lines: always the line form.
+enum class UiChoice { Automatic, Gui, Text, Lines };
 
 struct HostOptions {
   std::filesystem::path machineDir;

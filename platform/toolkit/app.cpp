@@ -14,6 +14,7 @@ namespace {
 CWinApp* g_app = nullptr;
 std::unique_ptr<toolkit::Backend> g_backend;
 toolkit::MessageHook g_hook;
+std::vector<toolkit::Shown> g_shown;
 
 // An HICON is the address of one of these, made once per icon resource and
 // kept for the life of the process, as Win32 keeps shared icons.
@@ -35,6 +36,12 @@ void installBackend(std::unique_ptr<Backend> backend) { g_backend = std::move(ba
 Backend* currentBackend() { return g_backend.get(); }
 
 void setMessageHook(MessageHook hook) { g_hook = std::move(hook); }
+
+const std::vector<Shown>& shownSoFar() { return g_shown; }
+
+void clearShown() { g_shown.clear(); }
+
+void recordShown(Shown shown) { g_shown.push_back(std::move(shown)); }
 
 LRESULT deliverMessage(Window& window, UINT message, WPARAM wparam, LPARAM lparam) {
   const HWND hwnd = window.handle();
@@ -85,8 +92,12 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   // "Error", as Windows shows it.
   Window* owner_window = Window::fromHandle(owner);
   if (owner_window != nullptr) owner_window = owner_window->topLevel();
-  return g_backend->messageBox(owner_window, text != nullptr ? text : "",
-                               caption != nullptr ? caption : "Error", type);
+  const std::string caption_text = caption != nullptr ? caption : "Error";
+  const int result =
+      g_backend->messageBox(owner_window, text != nullptr ? text : "", caption_text, type);
+  if (result != 0)
+    toolkit::recordShown({toolkit::Shown::Kind::MessageBox, type, caption_text, result});
+  return result;
 }
 
 HWND GetFocus() {

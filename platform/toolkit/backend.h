@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/toolkit/window.h"
 
@@ -45,12 +46,31 @@ class Backend {
   virtual bool killTimer(Window& window, UINT_PTR id) = 0;
   // Queues a message for the window's loop; false if it cannot be queued.
   virtual bool postMessage(Window& window, UINT message, WPARAM wparam, LPARAM lparam) = 0;
+
+  // Runs `work` with the terminal in its normal state, so that what it
+  // prints stays readable: a backend that draws on the terminal hands it
+  // back first. Others just run it.
+  virtual void runOnNormalTerminal(const std::function<void()>& work) { work(); }
 };
 
 // Makes `backend` the one the toolkit uses, destroying the previous one;
 // null uninstalls it.
 void installBackend(std::unique_ptr<Backend> backend);
 Backend* currentBackend();
+
+// What the program showed the user, in order, and how each showing ended:
+// the button that closed a message box, the end result of a modal dialog.
+struct Shown {
+  enum class Kind { MessageBox, Dialog };
+  Kind kind;
+  UINT style;  // message boxes: the MB_ style; dialogs: the template id
+  std::string caption;
+  int result;
+};
+const std::vector<Shown>& shownSoFar();
+void clearShown();
+// Called by MessageBoxA and CDialog::DoModal when a showing has ended.
+void recordShown(Shown shown);
 
 // The hook runs after every message that a loop delivered to a window (the
 // dialog's initialisation, timers, commands, painting), once its handler has

@@ -27,6 +27,7 @@ INT_PTR CDialog::DoModal() {
   // A dialog that ended during its initialisation is never shown.
   if (!window->endResult) backend->runModal(*window);
   const int result = window->endResult.value_or(-1);
+  toolkit::recordShown({toolkit::Shown::Kind::Dialog, m_template_id, window->text, result});
 
   backend->destroyDialog(*window);
   toolkit::detachWindowTree(*window);

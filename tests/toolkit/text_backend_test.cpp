@@ -102,6 +102,33 @@ TEST_F(TextModeTest, DialogPrintsItsHeadingAndEveryChangedState) {
                 "[x] Hardware nodes...\n[x] Program registry entries...\n[ ] Program files...\n");
 }
 
+// What was shown is recorded in order with how it ended, whatever backend
+// showed it; a box that could not be shown is not.
+TEST_F(TextModeTest, RecordsWhatWasShown) {
+  clearShown();
+  console().lineAt(ms(0), "n");
+  EXPECT_EQ(MessageBoxA(nullptr, "Sure?", "Caption", MB_YESNO), IDNO);
+  EXPECT_EQ(MessageBoxA(nullptr, "Retry?", "Caption", 5 /* MB_RETRYCANCEL */), 0);
+  ScriptedDialog dialog;
+  dialog.onInit = [](ScriptedDialog& d) {
+    d.SetWindowText("Uninstalling Q76...");
+    d.PostMessage(WM_COMMAND, IDCANCEL);
+  };
+  EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+  const std::vector<Shown>& shown = shownSoFar();
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0].kind, Shown::Kind::MessageBox);
+  EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_YESNO));
+  EXPECT_EQ(shown[0].caption, "Caption");
+  EXPECT_EQ(shown[0].result, IDNO);
+  EXPECT_EQ(shown[1].kind, Shown::Kind::Dialog);
+  EXPECT_EQ(shown[1].style, kProgressDialog);
+  EXPECT_EQ(shown[1].caption, "Uninstalling Q76...");
+  EXPECT_EQ(shown[1].result, IDCANCEL);
+  clearShown();
+  EXPECT_TRUE(shownSoFar().empty());
+}
+
 // The real console on a pipe: lines, a last line without a line break, the
 // end of the input, deadlines and Ctrl-C.
 TEST(TerminalConsole, ReadsLinesWaitsAndCatchesCtrlC) {
