@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/fs/drives.h"
+#include "platform/fs/dry_run.h"
 #include "platform/fs/file_attributes.h"
 #include "platform/fs/win_error.h"
 
@@ -118,6 +119,10 @@ size_t TextFileReader::readPiece(char* buffer, size_t size) {
 std::unique_ptr<TextFileWriter> TextFileWriter::createNew(LPCSTR path) {
   if (path == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (FileDryRunActive()) {
+    SetLastError(ERROR_WRITE_PROTECT);
     return nullptr;
   }
   const ResolvedPath resolved = resolveWindowsPath(path, LastComponent::DoNotFollow);

@@ -8,8 +8,10 @@
 #include <memory>
 #include <variant>
 
+#include "platform/host/backup_commands.h"
 #include "platform/host/host_options.h"
 #include "platform/host/machine.h"
+#include "platform/host/run_journal.h"
 #include "platform/system/shutdown.h"
 #include "platform/toolkit/afxwin.h"
 #include "platform/toolkit/backend.h"
@@ -57,7 +59,7 @@ bool handleShutdown(Machine& machine, const std::optional<std::string>& command,
 
 }  // namespace
 
-int runHost(int argc, char** argv) {
+int runHost(int argc, char** argv, const UninstallSteps* steps) {
   const auto parsed = parseHostOptions(std::span<const char* const>(
       const_cast<const char* const*>(argv) + 1, static_cast<size_t>(argc > 0 ? argc - 1 : 0)));
   if (!parsed.options) {
@@ -82,6 +84,15 @@ int runHost(int argc, char** argv) {
     return 2;
   }
 
+  if (options.listBackups) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(options.machineDir, ec)) {
+      report("the machine directory " + options.machineDir.string() + " does not exist");
+      return 2;
+    }
+    return listBackups(options.machineDir);
+  }
+
   // The machine is opened before anything is shown, so a machine that cannot
   // be used is reported without a window and without a change.
   auto opened = Machine::open(options.machineDir, "--machine DIR");
@@ -90,6 +101,14 @@ int runHost(int argc, char** argv) {
     return 2;
   }
   std::unique_ptr<Machine> machine = std::move(std::get<std::unique_ptr<Machine>>(opened));
+  if (options.restore) {
+    const int status = restoreBackup(*machine, *options.restore);
+    if (auto error = machine->close()) {
+      report(*error);
+      return 1;
+    }
+    return status;
+  }
 
   if (gui) {
     toolkit::installBackend(toolkit::makeQtBackend(argc, argv));
@@ -97,28 +116,55 @@ int runHost(int argc, char** argv) {
     toolkit::installBackend(toolkit::makeTextBackend());
   }
 
+  std::optional<RunJournal> journal;
+  if (steps != nullptr) journal.emplace(machine->directory(), machine->store(), *steps);
+  if (journal) {
+    toolkit::setDeliveryGuard([&](HWND window, UINT message, WPARAM wparam) {
+      return journal->beforeMessage(window, message, wparam);
+    });
+  }
+
   bool write_failed = false;
-  toolkit::setMessageHook([&](UINT, WPARAM) {
+  toolkit::setMessageHook([&](UINT message, WPARAM wparam) {
     // Every message that changed the registry is followed by a write, so an
     // interrupted run loses at most the step that was running.
-    if (auto error = machine->flush()) {
+    auto error = machine->flush();
+    if (error) {
       report(*error);
       write_failed = true;
     }
+    if (journal) journal->afterMessage(message, wparam, !error);
   });
-  SetShutdownHandler(
-      [&](UINT flags, DWORD) { return handleShutdown(*machine, options.onShutdown, flags); });
+  SetShutdownHandler([&](UINT flags, DWORD) {
+    if (journal && !machine->flush()) journal->shutdownRequested();
+    return handleShutdown(*machine, options.onShutdown, flags);
+  });
 
-  const int result = AfxWinMain();
+  int result = 0;
+  std::string problem;
+  const auto interrupted = journal ? journal->findInterrupted(problem) : std::nullopt;
+  if (!problem.empty()) report(problem);
+  if (interrupted) {
+    // A run that was cut off is finished, or the machine is left as it is.
+    if (MessageBoxA(nullptr, journal->offerText(*interrupted).c_str(), steps->caption.c_str(),
+                    MB_YESNO | MB_ICONQUESTION) == IDYES) {
+      journal->resume(*interrupted);
+      steps->finishRun(interrupted->manifest.title, interrupted->manifest.keyName,
+                       interrupted->nextStep);
+    }
+  } else {
+    result = AfxWinMain();
+  }
 
   SetShutdownHandler(nullptr);
   toolkit::setMessageHook(nullptr);
+  toolkit::setDeliveryGuard(nullptr);
   toolkit::installBackend(nullptr);
   if (auto error = machine->close()) {
     report(*error);
     write_failed = true;
   }
-  if (write_failed) return 1;
+  if (write_failed || (journal && journal->failed())) return 1;
   return result;
 }
 

@@ -14,6 +14,7 @@ namespace {
 CWinApp* g_app = nullptr;
 std::unique_ptr<toolkit::Backend> g_backend;
 toolkit::MessageHook g_hook;
+toolkit::DeliveryGuard g_guard;
 
 // An HICON is the address of one of these, made once per icon resource and
 // kept for the life of the process, as Win32 keeps shared icons.
@@ -36,8 +37,11 @@ Backend* currentBackend() { return g_backend.get(); }
 
 void setMessageHook(MessageHook hook) { g_hook = std::move(hook); }
 
+void setDeliveryGuard(DeliveryGuard guard) { g_guard = std::move(guard); }
+
 LRESULT deliverMessage(Window& window, UINT message, WPARAM wparam, LPARAM lparam) {
   const HWND hwnd = window.handle();
+  if (g_guard && !g_guard(hwnd, message, wparam)) return 0;
   const LRESULT result = Window::call(window.owner(), message, wparam, lparam);
   // A handler may destroy its window (a nested loop can end a dialog), so
   // the hook only runs for a window that still exists.
