@@ -70,5 +70,16 @@ host::UninstallSteps UninstallStepsForHost() {
     dialog->DoModal();
     AfxGetApp()->m_pMainWnd = nullptr;
   };
+  steps.showStepsDone = [](HWND window, int steps_done) {
+    auto* dialog = dynamic_cast<CUninstallDlg*>(CWnd::FromHandle(window));
+    if (dialog == nullptr) return;
+    // The bar and the check marks as the steps done had left them.
+    constexpr int kProgressSteps[] = {3, 1, 1};
+    constexpr int kItems[] = {IDC_ITEM_HARDWARE, IDC_ITEM_REGISTRY, IDC_ITEM_FILES};
+    for (int step = 0; step < steps_done && step < 3; ++step) {
+      for (int i = 0; i < kProgressSteps[step]; ++i) dialog->StepProgress();
+      dialog->CheckItem(kItems[step]);
+    }
+  };
   return steps;
 }

@@ -101,6 +101,7 @@ bool RunJournal::record(const std::string& line) {
 }
 
 bool RunJournal::beforeMessage(HWND window, UINT message, WPARAM wparam) {
+  if (message == WM_INITDIALOG) m_initialising = window;
   if (message != WM_TIMER || wparam != m_steps.stepTimer) return true;
   const auto stop = [&] {
     // The tick is dropped and the dialog ends as if cancelled: nothing more
@@ -120,6 +121,10 @@ bool RunJournal::beforeMessage(HWND window, UINT message, WPARAM wparam) {
 }
 
 void RunJournal::afterMessage(UINT message, WPARAM wparam, bool saved) {
+  if (message == WM_INITDIALOG && m_resumed && m_steps.showStepsDone) {
+    m_steps.showStepsDone(m_initialising, m_ticks);
+    m_resumed = false;
+  }
   if (message != WM_TIMER || wparam != m_steps.stepTimer || m_running == 0) return;
   const int step = m_running;
   m_running = 0;
@@ -193,6 +198,7 @@ std::string RunJournal::offerText(const Interrupted& run) const {
 void RunJournal::resume(const Interrupted& run) {
   m_backup = run.backup;
   m_ticks = run.nextStep - 1;
+  m_resumed = true;
 }
 
 }  // namespace host

@@ -57,6 +57,8 @@ class RunJournal final {
   std::filesystem::path m_backup;
   int m_ticks = 0;
   int m_running = 0;  // the step whose tick is being handled
+  bool m_resumed = false;
+  HWND m_initialising = nullptr;
   bool m_ended = false;
   bool m_failed = false;
 };

@@ -30,6 +30,9 @@ struct UninstallSteps {
   // `first_step` on, as the run that was cut off would have.
   std::function<void(const std::string& title, const std::string& key_name, int first_step)>
       finishRun;
+  // Shows in the dialog of a finishing run, once it is initialised, the
+  // progress of the `steps_done` steps that the earlier run did.
+  std::function<void(HWND dialog, int steps_done)> showStepsDone;
 
   int count() const { return static_cast<int>(stepNames.size()); }
 };

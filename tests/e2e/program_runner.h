@@ -13,7 +13,8 @@ namespace e2e {
 class ProgramRunner {
  public:
   // Starts the program with `args` (without the program name). The child gets
-  // the test's environment without DISPLAY and WAYLAND_DISPLAY, plus `env`.
+  // the test's environment without DISPLAY and WAYLAND_DISPLAY, with `env` added
+  // (a variable named there replaces the inherited one).
   explicit ProgramRunner(const std::vector<std::string>& args,
                          const std::vector<std::string>& env = {});
   ~ProgramRunner();
