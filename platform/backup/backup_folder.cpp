@@ -79,7 +79,7 @@ std::string describeBackup(const fs::path& backup_dir) {
     state = "incomplete backup; the run removed nothing";
   } else if (m.restored) {
     state = "restored";
-  } else if (m.finished) {
+  } else if (m.finished || m.done.count(m.steps)) {
     state = "uninstalled";
   } else {
     const int next = m.firstStepNotDone();

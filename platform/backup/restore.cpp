@@ -86,9 +86,11 @@ RegistryResult<RestoreOutcome> restoreBackup(const fs::path& backup_dir, Registr
   if (!m.complete)
     return RegistryError{backup_dir.string() +
                          ": the backup is incomplete; its run removed nothing"};
-  if (m.restored) return RegistryError{backup_dir.string() + ": this backup was restored already"};
-
   RestoreOutcome outcome;
+  if (m.restored) {
+    outcome.alreadyRestored = true;
+    return outcome;
+  }
   std::vector<FileWrite> writes;
 
   // Deleted files come back where they were, unless something else is there.
@@ -120,8 +122,9 @@ RegistryResult<RestoreOutcome> restoreBackup(const fs::path& backup_dir, Registr
       if (current.exists && !left_by_run) {
         outcome.conflicts.push_back(
             startup.windowsPath +
-            (m.finished ? ": changed since the uninstall"
-                        : ": changed since the backup; finish the interrupted uninstall first"));
+            (m.finished || m.done.count(m.steps)
+                 ? ": changed since the uninstall"
+                 : ": changed since the backup; finish the interrupted uninstall first"));
       } else {
         FileWrite write{current.host, {}, startup.mode, current.exists, startup.windowsPath};
         if (auto error = readCopy(backup_dir, startup, write.bytes)) return RegistryError{*error};

@@ -20,6 +20,8 @@ struct RestoreOutcome {
   std::vector<std::string> conflicts;
   // What was put back, one line each.
   std::vector<std::string> restored;
+  // The backup was restored before; nothing was done this time.
+  bool alreadyRestored = false;
 };
 
 // Restores from `backup_dir` into the open machine: the drives bound by

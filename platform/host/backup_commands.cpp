@@ -40,6 +40,10 @@ int restoreBackup(Machine& machine, const std::string& name) {
       std::fprintf(stderr, "  %s\n", conflict.c_str());
     return 1;
   }
+  if (outcome.value().alreadyRestored) {
+    std::printf("%s was restored already; nothing was changed\n", folder.c_str());
+    return 0;
+  }
   std::printf("Restored from %s:\n", folder.c_str());
   for (const auto& line : outcome.value().restored) std::printf("  %s\n", line.c_str());
   if (outcome.value().restored.empty()) std::printf("  nothing had been removed\n");

@@ -140,9 +140,11 @@ void RunJournal::afterMessage(UINT message, WPARAM wparam, bool saved) {
 void RunJournal::shutdownRequested() {
   if (m_backup.empty() || m_ended || m_failed || m_ticks != m_steps.count()) return;
   m_ended = true;
-  record("step " + std::to_string(m_ticks) + " done");
-  record("startup-file-after " + startupDigest(m_steps.startupFile));
-  record("finished");
+  // The startup file's new state first: once the step is recorded as done,
+  // a restore must be able to recognise the file the run left.
+  if (record("startup-file-after " + startupDigest(m_steps.startupFile)) &&
+      record("step " + std::to_string(m_ticks) + " done"))
+    record("finished");
 }
 
 std::optional<RunJournal::Interrupted> RunJournal::findInterrupted(std::string& problem) const {

@@ -71,8 +71,9 @@ std::string corruption(const fs::path& dir, const Snapshot& original, const Snap
   if (!store) return "registry: " + store.error();
   const Snapshot now = snapshotMachine(dir);
   for (const auto& [path, content] : now) {
+    // Temporaries are not the files; the next run takes them away.
     if (path == "registry.reg" || path.find(".tmp") != std::string::npos ||
-        path.find(".@@@") != std::string::npos)
+        path.find(".uinq76-tmp") != std::string::npos || path.find(".@@@") != std::string::npos)
       continue;
     const auto was = original.find(path);
     const auto will = done.find(path);
