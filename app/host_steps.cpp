@@ -59,6 +59,8 @@ host::UninstallSteps UninstallStepsForHost() {
   };
   steps.productTitle = [] { return std::string(ProductTitle); };
   steps.productKeyName = [] { return std::string(ProductKeyName); };
+  steps.titleCapacity = sizeof ProductTitle;
+  steps.keyNameCapacity = sizeof ProductKeyName;
   steps.finishRun = [](const std::string& title, const std::string& key_name, int first_step) {
     lstrcpynA(ProductTitle, title.c_str(), sizeof ProductTitle);
     lstrcpynA(ProductKeyName, key_name.c_str(), sizeof ProductKeyName);

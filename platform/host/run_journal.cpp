@@ -160,6 +160,17 @@ std::optional<RunJournal::Interrupted> RunJournal::findInterrupted(std::string& 
     }
     const backup::Manifest& m = manifest.value();
     if (m.finished || m.restored || m.steps != m_steps.count()) return std::nullopt;
+    // A title the program could not hold whole would, cut short, name another
+    // program's registration.
+    const auto fits = [](const std::string& text, std::size_t capacity) {
+      return text.size() < capacity && text.find('\0') == std::string::npos;
+    };
+    if (!fits(m.title, m_steps.titleCapacity) || !fits(m.keyName, m_steps.keyNameCapacity)) {
+      problem = it->string() +
+                ": the recorded title or key name is too long; the run cannot "
+                "be finished";
+      return std::nullopt;
+    }
     // Which steps went through is read from the registry itself: each step
     // wrote it once, so it is in the state before one of them.
     const std::string digest = backup::sha256Hex(m_store.toText());

@@ -3,6 +3,7 @@
 // host never reaches into the program otherwise.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,9 +24,12 @@ struct UninstallSteps {
   // Runs step `step` (1, 2, ...) with no window to report to; the host runs
   // them on a copy of the registry with the file functions in a dry run.
   std::function<void(int step)> runStepWithoutWindow;
-  // The product's title and key name once start-up has found the product.
+  // The product's title and key name once start-up has found the product,
+  // and the room the program has for each, terminating zero included.
   std::function<std::string()> productTitle;
   std::function<std::string()> productKeyName;
+  std::size_t titleCapacity = 0;
+  std::size_t keyNameCapacity = 0;
   // Shows the progress dialog for `title` and runs its steps from
   // `first_step` on, as the run that was cut off would have.
   std::function<void(const std::string& title, const std::string& key_name, int first_step)>

@@ -13,6 +13,8 @@
 namespace e2e {
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr const char* kTitleLine = "\"Title\"=\"Kivra Q76 Audio Drivers\"";
 const std::string kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
@@ -171,6 +173,34 @@ TEST(Backup, ACutOffRunIsOfferedOnTheNextStartAndFinishedOrLeft) {
   const auto backup = newestCompleteBackup(machine.dir()).filename().string();
   ASSERT_EQ(restore(machine, backup).status, 0);
   EXPECT_EQ(firstDifference(snapshotMachine(original.dir()), snapshotMachine(machine.dir())), "");
+}
+
+// A manifest whose title the program could not hold whole is not finished:
+// cut to 79 characters, the title could name another program's registration.
+TEST(Backup, ARecordedTitleTooLongIsNotFinished) {
+  TempMachine machine;
+  {
+    ProgramRunner runner(textUi(machine));
+    runner.write("y\n");
+    ASSERT_TRUE(runner.waitForOutput("60%")) << runner.output();
+    runner.signal(SIGINT);
+    ASSERT_EQ(runner.wait(), 0) << runner.errors();
+  }
+  const auto manifest = newestCompleteBackup(machine.dir()) / "manifest.txt";
+  const std::string relative = fs::relative(manifest, machine.dir()).string();
+  std::string text = machine.read(relative);
+  const auto title = text.find("title ");
+  text.replace(title, text.find('\n', title) - title, "title " + std::string(80, 'T'));
+  machine.write(relative, text);
+  const Snapshot before = snapshotMachine(machine.dir());
+
+  const auto run = runProgram(textUi(machine), "n\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.err.find("the recorded title or key name is too long"), std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.out.find("was interrupted"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Do you really want to uninstall"), std::string::npos) << run.out;
+  EXPECT_EQ(firstDifference(before, snapshotMachine(machine.dir())), "");
 }
 
 }  // namespace
