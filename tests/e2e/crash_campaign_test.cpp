@@ -24,7 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // Several runs at once: most of a run is spent waiting for its timers.
-constexpr std::size_t kParallelRuns = 4;
+constexpr std::size_t kParallelRuns = 8;
 
 std::vector<std::string> shimEnv(long kill_at, const std::string& tally = "") {
   std::vector<std::string> env = {std::string("LD_PRELOAD=") + UINQ_CRASH_SHIM,
@@ -101,27 +101,30 @@ struct Tally {
   }
 };
 
-// One kill: start from `start`, run `args` killed at the given call (or after
-// `delay` when `kill_at` is 0), check, go on with `recover` and compare with
-// `expected`, then restore and compare with `original`.
+// One kill of an uninstall (or a restore) at a durable call, or after a
+// delay when killAt is 0.
 struct Kill {
   std::string what;
   long killAt = 0;
   std::chrono::milliseconds delay{0};
 };
 
+// Each problem found after a kill, empty when there was none.
 struct Result {
   std::string corrupt, notFinished, notRestored;
 };
 
-Result runKill(const Kill& kill, const fs::path& start, const std::vector<std::string>& args_for,
-               bool restoring, const Snapshot& original, const Snapshot& done) {
+// Copies `start`, kills the run on it, checks the files, runs the program
+// again (which finishes the run, or restores again) and compares with the
+// machine of an uninterrupted run, then restores and compares with the one
+// before.
+Result runKill(const Kill& kill, const fs::path& start, bool restoring, const Snapshot& original,
+               const Snapshot& done) {
   Result result;
   TempFolder scratch;
   const fs::path dir = scratch.path() / "machine";
   copyMachine(start, dir);
   std::vector<std::string> args = restoring ? restoreArgs(dir) : uninstallArgs(dir);
-  (void)args_for;
   if (kill.killAt > 0) {
     const auto run = runProgram(args, "y\n\n", shimEnv(kill.killAt));
     if (run.status != 128 + SIGKILL) result.corrupt = "not killed: " + run.err;
@@ -156,8 +159,8 @@ void runAll(const std::vector<Kill>& kills, const fs::path& start, bool restorin
   for (std::size_t first = 0; first < kills.size(); first += kParallelRuns) {
     std::vector<std::future<Result>> running;
     for (std::size_t i = first; i < std::min(kills.size(), first + kParallelRuns); ++i)
-      running.push_back(std::async(std::launch::async, runKill, kills[i], start,
-                                   std::vector<std::string>{}, restoring, original, done));
+      running.push_back(
+          std::async(std::launch::async, runKill, kills[i], start, restoring, original, done));
     for (std::size_t i = 0; i < running.size(); ++i) {
       const Result result = running[i].get();
       const std::string& what = kills[first + i].what;
@@ -169,38 +172,37 @@ void runAll(const std::vector<Kill>& kills, const fs::path& start, bool restorin
   }
 }
 
-TEST(CrashCampaign, NoKillCorruptsAFileOrLeavesARunUnfinishedOrUnrestorable) {
-  TempMachine original;
-  const Snapshot before = snapshotMachine(original.dir());
-  TempFolder scratch;
+void report(const char* what, const Tally& tally) {
+  std::cout << "crash campaign, " << what << ": " << tally.kills
+            << " kills; corrupt files: " << tally.corrupt
+            << "; runs not finished: " << tally.notFinished
+            << "; not restored: " << tally.notRestored << "\n";
+  for (const auto& problem : tally.problems) ADD_FAILURE() << problem;
+  EXPECT_EQ(tally.corrupt + tally.notFinished + tally.notRestored, 0);
+}
 
-  // The uninstalled machine, and how many durable calls its run makes.
-  const fs::path uninstalled = scratch.path() / "uninstalled";
-  copyMachine(original.dir(), uninstalled);
-  const long run_calls = countDurableCalls(uninstallArgs(uninstalled), "y\n\n", scratch.path());
-  const Snapshot after = snapshotMachine(uninstalled);
-  ASSERT_GT(run_calls, 10);
-
-  // A run cut off after its first step (cancelled), to be finished.
-  const fs::path cut_off = scratch.path() / "cut-off";
-  copyMachine(original.dir(), cut_off);
-  {
-    ProgramRunner runner(uninstallArgs(cut_off));
-    runner.write("y\n");
-    ASSERT_TRUE(runner.waitForOutput("60%")) << runner.output();
-    runner.signal(SIGINT);
-    ASSERT_EQ(runner.wait(), 0);
+class CrashCampaign : public ::testing::Test {
+ protected:
+  // The machine before and after an uninterrupted run.
+  void SetUp() override {
+    m_before = snapshotMachine(m_original.dir());
+    m_uninstalled = m_scratch.path() / "uninstalled";
+    copyMachine(m_original.dir(), m_uninstalled);
+    m_runCalls = countDurableCalls(uninstallArgs(m_uninstalled), "y\n\n", m_scratch.path());
+    m_after = snapshotMachine(m_uninstalled);
+    ASSERT_GT(m_runCalls, 10);
   }
-  const fs::path probe = scratch.path() / "probe";
-  copyMachine(cut_off, probe);
-  const long finish_calls = countDurableCalls(uninstallArgs(probe), "y\n\n", scratch.path());
-  fs::remove_all(probe);
-  copyMachine(uninstalled, probe);
-  const long restore_calls = countDurableCalls(restoreArgs(probe), "", scratch.path());
 
-  Tally tally;
+  TempMachine m_original;
+  TempFolder m_scratch;
+  fs::path m_uninstalled;
+  Snapshot m_before, m_after;
+  long m_runCalls = 0;
+};
+
+TEST_F(CrashCampaign, KillsDuringAnUninstall) {
   std::vector<Kill> kills;
-  for (long n = 1; n <= run_calls; ++n)
+  for (long n = 1; n <= m_runCalls; ++n)
     kills.push_back({"uninstall, call " + std::to_string(n), n});
   std::mt19937 random(76);  // fixed: a failure can be replayed
   std::uniform_int_distribution<int> moment(0, 1800);
@@ -208,26 +210,43 @@ TEST(CrashCampaign, NoKillCorruptsAFileOrLeavesARunUnfinishedOrUnrestorable) {
     const auto delay = std::chrono::milliseconds(moment(random));
     kills.push_back({"uninstall, after " + std::to_string(delay.count()) + " ms", 0, delay});
   }
-  runAll(kills, original.dir(), false, before, after, tally);
+  Tally tally;
+  runAll(kills, m_original.dir(), false, m_before, m_after, tally);
+  report("uninstall (every durable call and 12 random moments)", tally);
+}
 
-  kills.clear();
-  for (long n = 1; n <= finish_calls; ++n)
-    kills.push_back({"finishing, call " + std::to_string(n), n});
-  runAll(kills, cut_off, false, before, after, tally);
+TEST_F(CrashCampaign, KillsWhileACutOffRunIsFinished) {
+  // A run cut off after its first step (cancelled), to be finished.
+  const fs::path cut_off = m_scratch.path() / "cut-off";
+  copyMachine(m_original.dir(), cut_off);
+  {
+    ProgramRunner runner(uninstallArgs(cut_off));
+    runner.write("y\n");
+    ASSERT_TRUE(runner.waitForOutput("60%")) << runner.output();
+    runner.signal(SIGINT);
+    ASSERT_EQ(runner.wait(), 0);
+  }
+  const fs::path probe = m_scratch.path() / "probe";
+  copyMachine(cut_off, probe);
+  const long calls = countDurableCalls(uninstallArgs(probe), "y\n\n", m_scratch.path());
+  EXPECT_EQ(firstDifference(m_after, snapshotMachine(probe)), "");
+  std::vector<Kill> kills;
+  for (long n = 1; n <= calls; ++n) kills.push_back({"finishing, call " + std::to_string(n), n});
+  Tally tally;
+  runAll(kills, cut_off, false, m_before, m_after, tally);
+  report("finishing a cut-off run (every durable call)", tally);
+}
 
-  kills.clear();
-  for (long n = 1; n <= restore_calls; ++n)
-    kills.push_back({"restore, call " + std::to_string(n), n});
-  runAll(kills, uninstalled, true, before, after, tally);
-
-  std::cout << "crash campaign: " << tally.kills << " kills (" << run_calls
-            << " durable calls of an uninstall, " << finish_calls << " of a finishing, "
-            << restore_calls
-            << " of a restore, 12 random moments); corrupt files: " << tally.corrupt
-            << "; runs not finished: " << tally.notFinished
-            << "; not restored: " << tally.notRestored << "\n";
-  for (const auto& problem : tally.problems) ADD_FAILURE() << problem;
-  EXPECT_EQ(tally.corrupt + tally.notFinished + tally.notRestored, 0);
+TEST_F(CrashCampaign, KillsDuringARestore) {
+  const fs::path probe = m_scratch.path() / "probe";
+  copyMachine(m_uninstalled, probe);
+  const long calls = countDurableCalls(restoreArgs(probe), "", m_scratch.path());
+  EXPECT_EQ(firstDifference(m_before, snapshotMachine(probe)), "");
+  std::vector<Kill> kills;
+  for (long n = 1; n <= calls; ++n) kills.push_back({"restore, call " + std::to_string(n), n});
+  Tally tally;
+  runAll(kills, m_uninstalled, true, m_before, m_after, tally);
+  report("restore (every durable call)", tally);
 }
 
 }  // namespace
