@@ -64,8 +64,9 @@ RegistryResult<Manifest> readManifest(const fs::path& backup_dir) {
 
 fs::path findBackupFolder(const fs::path& machine_dir, const std::string& name) {
   const fs::path given(name);
+  const fs::path listed = backupsFolder(machine_dir) / name;
   std::error_code ec;
-  if (given.filename() == given && !fs::exists(given, ec)) return backupsFolder(machine_dir) / name;
+  if (given.filename() == given && fs::is_directory(listed, ec)) return listed;
   return given;
 }
 
