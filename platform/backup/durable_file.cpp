@@ -53,10 +53,10 @@ std::optional<std::string> writeFileDurably(const std::filesystem::path& path,
   const int fd =
       ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 07777);
   if (fd < 0) return failure(temp, "cannot create", errno);
-  // The mode asked for, whatever the umask took from it.
   if (::geteuid() == 0 && ::fchown(fd, owner.st_uid, owner.st_gid) != 0) {
-    // Kept by root's own: the file is still whole and in its place.
+    // The file stays root's; it is still written whole and put in its place.
   }
+  // The mode asked for, whatever the umask took from it.
   bool ok = ::fchmod(fd, mode & 07777) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
   int error = errno;
   if (::close(fd) != 0 && ok) {
