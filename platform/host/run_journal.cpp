@@ -159,7 +159,10 @@ std::optional<RunJournal::Interrupted> RunJournal::findInterrupted(std::string& 
       return std::nullopt;
     }
     const backup::Manifest& m = manifest.value();
-    if (m.finished || m.restored || m.steps != m_steps.count()) return std::nullopt;
+    // A run whose last step is done has nothing left, even when the line
+    // after it was never written.
+    if (m.finished || m.restored || m.done.count(m.steps) || m.steps != m_steps.count())
+      return std::nullopt;
     // A title the program could not hold whole would, cut short, name another
     // program's registration.
     const auto fits = [](const std::string& text, std::size_t capacity) {
@@ -188,9 +191,6 @@ std::optional<RunJournal::Interrupted> RunJournal::findInterrupted(std::string& 
                 it->filename().string() + " puts back what it removed";
       return std::nullopt;
     }
-    // The last step changes no registry key: whether it ran shows only in
-    // the record.
-    if (next == m.steps && m.done.count(m.steps)) return std::nullopt;
     return Interrupted{*it, m, next};
   }
   return std::nullopt;
