@@ -66,18 +66,28 @@ bool RunJournal::writeBackup() {
     report("cannot prepare the backup: " + preview.error());
     return false;
   }
+  RegistryStore& copy = *preview.value();
   RegistryStore* live = ActiveRegistry();
-  SetActiveRegistry(preview.value().get());
+  SetActiveRegistry(&copy);
+  std::string digest = run.registryBefore;
   for (int step = 1; step <= run.steps; ++step) {
-    RegistryTree snapshot = cloneRegistryTree(preview.value()->tree());
+    // The state before the step: before the first one, the live registry is
+    // it, as nothing has touched that.
+    std::optional<RegistryTree> snapshot;
+    if (step > 1) snapshot = cloneRegistryTree(copy.tree());
+    const RegistryTree& before_step = snapshot ? *snapshot : m_store.tree();
+    (void)copy.flush();  // marks the copy clean, so that a change shows
     BeginFileDryRun();
     m_steps.runStepWithoutWindow(step);
     for (auto& deletion : EndFileDryRun())
       run.deletions[step].push_back({deletion.windowsPath, deletion.host});
-    auto removals = findRemovals(snapshot, preview.value()->tree());
-    if (!removals.empty()) run.removedTrees.emplace(step, removalsAsTree(snapshot, removals));
-    run.removals[step] = std::move(removals);
-    run.registryAfter[step] = backup::sha256Hex(preview.value()->toText());
+    if (copy.dirty()) {
+      auto removals = findRemovals(before_step, copy.tree());
+      if (!removals.empty()) run.removedTrees.emplace(step, removalsAsTree(before_step, removals));
+      run.removals[step] = std::move(removals);
+      digest = backup::sha256Hex(copy.toText());
+    }
+    run.registryAfter[step] = digest;
   }
   SetActiveRegistry(live);
 
