@@ -168,7 +168,9 @@ RegistryResult<RestoreOutcome> restoreBackup(const fs::path& backup_dir, Registr
   }
 
   for (const auto& write : writes) {
-    if (auto error = writeFileDurably(write.host, write.bytes, write.mode, write.replace))
+    // Files come back with their permission bits; a set-user-ID or similar
+    // bit from a manifest is never given to a file.
+    if (auto error = writeFileDurably(write.host, write.bytes, write.mode & 0777, write.replace))
       return RegistryError{*error};
     outcome.restored.push_back(write.windowsPath);
   }
