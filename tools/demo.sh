@@ -29,3 +29,6 @@ echo
 echo "== What it changed on the drives"
 diff -ru --strip-trailing-cr "$before/drive_c" "$machine/drive_c" || true
 diff -ru --strip-trailing-cr "$before/drive_d" "$machine/drive_d" || true
+echo
+echo "== The run's backup (uinq76 --list-backups); --restore NAME puts the machine back"
+"$build/app/uinq76" --machine "$machine" --list-backups

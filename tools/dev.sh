@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev fonts-dejavu-core
-  diffutils strace
+  diffutils strace nettle-dev
   libncurses-dev python3 python3-pyte
   # The Windows build (uinq76.exe) and its tests under Wine.
   g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32 xvfb xauth

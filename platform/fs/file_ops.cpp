@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/fs/drives.h"
+#include "platform/fs/dry_run.h"
 #include "platform/fs/file_attributes.h"
 #include "platform/fs/file_replace.h"
 #include "platform/fs/win_error.h"
@@ -91,6 +92,10 @@ BOOL deleteFile(LPCSTR lpFileName) {
   if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && isReadOnly(st))) {
     return fail(ERROR_ACCESS_DENIED);
   }
+  if (FileDryRunActive()) {
+    RecordDryRunDeletion(lpFileName, file.host);
+    return TRUE;
+  }
   if (::unlink(file.host.c_str()) != 0) return fail(win32ErrorFromErrno(errno));
   return TRUE;
 }
@@ -99,6 +104,7 @@ BOOL moveFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
   ResolvedPath source;
   struct stat st {};
   if (!resolveExisting(lpExistingFileName, source, st)) return FALSE;
+  if (FileDryRunActive()) return fail(ERROR_WRITE_PROTECT);
   if (lpNewFileName == nullptr) return fail(ERROR_INVALID_PARAMETER);
   const ResolvedPath target = resolveWindowsPath(lpNewFileName, LastComponent::DoNotFollow);
   if (!target.ok())
@@ -124,6 +130,7 @@ BOOL replaceFile(LPCSTR replacement, LPCSTR target) {
   ResolvedPath source;
   struct stat st {};
   if (!resolveExisting(replacement, source, st)) return FALSE;
+  if (FileDryRunActive()) return fail(ERROR_WRITE_PROTECT);
   if (S_ISDIR(st.st_mode)) return fail(ERROR_ACCESS_DENIED);
   if (target == nullptr) return fail(ERROR_INVALID_PARAMETER);
   const ResolvedPath old_file = resolveWindowsPath(target, LastComponent::DoNotFollow);

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/fs/drives.h"
+#include "platform/fs/dry_run.h"
 #include "platform/fs/file_attributes.h"
 #include "platform/fs/raw_file.h"
 #include "platform/fs/win_error.h"
@@ -54,6 +55,10 @@ Handle openForReading(LPCSTR path) {
 Handle createNew(LPCSTR path) {
   if (path == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return kNoFile;
+  }
+  if (FileDryRunActive()) {
+    SetLastError(ERROR_WRITE_PROTECT);
     return kNoFile;
   }
   const ResolvedPath resolved = resolveWindowsPath(path, LastComponent::DoNotFollow);

@@ -1,5 +1,7 @@
 #include "platform/fs/write_failures.h"
 
+#include "platform/fs/dry_run.h"
+
 namespace {
 
 std::vector<FileWriteFailure>& failures() {
@@ -10,6 +12,8 @@ std::vector<FileWriteFailure>& failures() {
 }  // namespace
 
 void noteFileWriteFailure(const char* windows_path, DWORD error) {
+  // A dry run refuses every change on purpose; nothing failed.
+  if (FileDryRunActive()) return;
   if (error == static_cast<DWORD>(ERROR_FILE_NOT_FOUND) ||
       error == static_cast<DWORD>(ERROR_PATH_NOT_FOUND))
     return;

@@ -9,9 +9,11 @@
 #include <variant>
 
 #include "platform/fs/write_failures.h"
+#include "platform/host/backup_commands.h"
 #include "platform/host/host_options.h"
 #include "platform/host/machine.h"
 #include "platform/host/outcome.h"
+#include "platform/host/run_journal.h"
 #include "platform/host/standard_descriptors.h"
 #include "platform/system/shutdown.h"
 #include "platform/toolkit/afxwin.h"
@@ -85,7 +87,7 @@ bool handleShutdown(Machine& machine, const std::optional<std::string>& command,
 
 }  // namespace
 
-int runHost(int argc, char** argv) {
+int runHost(int argc, char** argv, const UninstallSteps* steps) {
   // Before anything is opened: a closed standard error would otherwise be the
   // number the registry file gets, and messages would land in it.
   if (!openMissingStandardDescriptors()) return 2;
@@ -113,6 +115,15 @@ int runHost(int argc, char** argv) {
     return 2;
   }
 
+  if (options.listBackups) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(options.machineDir, ec)) {
+      report("the machine directory " + options.machineDir.string() + " does not exist");
+      return 2;
+    }
+    return listBackups(options.machineDir);
+  }
+
   // The machine is opened before anything is shown, so a machine that cannot
   // be used is reported without a window and without a change.
   auto opened = Machine::open(options.machineDir, "--machine DIR");
@@ -121,6 +132,14 @@ int runHost(int argc, char** argv) {
     return 2;
   }
   std::unique_ptr<Machine> machine = std::move(std::get<std::unique_ptr<Machine>>(opened));
+  if (options.restore) {
+    const int status = restoreBackup(*machine, *options.restore);
+    if (auto error = machine->close()) {
+      report(*error);
+      return 1;
+    }
+    return status;
+  }
 
   // Text mode draws its windows on an interactive terminal, and writes lines
   // for pipes, scripts and terminals that cannot be drawn on.
@@ -135,19 +154,31 @@ int runHost(int argc, char** argv) {
     toolkit::installBackend(toolkit::makeTextBackend());
   }
 
+  std::optional<RunJournal> journal;
+  if (steps != nullptr) journal.emplace(machine->directory(), machine->store(), *steps);
+  if (journal) {
+    toolkit::setDeliveryGuard([&](HWND window, UINT message, WPARAM wparam) {
+      return journal->beforeMessage(window, message, wparam);
+    });
+  }
+
   bool write_failed = false;
   (void)takeFileWriteFailures();  // Only this run's failures are reported.
-  toolkit::setMessageHook([&](UINT, WPARAM) {
+  toolkit::setMessageHook([&](UINT message, WPARAM wparam) {
     // Every message that changed the registry is followed by a write, so an
     // interrupted run loses at most the step that was running.
-    if (auto error = machine->flush()) {
+    auto error = machine->flush();
+    if (error) {
       report(*error);
       write_failed = true;
     }
+    if (journal) journal->afterMessage(message, wparam, !error);
   });
   bool shutdown_requested = false;
   SetShutdownHandler([&](UINT flags, DWORD) {
     shutdown_requested = true;
+    // The journal learns of the request once the registry holds the last step.
+    if (journal && !machine->flush()) journal->shutdownRequested();
     bool handled = false;
     auto handle = [&] {
       handled = handleShutdown(*machine, options.onShutdown, flags, write_failed);
@@ -160,10 +191,25 @@ int runHost(int argc, char** argv) {
     return handled;
   });
 
-  const int result = AfxWinMain();
+  int result = 0;
+  std::string problem;
+  const auto interrupted = journal ? journal->findInterrupted(problem) : std::nullopt;
+  if (!problem.empty()) report(problem);
+  if (interrupted) {
+    // A run that was cut off is finished, or the machine is left as it is.
+    if (MessageBoxA(nullptr, journal->offerText(*interrupted).c_str(), steps->caption.c_str(),
+                    MB_YESNO | MB_ICONQUESTION) == IDYES) {
+      journal->resume(*interrupted);
+      steps->finishRun(interrupted->manifest.title, interrupted->manifest.keyName,
+                       interrupted->nextStep);
+    }
+  } else {
+    result = AfxWinMain();
+  }
 
   SetShutdownHandler(nullptr);
   toolkit::setMessageHook(nullptr);
+  toolkit::setDeliveryGuard(nullptr);
   toolkit::installBackend(nullptr);
   // The drawn screen is gone: its outcome stays on the normal one.
   if (drawn) {
@@ -181,7 +227,7 @@ int runHost(int argc, char** argv) {
     report("could not change " + failure.path + ": " + describeFileError(failure.error));
     write_failed = true;
   }
-  if (write_failed) return 1;
+  if (write_failed || (journal && journal->failed())) return 1;
   return result;
 }
 

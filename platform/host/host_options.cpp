@@ -46,6 +46,12 @@ OptionsResult parseHostOptions(std::span<const char* const> args) {
       const auto command = value("--on-shutdown");
       if (!command) return {std::nullopt, "--on-shutdown needs a command"};
       options.onShutdown = *command;
+    } else if (is("--restore")) {
+      const auto name = value("--restore");
+      if (!name || name->empty()) return {std::nullopt, "--restore needs a backup"};
+      options.restore = *name;
+    } else if (arg == "--list-backups") {
+      options.listBackups = true;
     } else {
       return {std::nullopt, "unknown argument '" + std::string(arg) + "'"};
     }
@@ -72,6 +78,7 @@ std::filesystem::path defaultMachineDirectory() {
 
 std::string usageText() {
   return "Usage: uinq76 [--machine DIR] [--ui gui|text|lines] [--on-shutdown COMMAND]\n"
+         "       uinq76 [--machine DIR] --list-backups | --restore BACKUP\n"
          "Removes the Windows 95 driver software of the Kivra Q76 sound card.\n"
          "\n"
          "  --machine DIR          the machine: DIR/registry.reg (the registry as REGEDIT4\n"
@@ -89,8 +96,17 @@ std::string usageText() {
          "                         or WAYLAND_DISPLAY is set, else text)\n"
          "  --on-shutdown COMMAND  run COMMAND through /bin/sh when the program asks\n"
          "                         the machine to shut down; the host itself never is\n"
+         "  --list-backups         list the backups in DIR/backups, newest last\n"
+         "  --restore BACKUP       put back what the run of BACKUP (a name from\n"
+         "                         --list-backups, or a folder) removed; refused,\n"
+         "                         naming each place, where the machine changed since\n"
          "  --help                 show this text\n"
-         "  --version              show the version\n";
+         "  --version              show the version\n"
+         "\n"
+         "Before it removes anything, a run writes a backup of every key, value and\n"
+         "file it will remove, and of C:\\AUTOEXEC.BAT, to DIR/backups/uinq76-DATE-TIME,\n"
+         "and records there how far it got. When a run was cut off, the next start\n"
+         "offers to finish it.\n";
 }
 
 std::string versionText() { return "uinq76 1.0.0\n"; }

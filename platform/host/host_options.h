@@ -18,6 +18,8 @@ struct HostOptions {
   bool machineGiven = false;
   UiChoice ui = UiChoice::Automatic;
   std::optional<std::string> onShutdown;
+  std::optional<std::string> restore;  // a backup to put back
+  bool listBackups = false;
   bool showHelp = false;
   bool showVersion = false;
 };

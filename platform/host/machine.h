@@ -31,6 +31,7 @@ class Machine final {
   std::optional<std::string> close();
 
   const std::filesystem::path& directory() const { return m_dir; }
+  RegistryStore& store() { return *m_store; }
 
  private:
   Machine(std::filesystem::path dir, std::unique_ptr<RegistryStore> store);

@@ -25,6 +25,17 @@ std::shared_ptr<RegistryKey> RegistryKey::findOrAddSubkey(std::string_view name)
   return it->second;
 }
 
+std::shared_ptr<RegistryKey> RegistryKey::insertSubkeyAt(std::size_t index, std::string_view name) {
+  auto [it, inserted] = m_index.try_emplace(foldName(name));
+  if (!inserted) return nullptr;
+  if (m_removedSlots != 0) compact();
+  it->second = std::make_shared<RegistryKey>(std::string(name));
+  const std::size_t slot = std::min(index, m_subkeys.size());
+  m_subkeys.insert(m_subkeys.begin() + static_cast<std::ptrdiff_t>(slot), it->second);
+  for (std::size_t i = slot; i < m_subkeys.size(); ++i) m_subkeys[i]->m_slot = i;
+  return it->second;
+}
+
 void RegistryKey::removeSubkey(RegistryKey& child) {
   if (child.m_slot >= m_subkeys.size() || m_subkeys[child.m_slot].get() != &child) return;
   m_index.erase(foldName(child.m_name));
@@ -59,6 +70,13 @@ void RegistryKey::setValue(std::string_view name, DWORD type, std::string data) 
     }
   }
   m_values.push_back(RegistryValue{std::string(name), type, std::move(data)});
+}
+
+bool RegistryKey::insertValueAt(std::size_t index, RegistryValue value) {
+  if (findValue(value.name) != nullptr) return false;
+  const std::size_t at = std::min(index, m_values.size());
+  m_values.insert(m_values.begin() + static_cast<std::ptrdiff_t>(at), std::move(value));
+  return true;
 }
 
 bool RegistryKey::removeValue(std::string_view name) {

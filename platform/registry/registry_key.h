@@ -40,6 +40,9 @@ class RegistryKey final {
   std::shared_ptr<RegistryKey> findSubkey(std::string_view name) const;
   // Returns the subkey with that name, appending it at the end when it is new.
   std::shared_ptr<RegistryKey> findOrAddSubkey(std::string_view name);
+  // Adds a new subkey at `index` among the subkeys (at the end when `index`
+  // is past it); nullptr when a subkey of that name exists already.
+  std::shared_ptr<RegistryKey> insertSubkeyAt(std::size_t index, std::string_view name);
   // Removes a subkey that has no subkeys of its own and marks it deleted.
   void removeSubkey(RegistryKey& child);
 
@@ -57,6 +60,9 @@ class RegistryKey final {
   // its place and spelling and takes the new type and data.
   void setValue(std::string_view name, DWORD type, std::string data);
   bool removeValue(std::string_view name);
+  // Adds a value at `index` among the values (at the end when past it); false
+  // when a value of that name exists already.
+  bool insertValueAt(std::size_t index, RegistryValue value);
 
  private:
   void compact();

@@ -15,6 +15,7 @@ CWinApp* g_app = nullptr;
 std::unique_ptr<toolkit::Backend> g_backend;
 toolkit::MessageHook g_hook;
 std::vector<toolkit::Shown> g_shown;
+toolkit::DeliveryGuard g_guard;
 
 // An HICON is the address of one of these, made once per icon resource and
 // kept for the life of the process, as Win32 keeps shared icons.
@@ -42,9 +43,11 @@ const std::vector<Shown>& shownSoFar() { return g_shown; }
 void clearShown() { g_shown.clear(); }
 
 void recordShown(Shown shown) { g_shown.push_back(std::move(shown)); }
+void setDeliveryGuard(DeliveryGuard guard) { g_guard = std::move(guard); }
 
 LRESULT deliverMessage(Window& window, UINT message, WPARAM wparam, LPARAM lparam) {
   const HWND hwnd = window.handle();
+  if (g_guard && !g_guard(hwnd, message, wparam)) return 0;
   const LRESULT result = Window::call(window.owner(), message, wparam, lparam);
   // A handler may destroy its window (a nested loop can end a dialog), so
   // the hook only runs for a window that still exists.

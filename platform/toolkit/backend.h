@@ -78,8 +78,15 @@ void recordShown(Shown shown);
 using MessageHook = std::function<void(UINT message, WPARAM wparam)>;
 void setMessageHook(MessageHook hook);
 
+// The guard runs before every message that a loop delivers to a window; when
+// it returns false the message is dropped and its handler never runs. The
+// host uses it for work that must be done before a message is handled.
+using DeliveryGuard = std::function<bool(HWND window, UINT message, WPARAM wparam)>;
+void setDeliveryGuard(DeliveryGuard guard);
+
 // Delivers a message from a backend's loop to the window's CWnd, then runs
-// the message hook. Returns the handler's result; 0 for a stale window.
+// the message hook. Returns the handler's result; 0 for a stale window or a
+// message the guard dropped.
 LRESULT deliverMessage(Window& window, UINT message, WPARAM wparam, LPARAM lparam);
 
 }  // namespace toolkit

@@ -249,6 +249,7 @@ LPSTR lstrcpynA(LPSTR dest, LPCSTR src, int max_len);
 
 // Error codes of the file functions (winerror.h).
 constexpr LONG ERROR_NOT_SAME_DEVICE = 17;
+constexpr LONG ERROR_WRITE_PROTECT = 19;
 constexpr LONG ERROR_DISK_FULL = 112;
 constexpr LONG ERROR_DIR_NOT_EMPTY = 145;
 

@@ -34,10 +34,18 @@ ProgramRunner::ProgramRunner(const std::vector<std::string>& args,
   for (auto& a : arg_strings) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  // A variable given in `env` takes the place of the inherited one.
+  const auto given = [&](const std::string& entry) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    for (const auto& e : env)
+      if (e.rfind(name, 0) == 0) return true;
+    return false;
+  };
   std::vector<std::string> env_strings;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
     if (entry.rfind("DISPLAY=", 0) == 0 || entry.rfind("WAYLAND_DISPLAY=", 0) == 0) continue;
+    if (given(entry)) continue;
     env_strings.push_back(entry);
   }
   env_strings.insert(env_strings.end(), env.begin(), env.end());

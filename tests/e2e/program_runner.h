@@ -13,7 +13,8 @@ namespace e2e {
 class ProgramRunner {
  public:
   // Starts the program with `args` (without the program name). The child gets
-  // the test's environment without DISPLAY and WAYLAND_DISPLAY, plus `env`.
+  // the test's environment without DISPLAY and WAYLAND_DISPLAY, with `env` added
+  // (a variable named there replaces the inherited one).
   // With `shell_setup`, /bin/sh runs those commands first and then executes
   // the program in the same process (to close a descriptor, set a limit, or
   // unset a variable, for example).

@@ -14,13 +14,18 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
 
+#include "app/host_steps.h"
 #include "platform/host/host.h"
 #include "tests/e2e/machine_fixture.h"
+#include "tests/e2e/machine_snapshot.h"
+#include "tests/e2e/program_runner.h"
 #include "ui/uninstall_dlg.h"
 
 namespace e2e {
@@ -111,7 +116,9 @@ int runProgram(const TempMachine& machine) {
   qAddPreRoutine(startScript);
   // The step counter lives as long as the process; each run starts afresh.
   StepCounter = 0;
-  return host::runHost(argc, argv);
+  // As the program's own entry does: runs are backed up and can be finished.
+  static const host::UninstallSteps steps = UninstallStepsForHost();
+  return host::runHost(argc, argv, &steps);
 }
 
 struct Observed {
@@ -274,6 +281,56 @@ TEST(QtWindow, NotInstalledShowsItsMessage) {
   EXPECT_EQ(second,
             "The software is not properly installed. The uninstallation procedure cannot be "
             "performed correcly!");
+}
+
+// A run cut off after its first step (in text mode) is offered in a box on
+// the next start; Yes finishes it in the window, starting at 60%.
+TEST(QtWindow, ACutOffRunIsOfferedAndFinishedInTheWindow) {
+  TempMachine machine;
+  {
+    ProgramRunner runner({machine.machineArg(), "--ui", "text"});
+    runner.write("y\n");
+    ASSERT_TRUE(runner.waitForOutput("60%")) << runner.output();
+    runner.signal(SIGINT);
+    ASSERT_EQ(runner.wait(), 0) << runner.errors();
+  }
+  TempMachine reference;
+  ASSERT_EQ(e2e::runProgram({reference.machineArg(), "--ui", "text"}, "y\n\n").status, 0);
+
+  Observed seen;
+  int stage = 0;
+  QString offer, offer_title;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  g_script = [&]() -> bool {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "no progress after 20 s at stage " << stage;
+      std::fflush(stdout);
+      std::_Exit(1);
+    }
+    watchDialog(seen);
+    QMessageBox* box = activeBox();
+    if (box == nullptr) return false;
+    if (stage == 0) {
+      offer = box->text();
+      offer_title = box->windowTitle();
+      screenshot(box, "qt-finish-offer");
+      QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+      stage = 1;
+      return false;
+    }
+    QTest::keyClick(box, Qt::Key_Return);  // the shutdown notice
+    stage = 2;
+    return true;
+  };
+  EXPECT_EQ(runProgram(machine), 0);
+  EXPECT_EQ(stage, 2);
+  EXPECT_EQ(offer_title, "Kivra Q76 Uninstallation");
+  EXPECT_TRUE(offer.startsWith("The uninstallation of 'Kivra Q76 Audio Drivers' was interrupted"))
+      << offer.toStdString();
+  EXPECT_TRUE(offer.contains("Not done yet: Program registry entries, Program files."));
+  EXPECT_EQ(seen.caption, "Uninstalling Kivra Q76 Audio Drivers...");
+  EXPECT_EQ(seen.progress, (std::vector<int>{60, 80, 100}));
+  EXPECT_EQ(firstDifference(snapshotMachine(reference.dir()), snapshotMachine(machine.dir())), "");
 }
 
 }  // namespace

@@ -144,6 +144,27 @@ TEST_F(DialogTest, MessageHookRunsAfterEveryDeliveredMessage) {
   EXPECT_EQ(seen, expected);
 }
 
+TEST_F(DialogTest, DeliveryGuardRunsFirstAndCanDropAMessage) {
+  ScriptedDialog dialog;
+  int ticks_handled = 0;
+  dialog.onInit = [](ScriptedDialog& d) { d.SetTimer(2, 500); };
+  dialog.onTimer = [&](ScriptedDialog&, UINT_PTR) { ++ticks_handled; };
+  int ticks_seen = 0;
+  setDeliveryGuard([&](HWND window, UINT message, WPARAM) {
+    EXPECT_EQ(window, dialog.m_hWnd);
+    if (message != WM_TIMER) return true;
+    // The second tick is dropped and the run cancelled instead.
+    if (++ticks_seen == 2) {
+      dialog.PostMessage(WM_COMMAND, IDCANCEL);
+      return false;
+    }
+    return true;
+  });
+  EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+  EXPECT_EQ(ticks_seen, 2);
+  EXPECT_EQ(ticks_handled, 1);
+}
+
 TEST_F(DialogTest, AfxWinMainNeedsAnApplicationAndABackend) {
   struct App : CWinApp {
     int runs = 0;

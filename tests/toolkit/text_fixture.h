@@ -64,6 +64,7 @@ class TextBackendTest : public ::testing::Test {
   }
   void TearDown() override {
     setMessageHook(nullptr);
+    setDeliveryGuard(nullptr);
     installBackend(nullptr);
   }
   FakeConsole& console() { return *m_console; }

@@ -1,0 +1,227 @@
+#include "platform/host/run_journal.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <ctime>
+#include <utility>
+
+#include "platform/backup/backup_folder.h"
+#include "platform/backup/backup_writer.h"
+#include "platform/backup/durable_file.h"
+#include "platform/backup/registry_changes.h"
+#include "platform/backup/sha256.h"
+#include "platform/fs/drives.h"
+#include "platform/fs/dry_run.h"
+#include "platform/registry/registry_store.h"
+#include "platform/toolkit/afxwin.h"
+
+namespace host {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void report(const std::string& message) {
+  std::fprintf(stderr, "uinq76: %s\n", message.c_str());
+  std::fflush(stderr);
+}
+
+// The startup file as it is now, when it is a file that can be copied.
+backup::PlannedFile startupFileOf(const std::string& windows_path) {
+  backup::PlannedFile file{windows_path, {}};
+  const ResolvedPath resolved = resolveWindowsPath(windows_path, LastComponent::DoNotFollow);
+  struct stat st {};
+  if (resolved.ok() && resolved.exists && ::lstat(resolved.host.c_str(), &st) == 0 &&
+      S_ISREG(st.st_mode))
+    file.host = resolved.host;
+  return file;
+}
+
+std::string startupDigest(const std::string& windows_path) {
+  const backup::PlannedFile file = startupFileOf(windows_path);
+  std::string bytes;
+  if (file.host.empty() || backup::readWholeFile(file.host, bytes)) return "-";
+  return backup::sha256Hex(bytes);
+}
+
+}  // namespace
+
+RunJournal::RunJournal(fs::path machine_dir, RegistryStore& store, UninstallSteps steps)
+    : m_machineDir(std::move(machine_dir)), m_store(store), m_steps(std::move(steps)) {}
+
+bool RunJournal::writeBackup() {
+  backup::PlannedRun run;
+  run.title = m_steps.productTitle();
+  run.keyName = m_steps.productKeyName();
+  run.steps = m_steps.count();
+  run.startupFile = startupFileOf(m_steps.startupFile);
+
+  // The steps run for real on a copy of the registry, with the file functions
+  // in a dry run: what they remove there is what the run will remove.
+  const std::string before = m_store.toText();
+  run.registryBefore = backup::sha256Hex(before);
+  auto preview = RegistryStore::fromText(before, "preview");
+  if (!preview) {
+    report("cannot prepare the backup: " + preview.error());
+    return false;
+  }
+  RegistryStore& copy = *preview.value();
+  RegistryStore* live = ActiveRegistry();
+  SetActiveRegistry(&copy);
+  std::string digest = run.registryBefore;
+  for (int step = 1; step <= run.steps; ++step) {
+    // The state before the step: before the first one, the live registry is
+    // it, as nothing has touched that.
+    std::optional<RegistryTree> snapshot;
+    if (step > 1) snapshot = cloneRegistryTree(copy.tree());
+    const RegistryTree& before_step = snapshot ? *snapshot : m_store.tree();
+    (void)copy.flush();  // marks the copy clean, so that a change shows
+    BeginFileDryRun();
+    m_steps.runStepWithoutWindow(step);
+    for (auto& deletion : EndFileDryRun())
+      run.deletions[step].push_back({deletion.windowsPath, deletion.host});
+    if (copy.dirty()) {
+      auto removals = findRemovals(before_step, copy.tree());
+      if (!removals.empty()) run.removedTrees.emplace(step, removalsAsTree(before_step, removals));
+      run.removals[step] = std::move(removals);
+      digest = backup::sha256Hex(copy.toText());
+    }
+    run.registryAfter[step] = digest;
+  }
+  SetActiveRegistry(live);
+
+  auto written = backup::writeBackup(m_machineDir, run, std::time(nullptr));
+  if (!written) {
+    report("the backup could not be written, so nothing was removed: " + written.error());
+    return false;
+  }
+  m_backup = written.value();
+  report("backup written to " + m_backup.string());
+  return true;
+}
+
+bool RunJournal::record(const std::string& line) {
+  if (m_backup.empty()) return false;
+  if (auto error = backup::appendLineDurably(backup::manifestPath(m_backup), line)) {
+    report("the run's progress could not be recorded, so it stops here: " + *error);
+    return false;
+  }
+  return true;
+}
+
+bool RunJournal::beforeMessage(HWND window, UINT message, WPARAM wparam) {
+  if (message == WM_INITDIALOG) m_initialising = window;
+  if (message != WM_TIMER || wparam != m_steps.stepTimer) return true;
+  const auto stop = [&] {
+    // The tick is dropped and the dialog ends as if cancelled: nothing more
+    // is removed.
+    m_failed = true;
+    if (CWnd* dialog = CWnd::FromHandle(window)) dialog->PostMessage(WM_COMMAND, IDCANCEL, 0);
+    return false;
+  };
+  if (m_failed) return false;
+  const int step = m_ticks + 1;
+  if (step > m_steps.count()) return true;
+  if (m_backup.empty() && !writeBackup()) return stop();
+  if (!record("step " + std::to_string(step) + " started")) return stop();
+  m_ticks = step;
+  m_running = step;
+  return true;
+}
+
+void RunJournal::afterMessage(UINT message, WPARAM wparam, bool saved) {
+  if (message == WM_INITDIALOG && m_resumed && m_steps.showStepsDone) {
+    m_steps.showStepsDone(m_initialising, m_ticks);
+    m_resumed = false;
+  }
+  if (message != WM_TIMER || wparam != m_steps.stepTimer || m_running == 0) return;
+  const int step = m_running;
+  m_running = 0;
+  // A step whose changes are not on the disk is not done.
+  if (!saved || m_failed) return;
+  if (step == m_steps.count()) {
+    shutdownRequested();
+  } else {
+    m_failed = !record("step " + std::to_string(step) + " done");
+  }
+}
+
+void RunJournal::shutdownRequested() {
+  if (m_backup.empty() || m_ended || m_failed || m_ticks != m_steps.count()) return;
+  m_ended = true;
+  // The startup file's new state first: once the step is recorded as done,
+  // a restore must be able to recognise the file the run left.
+  if (record("startup-file-after " + startupDigest(m_steps.startupFile)) &&
+      record("step " + std::to_string(m_ticks) + " done"))
+    record("finished");
+}
+
+std::optional<RunJournal::Interrupted> RunJournal::findInterrupted(std::string& problem) const {
+  const auto folders = backup::listBackupFolders(m_machineDir);
+  for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+    auto manifest = backup::readManifest(*it);
+    // A backup that was cut off while being written stands for a run that
+    // removed nothing; the one before it tells how the last real run ended.
+    if (manifest && !manifest.value().complete) continue;
+    if (!manifest) {
+      problem = "the newest backup cannot be read: " + manifest.error();
+      return std::nullopt;
+    }
+    const backup::Manifest& m = manifest.value();
+    // A run whose last step is done has nothing left, even when the line
+    // after it was never written.
+    if (m.finished || m.restored || m.done.count(m.steps) || m.steps != m_steps.count())
+      return std::nullopt;
+    // A title the program could not hold whole would, cut short, name another
+    // program's registration.
+    const auto fits = [](const std::string& text, std::size_t capacity) {
+      return text.size() < capacity && text.find('\0') == std::string::npos;
+    };
+    if (!fits(m.title, m_steps.titleCapacity) || !fits(m.keyName, m_steps.keyNameCapacity)) {
+      problem = it->string() +
+                ": the recorded title or key name is too long; the run cannot "
+                "be finished";
+      return std::nullopt;
+    }
+    // Which steps went through is read from the registry itself: each step
+    // wrote it once, so it is in the state before one of them.
+    const std::string digest = backup::sha256Hex(m_store.toText());
+    int next = 0;
+    for (int step = m.steps; step >= 1 && next == 0; --step) {
+      const auto after = m.registryAfter.find(step);
+      if (after != m.registryAfter.end() && after->second == digest && step < m.steps)
+        next = step + 1;
+    }
+    if (next == 0 && digest == m.registryBefore) next = 1;
+    if (next == 0) {
+      problem = "the uninstall recorded in " + it->string() +
+                " was cut off, but the registry has changed since, so it cannot be finished; "
+                "uinq76 --restore " +
+                it->filename().string() + " puts back what it removed";
+      return std::nullopt;
+    }
+    return Interrupted{*it, m, next};
+  }
+  return std::nullopt;
+}
+
+std::string RunJournal::offerText(const Interrupted& run) const {
+  std::string left;
+  for (int step = run.nextStep; step <= m_steps.count(); ++step) {
+    if (!left.empty()) left += ", ";
+    left += m_steps.stepNames[static_cast<std::size_t>(step - 1)];
+  }
+  return "The uninstallation of '" + run.manifest.title +
+         "' was interrupted before it was complete. Not done yet: " + left +
+         ".\n\nDo you want to finish it now? No leaves the computer as it is; uinq76 --restore " +
+         run.backup.filename().string() + " puts back what was removed.";
+}
+
+void RunJournal::resume(const Interrupted& run) {
+  m_backup = run.backup;
+  m_ticks = run.nextStep - 1;
+  m_resumed = true;
+}
+
+}  // namespace host
