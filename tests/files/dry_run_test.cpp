@@ -29,7 +29,7 @@ TEST_F(DryRun, DeletionsAreRecordedAndNothingChanges) {
   EXPECT_EQ(TextFileWriter::createNew("C:\\NEW.TXT"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WRITE_PROTECT));
   EXPECT_FALSE(MoveFileA("C:\\AUTOEXEC.BAT", "C:\\OLD.BAT"));
-  EXPECT_FALSE(replaceFileAtomically("C:\\AUTOEXEC.@@@", "C:\\AUTOEXEC.BAT"));
+  EXPECT_FALSE(replaceFileWithCopy("C:\\AUTOEXEC.@@@", "C:\\AUTOEXEC.BAT"));
   const auto deletions = EndFileDryRun();
   EXPECT_FALSE(FileDryRunActive());
 
