@@ -11,6 +11,7 @@ packages=(
   diffutils
   # The Windows build (uinq76.exe) and its tests under Wine.
   g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32 xvfb xauth
+  python3
 )
 
 sudo=""
