@@ -74,16 +74,11 @@ def hex_bytes(data):
 
 
 def windows_on_d(machine):
-    # The INF folder moves to D:\WIN95; C: keeps AUTOEXEC.BAT.
+    # The whole Windows folder moves to D:\WIN95; C: keeps AUTOEXEC.BAT.
     m = Path(machine)
-    edit_registry_file = m / "drive_c" / "MSDOS.SYS"
-    edit_registry_file.write_bytes(
-        edit_registry_file.read_bytes().replace(b"C:\\windows", b"D:\\WIN95"))
-    target = m / "drive_d" / "WIN95" / "INF"
-    target.mkdir(parents=True)
-    for f in (m / INF_DIR).iterdir():
-        f.rename(target / f.name)
-    (target.parent / "UINQ76D.EXE").write_bytes(b"MZ remover image\r\n")
+    msdos = m / "drive_c" / "MSDOS.SYS"
+    msdos.write_bytes(msdos.read_bytes().replace(b"C:\\windows", b"D:\\WIN95"))
+    (m / "drive_c" / "windows").rename(m / "drive_d" / "WIN95")
 
 
 def media_entries_first_match_first(machine):
