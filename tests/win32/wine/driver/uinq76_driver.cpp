@@ -19,8 +19,9 @@
 // Answers are given to the boxes in the order they open. A box with no answer
 // left, or nothing new for the idle timeout, ends the run with an error and
 // the program is terminated.
-#include <commctrl.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +39,7 @@ constexpr int kFirstItem = 1001;
 constexpr int kLastItem = 1005;
 constexpr int kProgressId = 1006;
 constexpr int kMessageId = 1007;
+constexpr char kNoAnswer[] = "<no answer>";
 
 struct Options {
   std::vector<std::string> answers;
@@ -60,7 +62,7 @@ std::string windowText(HWND hwnd) {
   char buffer[1024] = {};
   DWORD_PTR copied = 0;
   if (!sendTimeout(hwnd, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer), &copied))
-    return "<no answer>";
+    return kNoAnswer;
   return std::string(buffer, strnlen(buffer, sizeof buffer));
 }
 
@@ -123,14 +125,15 @@ int barPosition(HWND dialog) {
   return static_cast<int>(position);
 }
 
+// Empty when an item cannot be read, as while the dialog is being destroyed.
 std::string itemStates(HWND dialog) {
   std::string state;
   for (int id = kFirstItem; id <= kLastItem; ++id) {
     HWND item = GetDlgItem(dialog, id);
     DWORD_PTR checked = 0;
-    if (item == nullptr || !sendTimeout(item, BM_GETCHECK, 0, 0, &checked)) checked = 9;
+    if (item == nullptr || !sendTimeout(item, BM_GETCHECK, 0, 0, &checked)) return "";
     state += "\t" + std::to_string(id) + ":" + std::to_string(checked) + ":" +
-             (item != nullptr && IsWindowEnabled(item) ? "1" : "0");
+             (IsWindowEnabled(item) ? "1" : "0");
   }
   return state;
 }
@@ -139,12 +142,13 @@ std::string itemStates(HWND dialog) {
 // message of the dialog's thread, so it falls wholly before or after each of
 // these reads; every step moves the bar before it checks its item, so a step
 // that ran between the reads shows as a change of the bar, and then the
-// picture is read again.
+// picture is read again. Empty when the dialog cannot be read.
 std::string dialogState(HWND dialog, int* bar) {
   for (;;) {
     const int before = barPosition(dialog);
     const std::string items = itemStates(dialog);
     *bar = barPosition(dialog);
+    if (before < 0 || *bar < 0 || items.empty()) return "";
     if (*bar == before) return std::to_string(*bar) + items;
   }
 }
@@ -264,15 +268,17 @@ class Run {
 
   void watchDialog(HWND dialog, const std::string& caption) {
     m_dialog = dialog;
-    std::string looks = caption + "\t" + windowText(GetDlgItem(dialog, kMessageId));
-    if (looks != m_looks) {
+    const std::string text = windowText(GetDlgItem(dialog, kMessageId));
+    const std::string looks = caption + "\t" + text;
+    // A dialog that no longer answers is being destroyed: nothing to report.
+    if (caption != kNoAnswer && text != kNoAnswer && looks != m_looks) {
       m_looks = looks;
       emit("dialog\t" + looks);
       progress();
     }
     int bar = 0;
     std::string state = dialogState(dialog, &bar);
-    if (state != m_state) {
+    if (!state.empty() && state != m_state) {
       m_state = state;
       emit("state\t" + state);
       progress();
