@@ -45,13 +45,18 @@ class Config:
 
     @classmethod
     def from_env(cls):
-        return cls(
+        config = cls(
             Path(_need("UINQ_WINE_STATE")),
             Path(_need("UINQ_WIN32_EXE")),
             Path(_need("UINQ_DRIVER_EXE")),
             Path(_need("UINQ_REGDUMP_EXE")),
             Path(_need("UINQ_LINUX_BUILD")),
         )
+        if not config.linux_program.exists():
+            raise RuntimeError(
+                f"{config.linux_program} is missing: these tests need the Linux build of the "
+                "same checkout (cmake --preset default, or set UINQ_LINUX_BUILD_DIR)")
+        return config
 
     @property
     def linux_program(self):

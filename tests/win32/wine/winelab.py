@@ -177,7 +177,10 @@ class Prefix:
         """Starts the prefix's session (wineboot's start-up work included) and
         keeps its server until close(), so later programs join it."""
         if not self._started:
-            _run(["wineserver", "-p"], self.env(), 30, "wineserver -p")
+            # The server outlives each program by 30 s, so that the programs
+            # of one machine share a session, and still ends by itself if a
+            # test dies without closing the prefix.
+            _run(["wineserver", "-p30"], self.env(), 30, "wineserver -p30")
             _run(["wine", "cmd", "/c", "exit"], self.env(), 120, "session start")
             self._started = True
 
