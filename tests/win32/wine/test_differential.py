@@ -28,7 +28,8 @@ PARALLEL = 2
 
 
 def run_machine(config, name, index, work):
-    """Returns the lines that say how the two runs differ."""
+    """Returns the lines that say how the two runs differ, and the seconds the
+    Wine side took."""
     base = work / f"m{index}"
     source = base / "corpus"
     config.demo_machine(source)
@@ -37,13 +38,14 @@ def run_machine(config, name, index, work):
     shutil.copytree(source, linux, symlinks=True)
     code, output = machines.run_linux(config.linux_program, linux)
     if code != 0:
-        return [f"Linux build: exit {code}\n{output}"]
+        return [f"Linux build: exit {code}\n{output}"], 0.0
     before = regmodel.subtree(
         regmodel.parse_regedit4((source / "registry.reg").read_bytes(), "corpus"), harness.TOUCHED)
     after_linux = regmodel.subtree(
         regmodel.parse_regedit4((linux / "registry.reg").read_bytes(), "Linux"), harness.TOUCHED)
 
     template = Path(winelab.load_session(config.state_dir)["template"])
+    began = time.monotonic()
     with winelab.Prefix(config.state_dir, f"prefix-m{index}") as prefix:
         machines.install(source, prefix)
         fresh = harness.dump_registry(config, prefix)
@@ -56,7 +58,7 @@ def run_machine(config, name, index, work):
     wine_registry, lost = regmodel.without_template(after_wine, fresh, before)
     lines = regmodel.differences(after_linux, wine_registry) + lost + changed
     lines += machines.drive_differences(machines.machine_drives(linux), wine_files)
-    return lines
+    return lines, time.monotonic() - began
 
 
 def main():
@@ -74,12 +76,13 @@ def main():
                 for i, name in enumerate(names)
             ]
             for name, future in futures:
+                seconds = 0.0
                 try:
-                    lines = future.result(timeout=300)
+                    lines, seconds = future.result(timeout=300)
                 except Exception as error:  # a run that broke is a failure too
                     lines = [f"{type(error).__name__}: {error}"]
                 status = "same" if not lines else "DIFFERENT"
-                print(f"{name}: {status}", flush=True)
+                print(f"{name}: {status} (Wine side {seconds:.1f} s)", flush=True)
                 for line in lines:
                     print("    " + line, flush=True)
                 failed += bool(lines)
