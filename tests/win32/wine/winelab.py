@@ -103,6 +103,11 @@ def start_session(state_dir, recorder_exe):
     try:
         _run(["wineboot", "-i"], env, 180, "wineboot -i")
         _run(["winecfg", "-v", "win95"], env, 60, "winecfg -v win95")
+        # Xvfb has no window manager, and Wine waits up to 2 s for one to
+        # withdraw every managed window that is hidden (each box, the dialog).
+        # Unmanaged windows close at once.
+        _run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
+              "/d", "N", "/f"], env, 60, "reg add Managed=N")
         _run(["wineserver", "-w"], env, 60, "wineserver -w")
     finally:
         subprocess.run(["wineserver", "-k"], env=env, timeout=30,
