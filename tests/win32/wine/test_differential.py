@@ -91,4 +91,5 @@ def main():
 
 
 if __name__ == "__main__":
+    winelab.exit_cleanly_on_sigterm()
     sys.exit(main())

@@ -63,11 +63,14 @@ class Scenarios(unittest.TestCase):
 
     def test_declined(self):
         self.install()
+        before = self.registry()
         events = harness.run_driver(self.config, self.prefix, ["no"])
         self.assertEqual(kinds(events), ["start", "box", "exit"])
         self.assertEqual(events[1].fields, [CAPTION, CONFIRM, "no"])
         self.assertEqual(events[2].fields, ["0"])
-        self.assertIn(regmodel_key(PRODUCT_KEY), self.registry())
+        self.assertIn(regmodel_key(PRODUCT_KEY), before)
+        self.assertEqual(self.registry(), before)
+        self.assertEqual((self.prefix.drive_c / "AUTOEXEC.BAT").read_bytes(), self.autoexec)
         self.assertEqual(harness.shutdown_requests(self.prefix), [])
 
     def test_not_installed_for_each_cause(self):
@@ -136,7 +139,8 @@ class Scenarios(unittest.TestCase):
         events = harness.run_driver(self.config, self.prefix, ["yes"], escape_at_bar=60)
         states = [e.fields for e in events if e.kind == "state"]
         self.assertEqual(states, STATES[:2])
-        self.assertEqual(kinds(events)[-3:], ["key", "gone", "exit"])
+        self.assertEqual(kinds(events),
+                         ["start", "box", "dialog", "state", "state", "key", "gone", "exit"])
         self.assertEqual(events[-1].fields, ["0"])
         # The steps not yet run never run: registration, files and shutdown.
         registry = self.registry()
@@ -152,4 +156,5 @@ def regmodel_key(path):
 
 
 if __name__ == "__main__":
+    winelab.exit_cleanly_on_sigterm()
     unittest.main(verbosity=2)

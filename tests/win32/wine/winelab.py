@@ -16,6 +16,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 from pathlib import Path
@@ -227,6 +228,12 @@ def _copy_template(template, target):
                 os.link(src, out / name)
             else:
                 shutil.copy2(src, out / name)
+
+
+def exit_cleanly_on_sigterm():
+    """Turns SIGTERM (a test run being stopped) into an exit that runs every
+    `with` block and finally clause, so each prefix's Wine server is ended."""
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
 
 
 def wait_until(condition, timeout, what, interval=0.05):
