@@ -40,7 +40,7 @@ int DeleteKeyTree(HKEY parent, LPCSTR path) {
   // An empty path would open the parent itself and empty it of every subkey
   // before the final delete is refused; it names no key to remove. Nor does a
   // path whose last name is empty: Windows skips a trailing backslash, so
-  // "Uninstall\\" (built from an empty name) would remove the whole Uninstall
+  // "Uninstall\" (built from an empty name) would remove the whole Uninstall
   // key, every other program's registration with it.
   if (path == nullptr || path[0] == '\0' || path[std::strlen(path) - 1] == '\\') return 0;
   HKEY key = nullptr;

@@ -12,6 +12,7 @@ packages=(
   libncurses-dev python3 python3-pyte
   # The Windows build (uinq76.exe) and its tests under Wine.
   g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32 xvfb xauth
+  python3
 )
 
 sudo=""

@@ -33,7 +33,7 @@ ResolvedKey resolveHandle(RegistryStore* store, HKEY handle) {
 }
 
 // Windows skips the empty names of a trailing or doubled backslash and opens
-// "Uninstall\\" as "Uninstall"; a leading backslash fails with
+// "Uninstall\" as "Uninstall"; a leading backslash fails with
 // ERROR_BAD_PATHNAME. Returns the path without its empty names, or nothing for
 // a path that Windows refuses.
 std::optional<std::string> normalizePath(std::string_view path) {

@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""The differential test: every corpus machine is run by the Linux build (text
+mode, answering Yes and OK) and by uinq76.exe under Wine on an identical copy
+(the registry imported with regedit, the drives copied into the prefix).
+Afterwards the registry subtrees the program touches and the drives must be
+the same. Differences that come from Wine itself, not from the program or the
+stand-ins, are taken out before the comparison; each is explained where it is
+handled (harness.TOUCHED, regmodel, machines, corpus).
+
+Machines run two at a time, each in its own prefix; the corpus can be cut
+down with UINQ_CORPUS=name,name."""
+
+import os
+import shutil
+import sys
+import tempfile
+import time
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+import corpus
+import harness
+import machines
+import regmodel
+import winelab
+
+PARALLEL = 2
+
+
+def run_machine(config, name, index, work):
+    """Returns the lines that say how the two runs differ, and the seconds the
+    Wine side took."""
+    base = work / f"m{index}"
+    source = base / "corpus"
+    config.demo_machine(source)
+    corpus.make(name, source)
+    linux = base / "linux"
+    shutil.copytree(source, linux, symlinks=True)
+    code, output = machines.run_linux(config.linux_program, linux)
+    if code != 0:
+        return [f"Linux build: exit {code}\n{output}"], 0.0
+    before = regmodel.subtree(
+        regmodel.parse_regedit4((source / "registry.reg").read_bytes(), "corpus"), harness.TOUCHED)
+    after_linux = regmodel.subtree(
+        regmodel.parse_regedit4((linux / "registry.reg").read_bytes(), "Linux"), harness.TOUCHED)
+
+    template = Path(winelab.load_session(config.state_dir)["template"])
+    began = time.monotonic()
+    with winelab.Prefix(config.state_dir, f"prefix-m{index}") as prefix:
+        machines.install(source, prefix)
+        fresh = harness.dump_registry(config, prefix)
+        prefix.import_registry(source / "registry.reg")
+        harness.run_driver(config, prefix, ["yes", "ok"])
+        after_wine = harness.dump_registry(config, prefix)
+        prefix.close()
+        wine_files, changed = machines.prefix_drives(
+            prefix, machines.snapshot(template / "drive_c", "drive_c/"), source)
+    wine_registry, lost = regmodel.without_template(after_wine, fresh, before)
+    lines = regmodel.differences(after_linux, wine_registry) + lost + changed
+    lines += machines.drive_differences(machines.machine_drives(linux), wine_files)
+    return lines, time.monotonic() - began
+
+
+def main():
+    config = harness.Config.from_env()
+    names = list(corpus.MACHINES)
+    wanted = os.environ.get("UINQ_CORPUS")
+    if wanted:
+        names = [n for n in names if n in wanted.split(",")]
+    began = time.monotonic()
+    failed = 0
+    with tempfile.TemporaryDirectory(dir=config.state_dir) as tmp:
+        with ThreadPoolExecutor(PARALLEL) as pool:
+            futures = [
+                (name, pool.submit(run_machine, config, name, i, Path(tmp)))
+                for i, name in enumerate(names)
+            ]
+            for name, future in futures:
+                seconds = 0.0
+                try:
+                    lines, seconds = future.result(timeout=300)
+                except Exception as error:  # a run that broke is a failure too
+                    lines = [f"{type(error).__name__}: {error}"]
+                status = "same" if not lines else "DIFFERENT"
+                print(f"{name}: {status} (Wine side {seconds:.1f} s)", flush=True)
+                for line in lines:
+                    print("    " + line, flush=True)
+                failed += bool(lines)
+    print(f"{len(names)} machines, {failed} different, {time.monotonic() - began:.0f} s")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    winelab.exit_cleanly_on_sigterm()
+    sys.exit(main())
