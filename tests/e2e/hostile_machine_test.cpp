@@ -145,12 +145,14 @@ TEST(HostileMachine, FailedFileChangesAreReportedAtTheEnd) {
     // The dialog ran to its end all the same.
     EXPECT_NE(run.out.find("Progress: 100%"), std::string::npos);
   }
-  // No space: a file-size limit (dash counts it in 512-byte blocks) lets the
-  // 9 KB registry through but not the copy of a 200 KB startup file.
+  // No space: a file-size limit of 32 KB (dash counts it in 512-byte blocks)
+  // lets the 9 KB registry and the backup's byte-for-byte copy of a 30 KB
+  // startup file with bare line feeds through, but not its rewritten copy,
+  // which ends every line with a carriage return and a line feed.
   {
     TempMachine machine;
     std::string big;
-    for (int i = 0; big.size() < 200 * 1024; ++i) big += "REM line " + std::to_string(i) + "\r\n";
+    for (int i = 0; i < 5000; ++i) big += "REM a\n";
     machine.write("drive_c/AUTOEXEC.BAT", big);
     const auto run = runWithDeadline(textUi(machine), "y\n\n", "trap '' XFSZ\nulimit -f 64");
     EXPECT_EQ(run.status, 1) << run.err;

@@ -333,6 +333,10 @@ class TerminalDialogTest(unittest.TestCase):
         autoexec = self.machine.read("drive_c/AUTOEXEC.BAT")
         for name, key in (("esc", "\x1b"), ("enter", "\r")):
             with self.subTest(name):
+                # A cancelled run is offered to be finished on the next start:
+                # each case begins on a machine of its own.
+                self.machine.remove()
+                self.machine = Machine()
                 t = self.start(f"between-ticks-{name}")
                 self.wait_confirm(t)
                 t.send("y")
