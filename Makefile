@@ -1,9 +1,10 @@
 # Thin wrapper over the CMake presets. `make test` builds and runs every test,
 # once normally and once under AddressSanitizer and UndefinedBehaviorSanitizer,
-# then the tests of the Windows executable. `make win32` builds uinq76.exe.
+# then the tests of the Windows executable, and builds everything once more
+# as a Release build. `make win32` builds uinq76.exe.
 JOBS ?= $(shell nproc)
 
-.PHONY: all build test test-default test-asan test-win32 win32 demo clean
+.PHONY: all build release test test-default test-release test-asan test-win32 win32 demo clean
 
 all: build
 
@@ -11,10 +12,16 @@ build:
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
 
-test: test-default test-asan test-win32
+release:
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+
+test: test-default test-release test-asan test-win32
 
 test-default: build
 	ctest --preset default -j $(JOBS)
+
+test-release: release
 
 test-asan:
 	cmake --preset asan
@@ -32,4 +39,4 @@ demo: build
 	bash tools/demo.sh build
 
 clean:
-	rm -rf build build-asan build-win32
+	rm -rf build build-release build-asan build-win32

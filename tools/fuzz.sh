@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DUINQ_SANITIZE=ON -DUINQ_FUZZ=ON -DUINQ_BUILD_TESTS=OFF -DUINQ_BUILD_BENCHMARKS=OFF \
+  -DUINQ_WERROR=ON -DUINQ_SANITIZE=ON -DUINQ_FUZZ=ON -DUINQ_BUILD_TESTS=OFF -DUINQ_BUILD_BENCHMARKS=OFF \
   -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
 cmake --build build-fuzz --target fuzz_regedit4 fuzz_resources uinq76-demo-machine
 

@@ -20,7 +20,8 @@ std::string hexOf(const std::string& bytes) {
   char buf[4];
   for (unsigned char c : bytes) {
     std::snprintf(buf, sizeof buf, "%02x", c);
-    out += (out.empty() ? "" : ",") + std::string(buf);
+    if (!out.empty()) out += ',';
+    out += buf;
   }
   return out;
 }
