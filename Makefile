@@ -1,10 +1,11 @@
 # Thin wrapper over the CMake presets. `make test` builds and runs every test,
 # once normally and once under AddressSanitizer and UndefinedBehaviorSanitizer,
-# then the tests of the Windows executable, and builds everything once more
-# as a Release build. `make win32` builds uinq76.exe.
+# then the tests of the Windows executable, builds everything once more as a
+# Release build and checks the Debian package made from it. `make win32`
+# builds uinq76.exe; `make package` writes uinq76_<version>_amd64.deb here.
 JOBS ?= $(shell nproc)
 
-.PHONY: all build release test test-default test-release test-asan test-win32 win32 demo clean
+.PHONY: all build release package test test-default test-release test-package test-asan test-win32 win32 demo clean
 
 all: build
 
@@ -16,12 +17,20 @@ release:
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 
-test: test-default test-release test-asan test-win32
+package: release
+	rm -rf build-release/package
+	cd build-release && cpack -B package
+	cp build-release/package/uinq76_*.deb .
+
+test: test-default test-package test-asan test-win32
 
 test-default: build
 	ctest --preset default -j $(JOBS)
 
 test-release: release
+
+test-package: package
+	bash tests/package/check_package.sh build-release/package/uinq76_*.deb
 
 test-asan:
 	cmake --preset asan
@@ -39,4 +48,4 @@ demo: build
 	bash tools/demo.sh build
 
 clean:
-	rm -rf build build-release build-asan build-win32
+	rm -rf build build-release build-asan build-win32 uinq76_*.deb

@@ -13,6 +13,8 @@ packages=(
   # The Windows build (uinq76.exe) and its tests under Wine.
   g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32 xvfb xauth
   python3
+  # The Debian package and its checks.
+  dpkg-dev file desktop-file-utils appstream man-db time
 )
 
 sudo=""
