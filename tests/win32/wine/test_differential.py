@@ -37,7 +37,14 @@ def run_machine(config, name, index, work):
     linux = base / "linux"
     shutil.copytree(source, linux, symlinks=True)
     code, output = machines.run_linux(config.linux_program, linux)
-    if code != 0:
+    # The Linux program ends with 1 when it names changes to the machine's
+    # files that failed (a read-only file it may not delete or replace); the
+    # dialog and the machine are the same as with 0, and are compared below.
+    failures_only = code == 1 and all(
+        line.startswith("uinq76: could not change ")
+        for line in output.splitlines() if line.startswith("uinq76: ")
+        and not line.startswith(("uinq76: backup written", "uinq76: the machine's shutdown")))
+    if code != 0 and not failures_only:
         return [f"Linux build: exit {code}\n{output}"], 0.0
     before = regmodel.subtree(
         regmodel.parse_regedit4((source / "registry.reg").read_bytes(), "corpus"), harness.TOUCHED)
