@@ -152,9 +152,16 @@ void paintMessageBox(Screen& screen, const OpenBox& box, const MessageBoxLayout&
     const BoxButton& button = box.buttons.buttons[i];
     const Style style = i == box.focus ? Style::FocusedButton : Style::Button;
     const int label_w = static_cast<int>(button.label.size());
-    const int left = (at.w - 2 - label_w) / 2;
-    const std::string face = "[" + std::string(static_cast<size_t>(left), ' ') + button.label +
-                             std::string(static_cast<size_t>(at.w - 2 - label_w - left), ' ') + "]";
+    // A label wider than its button gets no padding rather than a negative one.
+    const int spare = std::max(0, at.w - 2 - label_w);
+    const int left = spare / 2;
+    std::string face;
+    face.reserve(static_cast<size_t>(label_w + spare + 2));
+    face += '[';
+    face.append(static_cast<size_t>(left), ' ');
+    face += button.label;
+    face.append(static_cast<size_t>(spare - left), ' ');
+    face += ']';
     screen.putText(at.x, at.y, face, at.w, style,
                    button.underline >= 0 ? 1 + left + button.underline : -1);
   }
