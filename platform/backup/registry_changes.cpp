@@ -1,35 +1,42 @@
 #include "platform/backup/registry_changes.h"
 
-#include <memory>
+#include <algorithm>
+#include <optional>
 #include <string_view>
 
 namespace {
 
-void copyKeyContents(const RegistryKey& from, RegistryKey& to) {
-  for (const auto& value : from.values()) to.setValue(value.name, value.type, value.data);
-  from.forEachSubkey(
-      [&](const RegistryKey& child) { copyKeyContents(child, *to.findOrAddSubkey(child.name())); });
+// Copies the values and subkeys of `from` in `source` into `to` in `target`,
+// two different trees.
+void copyKeyContents(const RegistryTree& source, KeyId from, RegistryTree& target, KeyId to) {
+  source.forEachValue(from, [&](const RegistryValue& value) {
+    target.setValue(to, value.name, value.type, value.data);
+  });
+  source.forEachSubkey(from, [&](KeyId child) {
+    copyKeyContents(source, child, target, target.findOrAddSubkey(to, source.name(child)));
+  });
 }
 
-std::string childPath(const std::string& parent, const std::string& name) {
-  return parent + "\\" + name;
+std::string childPath(const std::string& parent, std::string_view name) {
+  return parent + "\\" + std::string(name);
 }
 
-void diffKey(const RegistryKey& before, const RegistryKey& after, const std::string& path,
-             RegistryRemovals& out) {
+void diffKey(const RegistryTree& before_tree, KeyId before, const RegistryTree& after_tree,
+             KeyId after, const std::string& path, RegistryRemovals& out) {
   std::size_t position = 0;
-  for (const auto& value : before.values()) {
-    if (after.findValue(value.name) == nullptr)
-      out.values.push_back(ValueRemoval{path, value.name, position});
+  before_tree.forEachValue(before, [&](const RegistryValue& value) {
+    if (!after_tree.findValue(after, value.name))
+      out.values.push_back(ValueRemoval{path, std::string(value.name), position});
     ++position;
-  }
+  });
   position = 0;
-  before.forEachSubkey([&](const RegistryKey& child) {
-    const auto kept = after.findSubkey(child.name());
-    if (!kept) {
-      out.keys.push_back(KeyRemoval{childPath(path, child.name()), position});
+  before_tree.forEachSubkey(before, [&](KeyId child) {
+    const std::string_view name = before_tree.name(child);
+    const KeyId kept = after_tree.findSubkey(after, name);
+    if (kept == kNoKey) {
+      out.keys.push_back(KeyRemoval{childPath(path, name), position});
     } else {
-      diffKey(child, *kept, childPath(path, child.name()), out);
+      diffKey(before_tree, child, after_tree, kept, childPath(path, name), out);
     }
     ++position;
   });
@@ -58,26 +65,26 @@ SplitKeyPath splitKeyPath(std::string_view path) {
   return split;
 }
 
-// The key at `path` in `tree`, or null.
-std::shared_ptr<RegistryKey> findKey(const RegistryTree& tree, std::string_view path) {
+// The key at `path` in `tree`, or kNoKey.
+KeyId findKey(const RegistryTree& tree, std::string_view path) {
   const SplitKeyPath split = splitKeyPath(path);
-  if (!split.root) return nullptr;
-  std::shared_ptr<RegistryKey> key = tree.rootPtr(*split.root);
+  if (!split.root) return kNoKey;
+  KeyId key = RegistryTree::rootKey(*split.root);
   for (const auto name : split.names) {
-    if (name.empty()) return nullptr;
-    key = key->findSubkey(name);
-    if (!key) return nullptr;
+    if (name.empty()) return kNoKey;
+    key = tree.findSubkey(key, name);
+    if (key == kNoKey) return kNoKey;
   }
   return key;
 }
 
 // The key at `path` in `tree`, created with the keys above it when missing.
-std::shared_ptr<RegistryKey> makeKey(RegistryTree& tree, std::string_view path) {
+KeyId makeKey(RegistryTree& tree, std::string_view path) {
   const SplitKeyPath split = splitKeyPath(path);
-  if (!split.root) return nullptr;
+  if (!split.root) return kNoKey;
   tree.noteMentioned(*split.root);
-  std::shared_ptr<RegistryKey> key = tree.rootPtr(*split.root);
-  for (const auto name : split.names) key = key->findOrAddSubkey(name);
+  KeyId key = RegistryTree::rootKey(*split.root);
+  for (const auto name : split.names) key = tree.findOrAddSubkey(key, name);
   return key;
 }
 
@@ -93,27 +100,16 @@ std::string_view lastNameOf(std::string_view path) {
 
 }  // namespace
 
-RegistryTree cloneRegistryTree(const RegistryTree& tree) {
-  RegistryTree copy;
-  for (const RootKey root : tree.mentionOrder()) {
-    if (tree.listed(root)) {
-      copy.noteListed(root);
-    } else {
-      copy.noteMentioned(root);
-    }
-  }
-  for (std::size_t i = 0; i < kRootKeyCount; ++i) {
-    const auto root = static_cast<RootKey>(i);
-    copyKeyContents(tree.root(root), copy.root(root));
-  }
-  return copy;
-}
+// The tree is numbered tables and one arena, so a plain copy is a deep one;
+// the copy's keys keep their numbers, which open handles go by.
+RegistryTree cloneRegistryTree(const RegistryTree& tree) { return tree; }
 
 RegistryRemovals findRemovals(const RegistryTree& before, const RegistryTree& after) {
   RegistryRemovals removals;
   for (std::size_t i = 0; i < kRootKeyCount; ++i) {
     const auto root = static_cast<RootKey>(i);
-    diffKey(before.root(root), after.root(root), std::string(rootKeyName(root)), removals);
+    diffKey(before, RegistryTree::rootKey(root), after, RegistryTree::rootKey(root),
+            std::string(rootKeyName(root)), removals);
   }
   return removals;
 }
@@ -121,15 +117,15 @@ RegistryRemovals findRemovals(const RegistryTree& before, const RegistryTree& af
 RegistryTree removalsAsTree(const RegistryTree& before, const RegistryRemovals& removals) {
   RegistryTree saved;
   for (const auto& removal : removals.keys) {
-    const auto from = findKey(before, removal.path);
-    const auto to = makeKey(saved, removal.path);
-    if (from && to) copyKeyContents(*from, *to);
+    const KeyId from = findKey(before, removal.path);
+    const KeyId to = makeKey(saved, removal.path);
+    if (from != kNoKey && to != kNoKey) copyKeyContents(before, from, saved, to);
   }
   for (const auto& removal : removals.values) {
-    const auto from = findKey(before, removal.keyPath);
-    const RegistryValue* value = from ? from->findValue(removal.name) : nullptr;
-    const auto to = makeKey(saved, removal.keyPath);
-    if (value != nullptr && to) to->setValue(value->name, value->type, value->data);
+    const KeyId from = findKey(before, removal.keyPath);
+    const auto value = from != kNoKey ? before.findValue(from, removal.name) : std::nullopt;
+    const KeyId to = makeKey(saved, removal.keyPath);
+    if (value && to != kNoKey) saved.setValue(to, value->name, value->type, value->data);
   }
   return saved;
 }
@@ -141,28 +137,30 @@ std::vector<std::string> putBackRemovals(RegistryTree& tree, const RegistryTree&
   // go back in that order: each lands where it was once those before it are
   // back.
   for (const auto& removal : removals.keys) {
-    const auto from = findKey(saved, removal.path);
-    const auto parent = findKey(tree, parentOf(removal.path));
-    if (!from) {
+    const KeyId from = findKey(saved, removal.path);
+    const KeyId parent = findKey(tree, parentOf(removal.path));
+    if (from == kNoKey) {
       conflicts.push_back(removal.path + ": the backup does not hold this key");
-    } else if (!parent) {
+    } else if (parent == kNoKey) {
       conflicts.push_back(removal.path + ": the key above it is gone");
-    } else if (auto added = parent->insertSubkeyAt(removal.position, lastNameOf(removal.path))) {
-      copyKeyContents(*from, *added);
+    } else if (const KeyId added =
+                   tree.insertSubkeyAt(parent, removal.position, lastNameOf(removal.path));
+               added != kNoKey) {
+      copyKeyContents(saved, from, tree, added);
     } else {
       conflicts.push_back(removal.path + ": the key exists again");
     }
   }
   for (const auto& removal : removals.values) {
-    const auto from = findKey(saved, removal.keyPath);
-    const RegistryValue* value = from ? from->findValue(removal.name) : nullptr;
-    const auto key = findKey(tree, removal.keyPath);
+    const KeyId from = findKey(saved, removal.keyPath);
+    const auto value = from != kNoKey ? saved.findValue(from, removal.name) : std::nullopt;
+    const KeyId key = findKey(tree, removal.keyPath);
     const std::string where = removal.keyPath + " value \"" + removal.name + "\"";
-    if (value == nullptr) {
+    if (!value) {
       conflicts.push_back(where + ": the backup does not hold this value");
-    } else if (!key) {
+    } else if (key == kNoKey) {
       conflicts.push_back(where + ": the key is gone");
-    } else if (!key->insertValueAt(removal.position, *value)) {
+    } else if (!tree.insertValueAt(key, removal.position, *value)) {
       conflicts.push_back(where + ": the value exists again");
     }
   }

@@ -33,8 +33,19 @@ std::string foldName(std::string_view name) {
 
 bool namesEqual(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
+  if (a == b) return true;  // Mostly the same spelling; a byte compare is quicker.
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (upper(a[i]) != upper(b[i])) return false;
   }
   return true;
+}
+
+std::uint32_t foldedNameHash(std::string_view name) {
+  // FNV-1a.
+  std::uint32_t hash = 2166136261u;
+  for (char c : name) {
+    hash ^= upper(c);
+    hash *= 16777619u;
+  }
+  return hash;
 }

@@ -3,6 +3,7 @@
 // that code page have a capital form too (é/É, š/Š, ÿ/Ÿ, ...).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,3 +12,6 @@
 std::string foldName(std::string_view name);
 
 bool namesEqual(std::string_view a, std::string_view b);
+
+// A hash of the name's capital form: names that are equal above hash alike.
+std::uint32_t foldedNameHash(std::string_view name);

@@ -1,5 +1,6 @@
 #include "platform/registry/regedit4_parser.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,46 +51,76 @@ bool startsWithNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && namesEqual(s.substr(0, prefix.size()), prefix);
 }
 
+// How many lines may make a key and how many a value, counted before reading
+// so that the tree's tables get their room at once instead of growing.
+struct LineCounts {
+  std::size_t sections = 0;
+  std::size_t values = 0;
+};
+
+LineCounts countLines(std::string_view text) {
+  LineCounts counts;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    while (pos < text.size() && isBlank(text[pos])) ++pos;
+    if (pos < text.size()) {
+      const char c = text[pos];
+      if (c == '[') ++counts.sections;
+      if (c == '"' || c == '@') ++counts.values;
+    }
+    const std::size_t lf = text.find('\n', pos);
+    if (lf == std::string_view::npos) break;
+    pos = lf + 1;
+  }
+  return counts;
+}
+
 class Parser {
  public:
-  Parser(std::string_view text, std::string_view source) : m_source(source) { splitLines(text); }
+  Parser(std::string_view text, std::string_view source) : m_text(text), m_source(source) {}
 
   RegistryResult<RegistryTree> run() {
-    if (m_nulLine != 0) return fail(m_nulLine, "contains a NUL byte");
-    if (m_lines.empty() || trimRight(m_lines[0].text) != "REGEDIT4") {
+    if (m_text.size() > RegistryArena::kMaxSize) {
+      return RegistryError{std::string(m_source) + ": larger than 4 GB; not a registry file"};
+    }
+    if (const std::size_t nul = m_text.find('\0'); nul != std::string_view::npos) {
+      const auto lf_before = std::count(m_text.begin(), m_text.begin() + nul, '\n');
+      return fail(static_cast<std::size_t>(lf_before) + 1, "contains a NUL byte");
+    }
+    const std::optional<Line> first = nextLine();
+    if (!first || trimRight(first->text) != "REGEDIT4") {
       return RegistryError{std::string(m_source) +
                            ": line 1: the file does not start with REGEDIT4"};
     }
-    for (m_next = 1; m_next < m_lines.size();) {
-      const Line line = m_lines[m_next++];
-      const std::string_view body = trimLeft(line.text);
+    const LineCounts counts = countLines(m_text);
+    m_tree.reserve(counts.sections, counts.values, m_text.size());
+    while (const std::optional<Line> line = nextLine()) {
+      const std::string_view body = trimLeft(line->text);
       if (trimRight(body).empty()) continue;
       std::optional<std::string> problem;
       if (body.front() == '[') {
         problem = parseSection(body);
       } else if (body.front() == '"' || body.front() == '@') {
-        problem = m_key ? parseValue(body, line.number)
-                        : std::optional<std::string>("a value before the first [key] line");
+        problem = m_key != kNoKey
+                      ? parseValue(body, line->number)
+                      : std::optional<std::string>("a value before the first [key] line");
       } else {
         problem = "not a [key], value or blank line";
       }
-      if (problem) return fail(m_errorLine ? m_errorLine : line.number, *problem);
+      if (problem) return fail(m_errorLine ? m_errorLine : line->number, *problem);
     }
     return std::move(m_tree);
   }
 
  private:
-  void splitLines(std::string_view text) {
-    std::size_t number = 1;
-    while (!text.empty()) {
-      const std::size_t lf = text.find('\n');
-      std::string_view line = text.substr(0, lf);
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      if (m_nulLine == 0 && line.find('\0') != std::string_view::npos) m_nulLine = number;
-      m_lines.push_back(Line{line, number++});
-      if (lf == std::string_view::npos) break;
-      text.remove_prefix(lf + 1);
-    }
+  // The next line without its line end (LF, or CR LF), or nothing at the end.
+  std::optional<Line> nextLine() {
+    if (m_pos >= m_text.size()) return std::nullopt;
+    const std::size_t lf = m_text.find('\n', m_pos);
+    std::string_view line = m_text.substr(m_pos, lf == std::string_view::npos ? lf : lf - m_pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    m_pos = lf == std::string_view::npos ? m_text.size() : lf + 1;
+    return Line{line, ++m_lineNumber};
   }
 
   RegistryError fail(std::size_t line, const std::string& problem) const {
@@ -100,53 +131,93 @@ class Parser {
     const std::size_t close = body.rfind(']');
     if (close == std::string_view::npos) return "a [key] line without its closing ]";
     if (!trim(body.substr(close + 1)).empty()) return "text after the closing ] of a [key] line";
-    std::string_view path = body.substr(1, close - 1);
+    const std::string_view path = body.substr(1, close - 1);
     if (!path.empty() && path.front() == '-') {
       return "a [-key] line deletes a key; a registry file cannot hold one";
     }
-    std::vector<std::string_view> parts;
-    while (true) {
-      const std::size_t sep = path.find('\\');
-      parts.push_back(path.substr(0, sep));
-      if (sep == std::string_view::npos) break;
-      path.remove_prefix(sep + 1);
-    }
-    const auto root = rootKeyFromName(parts[0]);
-    if (!root) return "unknown root key \"" + std::string(parts[0]) + "\"";
-    if (parts.size() - 1 > kMaxKeyDepth) return "a key path deeper than 512 levels";
-    for (std::size_t i = 1; i < parts.size(); ++i) {
-      if (parts[i].empty()) return "a key path with an empty name (a stray backslash)";
+    const std::size_t root_end = path.find('\\');
+    const std::string_view root_name = path.substr(0, root_end);
+    // Sections mostly spell their root as the one before did.
+    const auto root = root_name == m_rootName ? m_pathRoot : rootKeyFromName(root_name);
+    if (!root) return "unknown root key \"" + std::string(root_name) + "\"";
+    std::string_view names;  // The key names below the root, joined by backslashes.
+    if (root_end != std::string_view::npos) {
+      names = path.substr(root_end + 1);
+      std::size_t depth = 0;
+      bool empty_name = false;
+      for (std::size_t start = 0;; ++depth) {
+        const std::size_t sep = names.find('\\', start);
+        const std::size_t end = sep == std::string_view::npos ? names.size() : sep;
+        empty_name = empty_name || end == start;
+        if (sep == std::string_view::npos) break;
+        start = sep + 1;
+      }
+      if (depth + 1 > kMaxKeyDepth) return "a key path deeper than 512 levels";
+      if (empty_name) return "a key path with an empty name (a stray backslash)";
     }
     m_tree.noteMentioned(*root);
-    if (parts.size() == 1) m_tree.noteListed(*root);
-    auto key = m_tree.rootPtr(*root);
-    for (std::size_t i = 1; i < parts.size(); ++i) key = key->findOrAddSubkey(parts[i]);
-    m_key = std::move(key);
+    if (root_end == std::string_view::npos) m_tree.noteListed(*root);
+    m_rootName = root_name;
+    m_key = walkSection(*root, names);
     return std::nullopt;
   }
 
-  // Reads a quoted text starting at body[pos] == '"'; leaves pos after the
-  // closing quote.
-  std::optional<std::string> parseQuoted(std::string_view body, std::size_t& pos,
-                                         std::string& out) {
-    for (++pos; pos < body.size(); ++pos) {
-      const char c = body[pos];
-      if (c == '"') {
+  // Finds or adds the keys of a section's path. Sections mostly follow their
+  // parent or a sibling, so the names that match the previous section's path
+  // byte for byte reuse its keys without a lookup.
+  KeyId walkSection(RootKey root, std::string_view names) {
+    if (m_pathRoot != root) {
+      m_path.clear();
+      m_pathRoot = root;
+    }
+    KeyId key = RegistryTree::rootKey(root);
+    std::size_t depth = 0;
+    while (!names.empty()) {
+      const std::size_t sep = names.find('\\');
+      const std::string_view name = names.substr(0, sep);
+      if (depth < m_path.size() && m_path[depth].name == name) {
+        key = m_path[depth].key;
+      } else {
+        m_path.resize(depth);
+        key = m_tree.findOrAddSubkey(key, name);
+        m_path.push_back(PathStep{name, key});
+      }
+      ++depth;
+      if (sep == std::string_view::npos) break;
+      names.remove_prefix(sep + 1);
+    }
+    m_path.resize(depth);
+    return key;
+  }
+
+  // Reads a quoted text starting at body[pos] == '"' into the arena; leaves
+  // pos after the closing quote.
+  std::optional<std::string> parseQuoted(std::string_view body, std::size_t& pos, ArenaSpan& out) {
+    RegistryArena& arena = m_tree.arena();
+    const std::size_t start = arena.mark();
+    for (++pos; pos < body.size();) {
+      std::size_t end = pos;
+      while (end < body.size() && body[end] != '"' && body[end] != '\\') ++end;
+      arena.append(body.substr(pos, end - pos));
+      pos = end;
+      if (pos == body.size()) break;
+      if (body[pos] == '"') {
         ++pos;
+        out = arena.since(start);
         return std::nullopt;
       }
-      if (c == '\\') {
-        if (pos + 1 >= body.size()) break;
-        const char e = body[++pos];
-        if (e != '\\' && e != '"') return std::string("bad escape \\") + e + " in quoted text";
-      }
-      out.push_back(body[pos]);
+      if (pos + 1 >= body.size()) break;
+      const char e = body[++pos];
+      if (e != '\\' && e != '"') return std::string("bad escape \\") + e + " in quoted text";
+      arena.put(e);
+      ++pos;
     }
     return "quoted text without its closing quote";
   }
 
   std::optional<std::string> parseValue(std::string_view body, std::size_t line) {
-    std::string name;
+    RegistryArena& arena = m_tree.arena();
+    ArenaSpan name{static_cast<std::uint32_t>(arena.mark()), 0};
     std::size_t pos = 0;
     if (body.front() == '@') {
       pos = 1;
@@ -157,21 +228,21 @@ class Parser {
     if (rest.empty() || rest.front() != '=') return "a value name without =";
     rest = trimLeft(rest.substr(1));
 
+    const std::size_t data_start = arena.mark();
     if (!rest.empty() && rest.front() == '"') {
-      std::string data;
+      ArenaSpan text;
       std::size_t p = 0;
-      if (auto problem = parseQuoted(rest, p, data)) return problem;
+      if (auto problem = parseQuoted(rest, p, text)) return problem;
       if (!trim(rest.substr(p)).empty()) return "text after a quoted value";
-      data.push_back('\0');
-      m_key->setValue(name, REG_SZ, std::move(data));
+      arena.put('\0');
+      m_tree.setValue(m_key, name, REG_SZ, arena.since(data_start));
       return std::nullopt;
     }
     if (startsWithNoCase(rest, "dword:")) {
       const auto v = parseHexNumber(trimRight(rest.substr(6)), 8);
       if (!v) return "bad dword: value (1 to 8 hex digits expected)";
-      std::string data(4, '\0');
-      for (int i = 0; i < 4; ++i) data[i] = static_cast<char>((*v >> (8 * i)) & 0xFF);
-      m_key->setValue(name, REG_DWORD, std::move(data));
+      for (int i = 0; i < 4; ++i) arena.put(static_cast<char>((*v >> (8 * i)) & 0xFF));
+      m_tree.setValue(m_key, name, REG_DWORD, arena.since(data_start));
       return std::nullopt;
     }
     if (startsWithNoCase(rest, "hex")) {
@@ -187,9 +258,8 @@ class Parser {
         rest.remove_prefix(close + 1);
       }
       if (rest.empty() || rest.front() != ':') return "hex value without :";
-      std::string data;
-      if (auto problem = parseHexBytes(rest.substr(1), line, data)) return problem;
-      m_key->setValue(name, type, std::move(data));
+      if (auto problem = parseHexBytes(rest.substr(1), line)) return problem;
+      m_tree.setValue(m_key, name, type, arena.since(data_start));
       return std::nullopt;
     }
     if (trim(rest) == "-")
@@ -197,10 +267,11 @@ class Parser {
     return "unrecognised value data";
   }
 
-  // Reads comma-separated hex bytes, following "\" continuations onto the
-  // next lines. Errors are reported at the line where they are found.
-  std::optional<std::string> parseHexBytes(std::string_view segment, std::size_t line,
-                                           std::string& out) {
+  // Reads comma-separated hex bytes into the arena, following "\"
+  // continuations onto the next lines. Errors are reported at the line where
+  // they are found.
+  std::optional<std::string> parseHexBytes(std::string_view segment, std::size_t line) {
+    RegistryArena& arena = m_tree.arena();
     bool first = true;
     while (true) {
       std::string_view s = trimRight(segment);
@@ -222,7 +293,7 @@ class Parser {
             return token.empty() ? std::string("a missing hex byte (stray comma)")
                                  : "bad hex byte \"" + std::string(token) + "\"";
           }
-          out.push_back(static_cast<char>(*byte));
+          arena.put(static_cast<char>(*byte));
           if (comma == std::string_view::npos || ends_with_comma) break;
           s.remove_prefix(comma + 1);
         }
@@ -236,24 +307,34 @@ class Parser {
         return "an empty continuation line in hex data";
       }
       if (!continued) return std::nullopt;
-      if (m_next >= m_lines.size()) {
+      const std::optional<Line> next = nextLine();
+      if (!next) {
         m_errorLine = line;
         return "hex data continued past the end of the file";
       }
-      segment = m_lines[m_next].text;
-      line = m_lines[m_next].number;
-      ++m_next;
+      segment = next->text;
+      line = next->number;
       first = false;
     }
   }
 
+  // A step of the previous section's path: a key name as the file spelled it
+  // and the key it named.
+  struct PathStep {
+    std::string_view name;
+    KeyId key = kNoKey;
+  };
+
+  std::string_view m_text;
   std::string_view m_source;
-  std::vector<Line> m_lines;
-  std::size_t m_nulLine = 0;
-  std::size_t m_next = 0;
+  std::size_t m_pos = 0;
+  std::size_t m_lineNumber = 0;
   std::size_t m_errorLine = 0;
   RegistryTree m_tree;
-  std::shared_ptr<RegistryKey> m_key;
+  KeyId m_key = kNoKey;
+  std::optional<RootKey> m_pathRoot;
+  std::string_view m_rootName;  // As the previous section spelled m_pathRoot.
+  std::vector<PathStep> m_path;
 };
 
 }  // namespace

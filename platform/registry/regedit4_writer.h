@@ -18,8 +18,18 @@
 // a "\" ends the line and the next one starts with two spaces.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform/registry/registry_tree.h"
+
+// Receives the text piece by piece, in order; returns false to stop the writing.
+using TextSink = std::function<bool(std::string_view piece)>;
+
+// Hands the text to `emit` in pieces of a few hundred kilobytes, so that the
+// text of a large registry is never held whole. Returns false as soon as emit
+// does.
+bool writeRegedit4(const RegistryTree& tree, const TextSink& emit);
 
 std::string writeRegedit4(const RegistryTree& tree);

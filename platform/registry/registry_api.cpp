@@ -16,19 +16,19 @@ constexpr REGSAM kAllRights = KEY_ALL_ACCESS;
 
 // The key behind a handle, and what the handle may do.
 struct ResolvedKey {
-  std::shared_ptr<RegistryKey> key;
+  KeyId key = kNoKey;
   REGSAM access = 0;
   LONG error = ERROR_SUCCESS;
 };
 
 ResolvedKey resolveHandle(RegistryStore* store, HKEY handle) {
-  if (store == nullptr) return {nullptr, 0, ERROR_INVALID_HANDLE};
+  if (store == nullptr) return {kNoKey, 0, ERROR_INVALID_HANDLE};
   if (const auto root = rootKeyFromHandle(handle)) {
-    return {store->tree().rootPtr(*root), kAllRights, ERROR_SUCCESS};
+    return {RegistryTree::rootKey(*root), kAllRights, ERROR_SUCCESS};
   }
   const RegistryStore::OpenKey* open = store->findHandle(handle);
-  if (open == nullptr) return {nullptr, 0, ERROR_INVALID_HANDLE};
-  if (open->key->deleted()) return {nullptr, 0, ERROR_KEY_DELETED};
+  if (open == nullptr) return {kNoKey, 0, ERROR_INVALID_HANDLE};
+  if (store->tree().deleted(open->key)) return {kNoKey, 0, ERROR_KEY_DELETED};
   return {open->key, open->access, ERROR_SUCCESS};
 }
 
@@ -54,12 +54,12 @@ std::optional<std::string> normalizePath(std::string_view path) {
 }
 
 // Walks a normalised `path` down from `key`, one hash lookup per name.
-LONG walkPath(std::shared_ptr<RegistryKey>& key, std::string_view path) {
+LONG walkPath(const RegistryTree& tree, KeyId& key, std::string_view path) {
   while (!path.empty()) {
     const std::size_t sep = path.find('\\');
-    auto next = key->findSubkey(path.substr(0, sep));
-    if (!next) return ERROR_FILE_NOT_FOUND;
-    key = std::move(next);
+    const KeyId next = tree.findSubkey(key, path.substr(0, sep));
+    if (next == kNoKey) return ERROR_FILE_NOT_FOUND;
+    key = next;
     if (sep == std::string_view::npos) break;
     path.remove_prefix(sep + 1);
   }
@@ -98,9 +98,9 @@ LONG openKey(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHK
   }
   const std::optional<std::string> path = normalizePath(given);
   if (!path) return ERROR_BAD_PATHNAME;
-  std::shared_ptr<RegistryKey> key = parent.key;
-  if (const LONG err = walkPath(key, *path); err != ERROR_SUCCESS) return err;
-  *phkResult = store->addHandle(std::move(key), samDesired);
+  KeyId key = parent.key;
+  if (const LONG err = walkPath(store->tree(), key, *path); err != ERROR_SUCCESS) return err;
+  *phkResult = store->addHandle(key, samDesired);
   return ERROR_SUCCESS;
 }
 
@@ -109,30 +109,34 @@ LONG queryInfoKey(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserv
                   LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                   LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
   (void)lpReserved;
-  const ResolvedKey target = resolveHandle(ActiveRegistry(), hKey);
+  RegistryStore* store = ActiveRegistry();
+  const ResolvedKey target = resolveHandle(store, hKey);
   if (target.error != ERROR_SUCCESS) return target.error;
   if (!hasRight(target.access, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   if (lpClass != nullptr && lpcchClass == nullptr) return ERROR_INVALID_PARAMETER;
   if (lpClass != nullptr && *lpcchClass == 0) return ERROR_MORE_DATA;
-  const RegistryKey& key = *target.key;
+  const RegistryTree& tree = store->tree();
+  const KeyId key = target.key;
 
   if (lpClass != nullptr) lpClass[0] = '\0';
   if (lpcchClass != nullptr) *lpcchClass = 0;
-  if (lpcSubKeys != nullptr) *lpcSubKeys = static_cast<DWORD>(key.subkeyCount());
+  if (lpcSubKeys != nullptr) *lpcSubKeys = static_cast<DWORD>(tree.subkeyCount(key));
   if (lpcbMaxSubKeyLen != nullptr) {
     std::size_t longest = 0;
-    key.forEachSubkey(
-        [&](const RegistryKey& child) { longest = std::max(longest, child.name().size()); });
+    tree.forEachSubkey(key,
+                       [&](KeyId child) { longest = std::max(longest, tree.name(child).size()); });
     *lpcbMaxSubKeyLen = static_cast<DWORD>(longest);
   }
   if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = 0;
-  if (lpcValues != nullptr) *lpcValues = static_cast<DWORD>(key.values().size());
+  std::size_t values = 0;
   std::size_t longest_name = 0;
   std::size_t longest_data = 0;
-  for (const auto& value : key.values()) {
+  tree.forEachValue(key, [&](const RegistryValue& value) {
+    ++values;
     longest_name = std::max(longest_name, value.name.size());
     longest_data = std::max(longest_data, value.data.size());
-  }
+  });
+  if (lpcValues != nullptr) *lpcValues = static_cast<DWORD>(values);
   if (lpcbMaxValueNameLen != nullptr) *lpcbMaxValueNameLen = static_cast<DWORD>(longest_name);
   if (lpcbMaxValueLen != nullptr) *lpcbMaxValueLen = static_cast<DWORD>(longest_data);
   if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
@@ -143,17 +147,19 @@ LONG queryInfoKey(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserv
 LONG enumKey(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
              LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
   (void)lpReserved;
-  const ResolvedKey target = resolveHandle(ActiveRegistry(), hKey);
+  RegistryStore* store = ActiveRegistry();
+  const ResolvedKey target = resolveHandle(store, hKey);
   if (target.error != ERROR_SUCCESS) return target.error;
   if (!hasRight(target.access, KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
   if (lpName == nullptr || lpcchName == nullptr) return ERROR_INVALID_PARAMETER;
   if (lpClass != nullptr && lpcchClass == nullptr) return ERROR_INVALID_PARAMETER;
-  const auto child = target.key->subkeyAt(dwIndex);
-  if (!child) return ERROR_NO_MORE_ITEMS;
-  const std::string& name = child->name();
+  const KeyId child = store->tree().subkeyAt(target.key, dwIndex);
+  if (child == kNoKey) return ERROR_NO_MORE_ITEMS;
+  const std::string_view name = store->tree().name(child);
   if (name.size() + 1 > *lpcchName) return ERROR_MORE_DATA;
   if (lpClass != nullptr && *lpcchClass == 0) return ERROR_MORE_DATA;
-  std::memcpy(lpName, name.c_str(), name.size() + 1);
+  std::memcpy(lpName, name.data(), name.size());
+  lpName[name.size()] = '\0';
   *lpcchName = static_cast<DWORD>(name.size());
   if (lpClass != nullptr) {
     lpClass[0] = '\0';
@@ -166,12 +172,13 @@ LONG enumKey(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD 
 LONG queryValue(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                 LPDWORD lpcbData) {
   (void)lpReserved;
-  const ResolvedKey target = resolveHandle(ActiveRegistry(), hKey);
+  RegistryStore* store = ActiveRegistry();
+  const ResolvedKey target = resolveHandle(store, hKey);
   if (target.error != ERROR_SUCCESS) return target.error;
   if (!hasRight(target.access, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   if (lpData != nullptr && lpcbData == nullptr) return ERROR_INVALID_PARAMETER;
-  const RegistryValue* value = target.key->findValue(nameOrEmpty(lpValueName));
-  if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+  const auto value = store->tree().findValue(target.key, nameOrEmpty(lpValueName));
+  if (!value) return ERROR_FILE_NOT_FOUND;
   if (lpType != nullptr) *lpType = value->type;
   // Windows 95 keeps a string with its terminating zero whatever size it was
   // given, and regedit adds the zero when it imports one written without it;
@@ -203,16 +210,19 @@ LONG deleteKey(HKEY hKey, LPCSTR lpSubKey) {
   const std::optional<std::string> normalized = normalizePath(nameOrEmpty(lpSubKey));
   if (!normalized || normalized->empty()) return ERROR_BAD_PATHNAME;
   const std::string_view path = *normalized;
-  std::shared_ptr<RegistryKey> key = parent.key;
+  RegistryTree& tree = store->tree();
+  KeyId key = parent.key;
   const std::size_t last_sep = path.rfind('\\');
   if (last_sep != std::string_view::npos) {
-    if (const LONG err = walkPath(key, path.substr(0, last_sep)); err != ERROR_SUCCESS) return err;
+    if (const LONG err = walkPath(tree, key, path.substr(0, last_sep)); err != ERROR_SUCCESS) {
+      return err;
+    }
   }
   const std::string_view name = path.substr(last_sep == std::string_view::npos ? 0 : last_sep + 1);
-  const auto target = key->findSubkey(name);
-  if (!target) return ERROR_FILE_NOT_FOUND;
-  if (target->hasSubkeys()) return ERROR_ACCESS_DENIED;
-  key->removeSubkey(*target);
+  const KeyId target = tree.findSubkey(key, name);
+  if (target == kNoKey) return ERROR_FILE_NOT_FOUND;
+  if (tree.hasSubkeys(target)) return ERROR_ACCESS_DENIED;
+  tree.removeSubkey(target);
   store->markDirty();
   return ERROR_SUCCESS;
 }
@@ -221,7 +231,9 @@ LONG deleteValue(HKEY hKey, LPCSTR lpValueName) {
   RegistryStore* store = ActiveRegistry();
   const ResolvedKey target = resolveHandle(store, hKey);
   if (target.error != ERROR_SUCCESS) return target.error;
-  if (!target.key->removeValue(nameOrEmpty(lpValueName))) return ERROR_FILE_NOT_FOUND;
+  if (!store->tree().removeValue(target.key, nameOrEmpty(lpValueName))) {
+    return ERROR_FILE_NOT_FOUND;
+  }
   store->markDirty();
   return ERROR_SUCCESS;
 }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -101,23 +102,36 @@ RegistryResult<LockedFile> openLocked(const std::filesystem::path& path) {
 }
 
 RegistryResult<std::string> readWhole(const LockedFile& file, const std::filesystem::path& path) {
-  std::string bytes;
-  char buf[65536];
+  // One buffer of the file's size, and one byte more to see the end in the
+  // same pass; a file that grew meanwhile is still read to its end.
+  struct stat st {};
+  if (::fstat(file.fd(), &st) != 0) return fileError(path, "cannot read", errno);
   if (::lseek(file.fd(), 0, SEEK_SET) < 0) return fileError(path, "cannot read", errno);
+  std::string bytes(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1, '\0');
+  std::size_t done = 0;
   while (true) {
-    const ssize_t n = ::read(file.fd(), buf, sizeof buf);
+    if (done == bytes.size()) bytes.resize(2 * bytes.size());
+    const ssize_t n = ::read(file.fd(), bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return fileError(path, "cannot read", errno);
     }
     if (n == 0) break;
-    bytes.append(buf, static_cast<std::size_t>(n));
+    done += static_cast<std::size_t>(n);
   }
+  bytes.resize(done);
   return bytes;
 }
 
 RegistryResult<ReplacedFile> replaceFile(const std::filesystem::path& path, std::string_view bytes,
                                          const LockedFile& current, SaveFault fault) {
+  return replaceFile(
+      path, [bytes](const PieceSink& emit) { return emit(bytes); }, current, fault);
+}
+
+RegistryResult<ReplacedFile> replaceFile(const std::filesystem::path& path,
+                                         const FileContent& content, const LockedFile& current,
+                                         SaveFault fault) {
   std::filesystem::path temp = path;
   temp += ".tmp";
   mode_t mode = 0644;
@@ -152,7 +166,10 @@ RegistryResult<ReplacedFile> replaceFile(const std::filesystem::path& path, std:
     (void)::fchown(out.fd(), static_cast<uid_t>(-1), st.st_gid);
   }
   if (::fchmod(out.fd(), mode) != 0) return failWith("cannot set permissions");
-  if (!writeAll(out.fd(), bytes, fault)) return failWith("cannot write");
+  const PieceSink write_piece = [&](std::string_view piece) {
+    return writeAll(out.fd(), piece, fault);
+  };
+  if (!content(write_piece)) return failWith("cannot write");
   if (::fsync(out.fd()) != 0) return failWith("cannot flush to disk");
   if (::flock(out.fd(), LOCK_EX | LOCK_NB) != 0) return failWith("cannot lock");
   if (fault == SaveFault::CrashBeforeRename) ::_exit(70);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,3 +56,12 @@ struct ReplacedFile {
 };
 RegistryResult<ReplacedFile> replaceFile(const std::filesystem::path& path, std::string_view bytes,
                                          const LockedFile& current, SaveFault fault);
+
+// The same, for content that is produced piece by piece: `content` hands each
+// piece in order to the sink it is given and returns false when the sink did
+// (a write failed), so that a large file is never held whole in memory.
+using PieceSink = std::function<bool(std::string_view piece)>;
+using FileContent = std::function<bool(const PieceSink& emit)>;
+RegistryResult<ReplacedFile> replaceFile(const std::filesystem::path& path,
+                                         const FileContent& content, const LockedFile& current,
+                                         SaveFault fault);

@@ -92,7 +92,10 @@ std::optional<std::string> RegistryStore::save() {
     return std::nullopt;
   }
   if (!m_file.isOpen()) return m_path.string() + ": the registry is closed; changes were not saved";
-  auto replaced = replaceFile(m_path, writeRegedit4(m_tree), m_file, m_fault);
+  // The text goes to the file in pieces as it is written, never whole.
+  auto replaced = replaceFile(
+      m_path, [this](const PieceSink& emit) { return writeRegedit4(m_tree, emit); }, m_file,
+      m_fault);
   if (!replaced) return replaced.error();
   // The new file is locked already; the old one's lock can go.
   m_file = std::move(replaced.value().file);
@@ -110,9 +113,9 @@ std::optional<std::string> RegistryStore::close() {
 
 std::string RegistryStore::toText() const { return writeRegedit4(m_tree); }
 
-HKEY RegistryStore::addHandle(std::shared_ptr<RegistryKey> key, REGSAM access) {
+HKEY RegistryStore::addHandle(KeyId key, REGSAM access) {
   const std::uintptr_t value = takeHandleValue();
-  m_handles.emplace(value, OpenKey{std::move(key), access});
+  m_handles.emplace(value, OpenKey{key, access});
   return reinterpret_cast<HKEY>(value);
 }
 

@@ -60,10 +60,10 @@ class RegistryStore final {
   // Open key handles. A handle names one key of this store; handles are never
   // reused while the process runs, so a stale handle cannot reach another key.
   struct OpenKey {
-    std::shared_ptr<RegistryKey> key;
+    KeyId key = kNoKey;
     REGSAM access = 0;
   };
-  HKEY addHandle(std::shared_ptr<RegistryKey> key, REGSAM access);
+  HKEY addHandle(KeyId key, REGSAM access);
   OpenKey* findHandle(HKEY handle);
   bool closeHandle(HKEY handle);
   std::size_t openHandleCount() const { return m_handles.size(); }

@@ -14,9 +14,9 @@ RegistryTree parse(std::string_view text) {
   return std::move(tree).value();
 }
 
-std::shared_ptr<RegistryKey> key(RegistryTree& tree, std::initializer_list<const char*> path) {
-  auto at = tree.rootPtr(RootKey::LocalMachine);
-  for (const char* name : path) at = at->findSubkey(name);
+KeyId key(const RegistryTree& tree, std::initializer_list<const char*> path) {
+  KeyId at = RegistryTree::rootKey(RootKey::LocalMachine);
+  for (const char* name : path) at = tree.findSubkey(at, name);
   return at;
 }
 
@@ -43,16 +43,16 @@ TEST(RegistryChanges, RemovalsFoundAndPutBackGiveTheSameTextByteForByte) {
   EXPECT_EQ(writeRegedit4(after), kBefore);
 
   // Removed as the program removes: leaves first, through the parent.
-  auto a = key(after, {"A"});
-  auto k1 = a->findSubkey("K1");
-  auto deep = k1->findSubkey("Deep");
-  deep->removeSubkey(*deep->findSubkey("Deeper"));
-  k1->removeSubkey(*deep);
-  a->removeSubkey(*k1);
-  a->removeSubkey(*a->findSubkey("K3"));
-  a->removeSubkey(*a->findSubkey("K4"));
-  a->removeValue("v2");
-  a->removeValue("v3");
+  const KeyId a = key(after, {"A"});
+  const KeyId k1 = after.findSubkey(a, "K1");
+  const KeyId deep = after.findSubkey(k1, "Deep");
+  after.removeSubkey(after.findSubkey(deep, "Deeper"));
+  after.removeSubkey(deep);
+  after.removeSubkey(k1);
+  after.removeSubkey(after.findSubkey(a, "K3"));
+  after.removeSubkey(after.findSubkey(a, "K4"));
+  after.removeValue(a, "v2");
+  after.removeValue(a, "v3");
 
   const RegistryRemovals removals = findRemovals(before, after);
   ASSERT_EQ(removals.keys.size(), 3u);
@@ -73,15 +73,15 @@ TEST(RegistryChanges, RemovalsFoundAndPutBackGiveTheSameTextByteForByte) {
 TEST(RegistryChanges, PuttingBackNamesEveryPlaceThatWouldBeOverwritten) {
   RegistryTree before = parse(kBefore);
   RegistryTree after = cloneRegistryTree(before);
-  auto a = key(after, {"A"});
-  a->removeSubkey(*a->findSubkey("K2"));
-  a->removeValue("v1");
+  const KeyId a = key(after, {"A"});
+  after.removeSubkey(after.findSubkey(a, "K2"));
+  after.removeValue(a, "v1");
   const RegistryRemovals removals = findRemovals(before, after);
   const RegistryTree saved = parse(writeRegedit4(removalsAsTree(before, removals)));
 
   // Since then: K2 and v1 came back with other contents.
-  a->findOrAddSubkey("K2")->setValue("new", REG_SZ, std::string("n\0", 2));
-  a->setValue("v1", REG_SZ, std::string("other\0", 6));
+  after.setValue(after.findOrAddSubkey(a, "K2"), "new", REG_SZ, std::string_view("n\0", 2));
+  after.setValue(a, "v1", REG_SZ, std::string_view("other\0", 6));
   const std::string changed = writeRegedit4(after);
   const auto conflicts = putBackRemovals(after, saved, removals);
   ASSERT_EQ(conflicts.size(), 2u);

@@ -115,9 +115,10 @@ TEST(Regedit4Format, HugeNamesAndDataAreKept) {
   text += "\r\n";
   auto tree = parseRegedit4(text, "big.reg");
   ASSERT_TRUE(tree.ok()) << tree.error();
-  const auto key = tree.value().root(RootKey::LocalMachine).findSubkey(name);
-  ASSERT_NE(key, nullptr);
-  EXPECT_EQ(key->findValue("V")->data, std::string(10000, '\xab'));
+  const RegistryTree& loaded = tree.value();
+  const KeyId key = loaded.findSubkey(RegistryTree::rootKey(RootKey::LocalMachine), name);
+  ASSERT_NE(key, kNoKey);
+  EXPECT_EQ(loaded.findValue(key, "V")->data, std::string(10000, '\xab'));
   const std::string written = writeRegedit4(tree.value());
   EXPECT_EQ(roundTrip(written), written);
   for (std::size_t start = 0, end; (end = written.find("\r\n", start)) != std::string::npos;
