@@ -43,7 +43,10 @@ std::optional<std::string> flushFolder(const std::filesystem::path& folder) {
 std::optional<std::string> writeFileDurably(const std::filesystem::path& path,
                                             std::string_view bytes, mode_t mode, bool replace) {
   const std::filesystem::path folder = path.parent_path();
-  const std::filesystem::path temp = folder / ("." + path.filename().string() + ".uinq76-tmp");
+  std::string temp_name = path.filename().string();
+  temp_name.insert(temp_name.begin(), '.');
+  temp_name += ".uinq76-tmp";
+  const std::filesystem::path temp = folder / temp_name;
   // The new file belongs to whoever owns the file it replaces, or else the
   // folder; only a process that may give files away (root) changes that.
   struct stat owner {};

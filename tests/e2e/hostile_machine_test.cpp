@@ -39,7 +39,12 @@ RunResult runWithDeadline(const std::vector<std::string>& args, const std::strin
   return result;
 }
 
-std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+std::string quoted(const fs::path& path) {
+  std::string text = path.string();
+  text.insert(text.begin(), '\'');
+  text += '\'';
+  return text;
+}
 
 TEST(HostileMachine, ClosedOutputOrErrorNeverLandsInTheMachine) {
   // Standard error closed, then standard output: neither the shutdown line
