@@ -4,6 +4,7 @@
 
 #include "platform/fs/file_replace.h"
 #include "platform/fs/text_file.h"
+#include "platform/text/ascii.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ constexpr char kTempSuffix[] = ".@@@";
 // above keep their case.
 void toCapitals(char* text, size_t length) {
   for (size_t i = 0; i < length; ++i) {
-    if (text[i] >= 'a' && text[i] <= 'z') text[i] = static_cast<char>(text[i] - 'a' + 'A');
+    text[i] = ascii::toUpper(text[i]);
   }
 }
 
@@ -38,16 +39,11 @@ bool isMatchingLine(const char* piece, const char* key) {
   return !startsWithRem(piece) || startsWithRem(key);
 }
 
+// Paths of MAX_PATH characters or more are never the same.
 bool sameTextIgnoringCase(const char* a, const char* b) {
-  char x[kTempPathSize];
-  char y[kTempPathSize];
   const size_t length = std::strlen(a);
   if (length != std::strlen(b) || length >= kTempPathSize) return false;
-  std::memcpy(x, a, length);
-  std::memcpy(y, b, length);
-  toCapitals(x, length);
-  toCapitals(y, length);
-  return std::memcmp(x, y, length) == 0;
+  return ascii::equalsIgnoringCase(std::string_view(a, length), std::string_view(b, length));
 }
 
 }  // namespace

@@ -3,13 +3,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <optional>
 #include <system_error>
 #include <vector>
 
 #include "platform/fs/win_error.h"
+#include "platform/text/ascii.h"
 
 namespace fs = std::filesystem;
 
@@ -19,8 +19,6 @@ fs::path& machineDirectory() {
   static fs::path dir;
   return dir;
 }
-
-char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -97,9 +95,7 @@ bool isWithinFolder(const fs::path& root, const fs::path& inner) {
 }
 
 bool namesEqualIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return asciiUpper(x) == asciiUpper(y);
-         });
+  return ascii::equalsIgnoringCase(a, b);
 }
 
 SplitPath splitWindowsPath(std::string_view windows_path) {
@@ -116,14 +112,14 @@ SplitPath splitWindowsPath(std::string_view windows_path) {
 
 ResolvedPath resolveWindowsPath(std::string_view windows_path, LastComponent last) {
   if (windows_path.size() >= MAX_PATH) return failure(ERROR_FILENAME_EXCED_RANGE);
-  const bool has_drive = windows_path.size() >= 2 && windows_path[1] == ':' &&
-                         std::isalpha(static_cast<unsigned char>(windows_path[0])) != 0;
+  const bool has_drive =
+      windows_path.size() >= 2 && windows_path[1] == ':' && ascii::isLetter(windows_path[0]);
   if (!has_drive) return failure(ERROR_PATH_NOT_FOUND);
   const auto parts = normalizedComponents(windows_path.substr(2));
   if (!parts) return failure(ERROR_INVALID_NAME);
   if (machineDirectory().empty()) return failure(ERROR_PATH_NOT_FOUND);
 
-  const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(windows_path[0])));
+  const char letter = ascii::toLower(windows_path[0]);
   std::error_code ec;
   const fs::path root = fs::canonical(machineDirectory() / (std::string("drive_") + letter), ec);
   if (ec || !fs::is_directory(root, ec)) return failure(ERROR_PATH_NOT_FOUND);

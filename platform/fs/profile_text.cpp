@@ -1,25 +1,16 @@
 #include "platform/fs/profile_text.h"
 
 #include "platform/fs/drives.h"
+#include "platform/text/ascii.h"
 
 namespace {
 
 // Blanks around names and values in the file: space, tab and vertical tab,
 // the characters Windows strips there.
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v'; }
-
-std::string_view trimBlanks(std::string_view text) {
-  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
+std::string_view trimBlanks(std::string_view text) { return ascii::trim(text, " \t\v"); }
 
 // Names asked for lose their spaces only; Windows keeps a tab in them.
-std::string_view trimSpaces(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
+std::string_view trimSpaces(std::string_view text) { return ascii::trim(text, " "); }
 
 std::string_view unquote(std::string_view value) {
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&

@@ -2,12 +2,12 @@
 
 #include <vector>
 
+#include "platform/text/ascii.h"
+
 namespace {
 
 // Tokens above the byte range stand for the wildcards.
 enum Token : int { kStar = 256, kDosStar, kDosQm, kDosDot };
-
-char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 std::vector<int> tokenize(std::string_view pattern) {
   if (pattern == "*.*") pattern = "*";
@@ -67,7 +67,8 @@ class Matcher final {
         if (n == end) return match(p + 1, n);
         return m_name[n] == '.' && match(p + 1, n + 1);
       default:
-        return n < end && asciiUpper(m_name[n]) == asciiUpper(static_cast<char>(m_tokens[p])) &&
+        return n < end &&
+               ascii::toUpper(m_name[n]) == ascii::toUpper(static_cast<char>(m_tokens[p])) &&
                match(p + 1, n + 1);
     }
   }

@@ -1,12 +1,12 @@
 #include "platform/fs/windows_directory.h"
 
-#include <cctype>
 #include <cstring>
 #include <string_view>
 
 #include "platform/fs/drives.h"
 #include "platform/fs/profile_text.h"
 #include "platform/fs/text_file.h"
+#include "platform/text/ascii.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ constexpr const char* kDefaultWindowsDirectory = "C:\\WINDOWS";
 bool normalizeWindowsDirectory(std::string& dir) {
   while (dir.size() > 3 && dir.back() == '\\') dir.pop_back();
   if (dir.size() < 4 || dir.size() >= MAX_PATH) return false;
-  if (std::isalpha(static_cast<unsigned char>(dir[0])) == 0 || dir[1] != ':' || dir[2] != '\\') {
+  if (!ascii::isLetter(dir[0]) || dir[1] != ':' || dir[2] != '\\') {
     return false;
   }
   for (size_t i = 3; i < dir.size(); ++i) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/registry/name_fold.h"
+#include "platform/text/ascii.h"
 
 namespace {
 
@@ -14,19 +15,12 @@ struct Line {
   std::size_t number = 0;
 };
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+// Blanks around the parts of a line: spaces and tabs.
+constexpr std::string_view kBlanks = " \t";
 
-std::string_view trimLeft(std::string_view s) {
-  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-  return s;
-}
-
-std::string_view trimRight(std::string_view s) {
-  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-std::string_view trim(std::string_view s) { return trimRight(trimLeft(s)); }
+std::string_view trimLeft(std::string_view s) { return ascii::trimLeft(s, kBlanks); }
+std::string_view trimRight(std::string_view s) { return ascii::trimRight(s, kBlanks); }
+std::string_view trim(std::string_view s) { return ascii::trim(s, kBlanks); }
 
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -62,7 +56,7 @@ LineCounts countLines(std::string_view text) {
   LineCounts counts;
   std::size_t pos = 0;
   while (pos < text.size()) {
-    while (pos < text.size() && isBlank(text[pos])) ++pos;
+    pos = std::min(text.find_first_not_of(kBlanks, pos), text.size());
     if (pos < text.size()) {
       const char c = text[pos];
       if (c == '[') ++counts.sections;

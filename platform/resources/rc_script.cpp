@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/text/ascii.h"
+
 namespace resources {
 namespace {
 
@@ -388,8 +390,7 @@ class Parser {
     icon.id = id;
     const size_t dot = file.rfind('.');
     if (dot != std::string::npos)
-      for (char c : file.substr(dot + 1))
-        icon.format += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      icon.format = ascii::toLower(std::string_view(file).substr(dot + 1));
     icon.bytes = *bytes;
     if (!out.icons.emplace(id, std::move(icon)).second) m_lexer.failAt(line, "icon defined twice");
   }
@@ -443,14 +444,7 @@ class Parser {
   }
 
   static ControlKind kindOf(const std::string& windowClass, DWORD style) {
-    auto same = [](std::string_view a, std::string_view b) {
-      if (a.size() != b.size()) return false;
-      for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-          return false;
-      return true;
-    };
+    const auto same = ascii::equalsIgnoringCase;
     if (same(windowClass, "Button")) {
       switch (style & BS_TYPEMASK) {
         case BS_CHECKBOX:

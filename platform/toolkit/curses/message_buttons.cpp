@@ -1,5 +1,7 @@
 #include "platform/toolkit/curses/message_buttons.h"
 
+#include "platform/text/ascii.h"
+
 namespace toolkit::curses {
 namespace {
 
@@ -8,16 +10,14 @@ const BoxButton kCancel{"Cancel", -1, IDCANCEL};
 const BoxButton kYes{"Yes", 0, IDYES};
 const BoxButton kNo{"No", 0, IDNO};
 
-// Mnemonics are ASCII letters and match in either case.
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 std::optional<int> ButtonSet::resultForLetter(char letter) const {
   for (const BoxButton& button : buttons) {
     if (button.underline < 0) continue;
     const char own = button.label[static_cast<size_t>(button.underline)];
-    if (lowerAscii(own) == lowerAscii(letter)) return button.result;
+    // Mnemonics are ASCII letters and match in either case.
+    if (ascii::toLower(own) == ascii::toLower(letter)) return button.result;
   }
   return std::nullopt;
 }

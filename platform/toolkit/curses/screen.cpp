@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/text/ascii.h"
+
 namespace toolkit::curses {
 namespace {
 
@@ -236,10 +238,8 @@ std::vector<KeyEvent> Screen::readKeys() {
         break;
       }
       default:
-        if (c >= 'a' && c <= 'z')
-          keys.push_back({Key::Letter, static_cast<char>(c)});
-        else if (c >= 'A' && c <= 'Z')
-          keys.push_back({Key::Letter, static_cast<char>(c - 'A' + 'a')});
+        if (c >= 0 && c < 128 && ascii::isLetter(static_cast<char>(c)))
+          keys.push_back({Key::Letter, ascii::toLower(static_cast<char>(c))});
         break;
     }
   }

@@ -1,7 +1,8 @@
 #include "platform/toolkit/text/message_prompt.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "platform/text/ascii.h"
 
 namespace toolkit::text {
 
@@ -36,8 +37,7 @@ std::string MessagePrompt::prompt() const {
   for (size_t i = 0; i < m_buttons.size(); ++i) {
     if (i > 0) text += '/';
     const char letter = m_buttons[i].letter;
-    text += i == m_default ? static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))
-                           : letter;
+    text += i == m_default ? ascii::toUpper(letter) : letter;
   }
   return text + "] ";
 }
@@ -45,7 +45,7 @@ std::string MessagePrompt::prompt() const {
 std::optional<int> MessagePrompt::answer(const std::string& line) const {
   if (m_buttons.size() == 1) return m_buttons.front().result;
   if (line.empty()) return m_buttons[m_default].result;
-  const char first = static_cast<char>(std::tolower(static_cast<unsigned char>(line.front())));
+  const char first = ascii::toLower(line.front());
   for (const Button& button : m_buttons)
     if (button.letter == first) return button.result;
   return std::nullopt;
