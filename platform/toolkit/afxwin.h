@@ -186,8 +186,10 @@ CWinApp* AfxGetApp();
 HINSTANCE AfxGetInstanceHandle();
 HINSTANCE AfxGetResourceHandle();
 
-// Runs the registered application: InitInstance, and the message loop only if
-// it returned TRUE. Returns the process exit code.
+// Runs the registered application: InitInstance, then ExitInstance, whose
+// result is the process exit code. The program's windows are all modal and
+// have ended when InitInstance returns, so there is no application message
+// loop.
 int AfxWinMain();
 
 #ifndef _WIN32

@@ -118,9 +118,11 @@ LRESULT Window::defaultProc(UINT message, WPARAM wparam, LPARAM lparam) {
     case BM_GETCHECK:
       return kind == WindowKind::CheckBox ? check : 0;
     case BM_SETCHECK:
-      // The check state of a check box is 0, 1 or 2 (indeterminate); other
-      // buttons ignore the message. Returns 0 as Win32 does.
-      if (kind == WindowKind::CheckBox && wparam <= 2 && check != static_cast<int>(wparam)) {
+      // The check state of a check box is BST_UNCHECKED, BST_CHECKED or
+      // BST_INDETERMINATE; other buttons ignore the message. Returns 0 as
+      // Win32 does.
+      if (kind == WindowKind::CheckBox && wparam <= BST_INDETERMINATE &&
+          check != static_cast<int>(wparam)) {
         check = static_cast<int>(wparam);
         notify(Change::Check);
       }

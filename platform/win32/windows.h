@@ -180,6 +180,7 @@ constexpr UINT BM_GETCHECK = 0x00F0;
 constexpr UINT BM_SETCHECK = 0x00F1;
 constexpr WPARAM BST_UNCHECKED = 0;
 constexpr WPARAM BST_CHECKED = 1;
+constexpr WPARAM BST_INDETERMINATE = 2;
 constexpr UINT PBM_SETRANGE = WM_USER + 1;
 constexpr UINT PBM_SETPOS = WM_USER + 2;
 constexpr UINT PBM_DELTAPOS = WM_USER + 3;

@@ -10,6 +10,9 @@
 namespace toolkit {
 namespace {
 
+constexpr LRESULT kUnchecked = BST_UNCHECKED;
+constexpr LRESULT kChecked = BST_CHECKED;
+
 class ControlsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -46,7 +49,7 @@ TEST_F(ControlsTest, TemplateIsLaidOutInPixelsFromDialogUnits) {
   // Items 1001 and 1002 start disabled, 1003 to 1005 enabled; all unchecked.
   for (int id = 1001; id <= 1005; ++id) {
     EXPECT_EQ(item(id).IsWindowEnabled(), id >= 1003 ? TRUE : FALSE) << id;
-    EXPECT_EQ(item(id).SendMessage(BM_GETCHECK), 0) << id;
+    EXPECT_EQ(item(id).SendMessage(BM_GETCHECK), kUnchecked) << id;
   }
 }
 
@@ -86,15 +89,20 @@ TEST_F(ControlsTest, ProgressBarStepsClampsAndWraps) {
 
 TEST_F(ControlsTest, CheckBoxesAndTexts) {
   CWnd& box = item(1003);
-  // BM_SETCHECK sets the state of a check box; values above 2 are ignored.
+  // BM_SETCHECK sets the state of a check box; values above
+  // BST_INDETERMINATE are ignored.
   box.SendMessage(BM_SETCHECK, BST_CHECKED);
-  EXPECT_EQ(box.SendMessage(BM_GETCHECK), 1);
-  box.SendMessage(BM_SETCHECK, 7);
-  EXPECT_EQ(box.SendMessage(BM_GETCHECK), 1);
+  EXPECT_EQ(box.SendMessage(BM_GETCHECK), kChecked);
+  box.SendMessage(BM_SETCHECK, BST_INDETERMINATE + 1);
+  EXPECT_EQ(box.SendMessage(BM_GETCHECK), kChecked);
+  box.SendMessage(BM_SETCHECK, BST_INDETERMINATE);
+  EXPECT_EQ(box.SendMessage(BM_GETCHECK), static_cast<LRESULT>(BST_INDETERMINATE));
+  box.SendMessage(BM_SETCHECK, BST_UNCHECKED);
+  EXPECT_EQ(box.SendMessage(BM_GETCHECK), kUnchecked);
   // A static control has no check state.
   CWnd& text = item(1007);
   text.SendMessage(BM_SETCHECK, BST_CHECKED);
-  EXPECT_EQ(text.SendMessage(BM_GETCHECK), 0);
+  EXPECT_EQ(text.SendMessage(BM_GETCHECK), kUnchecked);
 
   // WM_GETTEXT copies what fits and terminates it; bytes beyond stay as they were.
   text.SetWindowText("abcdef");

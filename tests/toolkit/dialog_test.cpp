@@ -111,7 +111,7 @@ TEST_F(DialogTest, BindsControlsAndSeesTheTemplate) {
     EXPECT_EQ(d.GetDlgItem(1006), &d.progress);
     EXPECT_EQ(d.SendDlgItemMessage(1006, PBM_GETPOS), 20);
     EXPECT_EQ(d.SendDlgItemMessage(1003, BM_SETCHECK, BST_CHECKED), 0);
-    EXPECT_EQ(d.SendDlgItemMessage(1003, BM_GETCHECK), 1);
+    EXPECT_EQ(d.SendDlgItemMessage(1003, BM_GETCHECK), static_cast<LRESULT>(BST_CHECKED));
     EXPECT_EQ(d.GetDlgItem(4711), nullptr);
     EXPECT_EQ(d.SendDlgItemMessage(4711, PBM_GETPOS), 0);
     d.SetTimer(1, 10);

@@ -181,7 +181,7 @@ TEST_F(QtBackendTest, PlainCheckBoxesIgnoreClicks) {
     QTest::mouseClick(box, Qt::LeftButton);
     QTest::keyClick(box, Qt::Key_Space);
     EXPECT_FALSE(box->isChecked());
-    EXPECT_EQ(dialog.SendDlgItemMessage(1003, BM_GETCHECK), 0);
+    EXPECT_EQ(dialog.SendDlgItemMessage(1003, BM_GETCHECK), static_cast<LRESULT>(BST_UNCHECKED));
     // Only the program sets the mark.
     dialog.SendDlgItemMessage(1003, BM_SETCHECK, BST_CHECKED);
     QTest::mouseClick(box, Qt::LeftButton);

@@ -46,10 +46,10 @@ void paintStatic(Screen& screen, const Window& control, const CellRect& at) {
 // the text may run on to the client area's edge.
 void paintCheckBox(Screen& screen, const Window& control, const CellRect& at, int right_edge) {
   const Style style = control.enabled ? Style::Window : Style::Disabled;
-  // 2 is the indeterminate state of a three-state box.
-  const char mark = control.check == static_cast<int>(BST_CHECKED) ? 'x'
-                    : control.check == 2                           ? '-'
-                                                                   : ' ';
+  // A three-state box may also be indeterminate.
+  const char mark = control.check == static_cast<int>(BST_CHECKED)         ? 'x'
+                    : control.check == static_cast<int>(BST_INDETERMINATE) ? '-'
+                                                                           : ' ';
   const std::string line = std::string("[") + mark + "] " + withoutLeadingBlanks(control.text);
   screen.putText(at.x, at.y, line, right_edge - at.x, style);
 }

@@ -35,7 +35,9 @@ QRect toQRect(const RECT& rect) {
 }
 
 Qt::CheckState toCheckState(int check) {
-  return check == 1 ? Qt::Checked : check == 2 ? Qt::PartiallyChecked : Qt::Unchecked;
+  if (check == static_cast<int>(BST_CHECKED)) return Qt::Checked;
+  if (check == static_cast<int>(BST_INDETERMINATE)) return Qt::PartiallyChecked;
+  return Qt::Unchecked;
 }
 
 }  // namespace
@@ -87,7 +89,8 @@ void DialogView::buildControl(Window& control) {
                                  : new PlainCheckBox(fromAnsi(control.text), this);
       box->setCheckState(toCheckState(control.check));
       QObject::connect(box, &QAbstractButton::clicked, this, [this, &control, box] {
-        control.check = box->checkState() == Qt::Checked ? 1 : 0;
+        control.check =
+            static_cast<int>(box->checkState() == Qt::Checked ? BST_CHECKED : BST_UNCHECKED);
         deliverMessage(m_dialog, WM_COMMAND,
                        static_cast<WPARAM>(MAKELPARAM(static_cast<WORD>(control.id), BN_CLICKED)),
                        reinterpret_cast<LPARAM>(control.handle()));
