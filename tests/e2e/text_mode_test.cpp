@@ -34,7 +34,7 @@ std::vector<std::string> textUi(const TempMachine& machine) {
 // What the run must leave alone whatever it did.
 void expectNeighboursKept(const RegistryView& reg) {
   EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, "Enum\\MF\\CHILD0000"));
-  EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, "Enum\\MF\\CHILD0000\\ROOT&ESS1868&0000"));
+  EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, "Enum\\MF\\CHILD0000\\ROOT&VRD1868&0000"));
   EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, "Enum\\MF\\CHILD0004\\ROOT&OPT0930MEDIA&0000"));
   EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, "Enum\\ROOT\\*PNP0C01\\0000"));
   EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, "Config\\0001\\Enum\\MF\\CHILD0"));
@@ -50,9 +50,9 @@ void expectNeighboursKept(const RegistryView& reg) {
   EXPECT_TRUE(reg.hasValue(HKEY_LOCAL_MACHINE, kInstalledFiles, "msacm32.drv"));
   EXPECT_TRUE(reg.hasValue(HKEY_LOCAL_MACHINE, kKnown16, "mmsystem.dll"));
   EXPECT_TRUE(reg.hasValue(HKEY_LOCAL_MACHINE, kKnown16, "uinq76.exe"));
-  EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, kMedia + "mixer\\msmixmgr.dll"));
+  EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, kMedia + "mixer\\vdmixmgr.dll"));
   EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, kMedia + "midi\\midimap"));
-  EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, kUninstallKey + "Paint Shop Pro"));
+  EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, kUninstallKey + "Pixel Shed Pro"));
   EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ50"));
 }
 
@@ -179,7 +179,7 @@ TEST(TextMode, UninstallRemovesEverythingTheProductLeft) {
   EXPECT_TRUE(machine.exists("drive_c/WINDOWS/SYSTEM/SND930P.DRV"));
 
   EXPECT_EQ(machine.read("drive_c/AUTOEXEC.BAT"),
-            "@ECHO OFF\r\nSET BLASTER=A220 I5 D1 T4\r\nSET SOUND=C:\\Q76\r\n"
+            "@ECHO OFF\r\nSET VARDEN=A220 I5 D1 T4\r\nSET SOUND=C:\\Q76\r\n"
             "PATH C:\\WINDOWS;C:\\WINDOWS\\COMMAND\r\nREM C:\\MOUSE\\MOUSE.COM\r\n"
             "LH C:\\WINDOWS\\COMMAND\\MSCDEX.EXE /D:Q76CD001 /M:8\r\n"
             "C:\\WINDOWS\\UINQ76D.EXE C:\\WINDOWS");
@@ -208,7 +208,7 @@ TEST(TextMode, TitleOf79CharactersIsTheLongestAccepted) {
   const RegistryView reg(machine.read("registry.reg"));
   EXPECT_FALSE(reg.hasKey(HKEY_LOCAL_MACHINE, kUninstallKey + title));
   EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, kUninstallKey + "Kivra Q76 Audio Drivers"));
-  EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, kUninstallKey + "Paint Shop Pro"));
+  EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, kUninstallKey + "Pixel Shed Pro"));
 }
 
 TEST(TextMode, CtrlCBetweenTicksEndsTheRunAfterTheStepsDone) {
@@ -240,7 +240,7 @@ TEST(TextMode, EmptyTitleKeepsEveryOtherUninstallRegistration) {
   EXPECT_NE(run.out.find("Uninstalling ..."), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Removing the software '' from your computer."), std::string::npos);
   const RegistryView reg(machine.read("registry.reg"));
-  EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, kUninstallKey + "Paint Shop Pro"));
+  EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, kUninstallKey + "Pixel Shed Pro"));
   EXPECT_TRUE(reg.hasKey(HKEY_LOCAL_MACHINE, kUninstallKey + "Kivra Q76 Audio Drivers"));
   EXPECT_FALSE(reg.hasKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ76"));
 }

@@ -33,9 +33,9 @@ constexpr std::string_view kRegistry = R"(REGEDIT4
 [HKEY_LOCAL_MACHINE\Enum\MF\CHILD0000\ROOT&OPT0930MEDIA&0000\LogConfig]
 "0000"=hex:00,04,00,00,00,00,00,00,20,02,00,00,2f,02,00,00
 
-[HKEY_LOCAL_MACHINE\Enum\MF\CHILD0000\ROOT&ESS1868&0000]
+[HKEY_LOCAL_MACHINE\Enum\MF\CHILD0000\ROOT&VRD1868&0000]
 "Class"="MEDIA"
-"DeviceDesc"="ESS AudioDrive"
+"DeviceDesc"="Varden AudioPath"
 
 [HKEY_LOCAL_MACHINE\Enum\MF\CHILD0001\ROOT&OPT0930MEDIA&0000]
 "Class"="MEDIA"
@@ -146,9 +146,9 @@ constexpr std::string_view kRegistry = R"(REGEDIT4
 "Description"="Kivra Q76 Aux"
 "Active"="1"
 
-[HKEY_LOCAL_MACHINE\System\CurrentControlSet\control\MediaResources\mixer\msmixmgr.dll]
-"Driver"="msmixmgr.dll"
-"Description"="Microsoft Mixer Manager"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\control\MediaResources\mixer\vdmixmgr.dll]
+"Driver"="vdmixmgr.dll"
+"Description"="Varden Mixer Manager"
 
 [HKEY_LOCAL_MACHINE\System\CurrentControlSet\control\MediaResources\mixer\snd930p.drv]
 "Driver"="snd930p.drv"
@@ -179,9 +179,9 @@ constexpr std::string_view kRegistry = R"(REGEDIT4
 [HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Kivra Q76 Audio Drivers\Components]
 "Count"=dword:00000003
 
-[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Paint Shop Pro]
-"DisplayName"="Paint Shop Pro 3.12"
-"UninstallString"="C:\\PSP\\UNINST.EXE"
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Pixel Shed Pro]
+"DisplayName"="Pixel Shed Pro 3.12"
+"UninstallString"="C:\\PXS\\UNINST.EXE"
 
 [HKEY_LOCAL_MACHINE\SOFTWARE\Vesk\KivraQ76]
 "Title"="Kivra Q76 Audio Drivers"
@@ -226,7 +226,7 @@ Network=0
 )";
 
 constexpr std::string_view kAutoexecBat = R"(@ECHO OFF
-  SET BLASTER=A220 I5 D1 T4
+  SET VARDEN=A220 I5 D1 T4
   SET SOUND=C:\Q76
 PATH C:\WINDOWS;C:\WINDOWS\COMMAND
 rem C:\MOUSE\MOUSE.COM
