@@ -80,6 +80,10 @@ class CWnd {
   virtual void DoDataExchange(CDataExchange* dx);
 
  private:
+  // Runs WindowProc with the message remembered for Default(), and restores
+  // the one handled before it afterwards (messages may nest).
+  LRESULT dispatchMessage(UINT message, WPARAM wparam, LPARAM lparam);
+
   // The message being handled now, for Default().
   UINT m_msg = 0;
   WPARAM m_wparam = 0;

@@ -99,3 +99,17 @@ LRESULT CDialog::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) return OnInitDialog();
   return CWnd::WindowProc(message, wparam, lparam);
 }
+
+LRESULT CWnd::dispatchMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  const UINT saved_msg = m_msg;
+  const WPARAM saved_wparam = m_wparam;
+  const LPARAM saved_lparam = m_lparam;
+  m_msg = message;
+  m_wparam = wparam;
+  m_lparam = lparam;
+  const LRESULT result = WindowProc(message, wparam, lparam);
+  m_msg = saved_msg;
+  m_wparam = saved_wparam;
+  m_lparam = saved_lparam;
+  return result;
+}

@@ -78,17 +78,7 @@ CWnd& Window::owner() {
 }
 
 LRESULT Window::call(CWnd& cwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  const UINT saved_msg = cwnd.m_msg;
-  const WPARAM saved_wparam = cwnd.m_wparam;
-  const LPARAM saved_lparam = cwnd.m_lparam;
-  cwnd.m_msg = message;
-  cwnd.m_wparam = wparam;
-  cwnd.m_lparam = lparam;
-  const LRESULT result = cwnd.WindowProc(message, wparam, lparam);
-  cwnd.m_msg = saved_msg;
-  cwnd.m_wparam = saved_wparam;
-  cwnd.m_lparam = saved_lparam;
-  return result;
+  return cwnd.dispatchMessage(message, wparam, lparam);
 }
 
 void Window::notify(Change change) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -126,6 +127,38 @@ class CrashCampaign : public ::testing::Test {
     return status == 128 + SIGKILL;
   }
 
+  // Kills the helper once at each of `calls`, the file put back to `before`
+  // and `temporary` removed before each run, and sorts what the file is
+  // afterwards: the old text, the new one, or neither (a failure). `after_kill`
+  // runs after each kill that happened.
+  Figures killAtEachCall(const std::vector<Call>& calls, const std::string& helper_args,
+                         const fs::path& file, const fs::path& temporary, const std::string& before,
+                         const std::string& after,
+                         const std::function<void(const Call&)>& after_kill = {}) {
+    Figures figures;
+    for (const Call& call : calls) {
+      writeFile(file, before);
+      fs::remove(temporary);
+      const bool killed = killAt(call, helper_args);
+      EXPECT_TRUE(killed) << "not killed at " << call.name << " #" << call.occurrence;
+      if (!killed) continue;
+      ++figures.kills;
+      const std::string now = readFile(file);
+      if (now == before) {
+        ++figures.old_file;
+      } else if (now == after) {
+        ++figures.new_file;
+      } else {
+        ++figures.corrupt;
+        ADD_FAILURE() << "killed at " << call.name << " #" << call.occurrence << ": "
+                      << file.filename().string() << " is neither the old nor the new file ("
+                      << now.size() << " bytes)";
+      }
+      if (after_kill) after_kill(call);
+    }
+    return figures;
+  }
+
   fs::path m_dir;
 };
 
@@ -158,29 +191,12 @@ TEST_F(CrashCampaign, RegistrySaveKilledAtEachSystemCallLeavesOldOrNewFile) {
   const std::string after = readFile(file);
   ASSERT_NE(after, before);
 
-  Figures figures;
-  for (const Call& call : calls) {
-    writeFile(file, before);
-    fs::remove(m_dir / "registry.reg.tmp");
-    const bool killed = killAt(call, args);
-    EXPECT_TRUE(killed) << "not killed at " << call.name << " #" << call.occurrence;
-    if (!killed) continue;
-    ++figures.kills;
-    const std::string now = readFile(file);
-    if (now == before) {
-      ++figures.old_file;
-    } else if (now == after) {
-      ++figures.new_file;
-    } else {
-      ++figures.corrupt;
-      ADD_FAILURE() << "killed at " << call.name << " #" << call.occurrence
-                    << ": registry.reg is neither the old nor the new file (" << now.size()
-                    << " bytes)";
-    }
-    // The kill released the lock: the file opens again.
-    auto reopened = RegistryStore::open(file);
-    EXPECT_TRUE(reopened) << call.name << " #" << call.occurrence << ": " << reopened.error();
-  }
+  const Figures figures = killAtEachCall(
+      calls, args, file, m_dir / "registry.reg.tmp", before, after, [&](const Call& call) {
+        // The kill released the lock: the file opens again.
+        auto reopened = RegistryStore::open(file);
+        EXPECT_TRUE(reopened) << call.name << " #" << call.occurrence << ": " << reopened.error();
+      });
   std::cout << "[ FIGURES  ] registry save: " << calls.size() << " system calls, " << figures.kills
             << " kills, " << figures.old_file << " old, " << figures.new_file << " new, "
             << figures.corrupt << " corrupt\n";
@@ -203,26 +219,8 @@ TEST_F(CrashCampaign, StartupFileRewriteKilledAtEachSystemCallLeavesOldOrNewFile
   const std::string after = readFile(file);
   ASSERT_NE(after.find("UINQ76D.EXE"), std::string::npos);
 
-  Figures figures;
-  for (const Call& call : calls) {
-    writeFile(file, before);
-    fs::remove(m_dir / "drive_c/AUTOEXEC.@@@");
-    const bool killed = killAt(call, args);
-    EXPECT_TRUE(killed) << "not killed at " << call.name << " #" << call.occurrence;
-    if (!killed) continue;
-    ++figures.kills;
-    const std::string now = readFile(file);
-    if (now == before) {
-      ++figures.old_file;
-    } else if (now == after) {
-      ++figures.new_file;
-    } else {
-      ++figures.corrupt;
-      ADD_FAILURE() << "killed at " << call.name << " #" << call.occurrence
-                    << ": AUTOEXEC.BAT is neither the old nor the new file (" << now.size()
-                    << " bytes)";
-    }
-  }
+  const Figures figures =
+      killAtEachCall(calls, args, file, m_dir / "drive_c/AUTOEXEC.@@@", before, after);
   std::cout << "[ FIGURES  ] startup-file rewrite: " << calls.size() << " system calls, "
             << figures.kills << " kills, " << figures.old_file << " old, " << figures.new_file
             << " new, " << figures.corrupt << " corrupt\n";

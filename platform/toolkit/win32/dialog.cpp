@@ -11,17 +11,7 @@ namespace toolkit::win32 {
 struct Dispatch {
   // Runs `cwnd`'s WindowProc with the message remembered for Default().
   static LRESULT call(CWnd& cwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-    const UINT saved_msg = cwnd.m_msg;
-    const WPARAM saved_wparam = cwnd.m_wparam;
-    const LPARAM saved_lparam = cwnd.m_lparam;
-    cwnd.m_msg = message;
-    cwnd.m_wparam = wparam;
-    cwnd.m_lparam = lparam;
-    const LRESULT result = cwnd.WindowProc(message, wparam, lparam);
-    cwnd.m_msg = saved_msg;
-    cwnd.m_wparam = saved_wparam;
-    cwnd.m_lparam = saved_lparam;
-    return result;
+    return cwnd.dispatchMessage(message, wparam, lparam);
   }
 
   // The subclassed dialog's window procedure.
