@@ -27,11 +27,11 @@ std::vector<fs::path> listBackupFolders(const fs::path& machine_dir) {
   return folders;
 }
 
-RegistryResult<fs::path> createBackupFolder(const fs::path& machine_dir, std::time_t when) {
+Result<fs::path> createBackupFolder(const fs::path& machine_dir, std::time_t when) {
   const fs::path parent = backupsFolder(machine_dir);
   if (::mkdir(parent.c_str(), 0755) != 0 && errno != EEXIST)
-    return RegistryError{parent.string() + ": cannot create the folder: " + std::strerror(errno)};
-  if (auto error = flushFolder(machine_dir)) return RegistryError{*error};
+    return Error{parent.string() + ": cannot create the folder: " + std::strerror(errno)};
+  if (auto error = flushFolder(machine_dir)) return Error{*error};
   std::tm utc{};
   gmtime_r(&when, &utc);
   char stamp[32];
@@ -45,20 +45,20 @@ RegistryResult<fs::path> createBackupFolder(const fs::path& machine_dir, std::ti
     }
     const fs::path folder = parent / name;
     if (::mkdir(folder.c_str(), 0755) == 0) {
-      if (auto error = flushFolder(parent)) return RegistryError{*error};
+      if (auto error = flushFolder(parent)) return Error{*error};
       return folder;
     }
     if (errno != EEXIST)
-      return RegistryError{folder.string() + ": cannot create the folder: " + std::strerror(errno)};
+      return Error{folder.string() + ": cannot create the folder: " + std::strerror(errno)};
   }
-  return RegistryError{parent.string() + ": too many backups in one second"};
+  return Error{parent.string() + ": too many backups in one second"};
 }
 
 fs::path manifestPath(const fs::path& backup_dir) { return backup_dir / "manifest.txt"; }
 
-RegistryResult<Manifest> readManifest(const fs::path& backup_dir) {
+Result<Manifest> readManifest(const fs::path& backup_dir) {
   std::string text;
-  if (auto error = readWholeFile(manifestPath(backup_dir), text)) return RegistryError{*error};
+  if (auto error = readWholeFile(manifestPath(backup_dir), text)) return Error{*error};
   return parseManifest(text, manifestPath(backup_dir).string());
 }
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/backup/manifest.h"
-#include "platform/registry/registry_result.h"
+#include "platform/result/result.h"
 
 namespace backup {
 
@@ -19,11 +19,11 @@ std::filesystem::path backupsFolder(const std::filesystem::path& machine_dir);
 std::vector<std::filesystem::path> listBackupFolders(const std::filesystem::path& machine_dir);
 
 // Creates a new, empty backup folder named after `when` (UTC).
-RegistryResult<std::filesystem::path> createBackupFolder(const std::filesystem::path& machine_dir,
+Result<std::filesystem::path> createBackupFolder(const std::filesystem::path& machine_dir,
                                                          std::time_t when);
 
 std::filesystem::path manifestPath(const std::filesystem::path& backup_dir);
-RegistryResult<Manifest> readManifest(const std::filesystem::path& backup_dir);
+Result<Manifest> readManifest(const std::filesystem::path& backup_dir);
 
 // A backup named on the command line: a folder path, or the name of a folder
 // in MACHINE/backups.

@@ -17,15 +17,15 @@ namespace fs = std::filesystem;
 namespace {
 
 // Copies a file into the backup under `copy_name` and describes it.
-RegistryResult<SavedFile> saveFile(const fs::path& folder, const PlannedFile& file,
+Result<SavedFile> saveFile(const fs::path& folder, const PlannedFile& file,
                                    const std::string& copy_name) {
   std::string bytes;
-  if (auto error = readWholeFile(file.host, bytes)) return RegistryError{*error};
+  if (auto error = readWholeFile(file.host, bytes)) return Error{*error};
   struct stat st {};
   if (::lstat(file.host.c_str(), &st) != 0)
-    return RegistryError{file.host.string() + ": cannot read its mode"};
+    return Error{file.host.string() + ": cannot read its mode"};
   if (auto error = writeFileDurably(folder / copy_name, bytes, 0600, false))
-    return RegistryError{*error};
+    return Error{*error};
   return SavedFile{file.windowsPath, copy_name, sha256Hex(bytes), st.st_mode & 07777};
 }
 
@@ -39,7 +39,7 @@ std::string timeText(std::time_t when) {
 
 }  // namespace
 
-RegistryResult<fs::path> writeBackup(const fs::path& machine_dir, const PlannedRun& run,
+Result<fs::path> writeBackup(const fs::path& machine_dir, const PlannedRun& run,
                                      std::time_t when) {
   auto created = createBackupFolder(machine_dir, when);
   if (!created) return created;
@@ -59,7 +59,7 @@ RegistryResult<fs::path> writeBackup(const fs::path& machine_dir, const PlannedR
     if (tree == run.removedTrees.end()) continue;
     const std::string name = "registry-" + std::to_string(step) + ".reg";
     if (auto error = writeFileDurably(folder / name, writeRegedit4(tree->second), 0600, false))
-      return RegistryError{*error};
+      return Error{*error};
     manifest.registry[step] = removals;
   }
 
@@ -67,7 +67,7 @@ RegistryResult<fs::path> writeBackup(const fs::path& machine_dir, const PlannedR
   for (const auto& [step, files] : run.deletions) {
     for (const auto& file : files) {
       auto saved = saveFile(folder, file, "file-" + std::to_string(++count));
-      if (!saved) return RegistryError{saved.error()};
+      if (!saved) return Error{saved.error()};
       manifest.files[step].push_back(std::move(saved).value());
     }
   }
@@ -75,12 +75,12 @@ RegistryResult<fs::path> writeBackup(const fs::path& machine_dir, const PlannedR
   manifest.startupFile.windowsPath = run.startupFile.windowsPath;
   if (!run.startupFile.host.empty()) {
     auto saved = saveFile(folder, run.startupFile, "startup-file");
-    if (!saved) return RegistryError{saved.error()};
+    if (!saved) return Error{saved.error()};
     manifest.startupFile = std::move(saved).value();
   }
 
   if (auto error = writeFileDurably(manifestPath(folder), formatManifest(manifest), 0600, false))
-    return RegistryError{*error};
+    return Error{*error};
   return folder;
 }
 

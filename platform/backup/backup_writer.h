@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/backup/registry_changes.h"
-#include "platform/registry/registry_result.h"
+#include "platform/result/result.h"
 
 namespace backup {
 
@@ -36,7 +36,7 @@ struct PlannedRun {
 // the startup file, and manifest.txt, each flushed to the disk, the manifest
 // last. Returns the folder, or an error naming what could not be written; a
 // folder without a complete manifest is left then and ignored later.
-RegistryResult<std::filesystem::path> writeBackup(const std::filesystem::path& machine_dir,
+Result<std::filesystem::path> writeBackup(const std::filesystem::path& machine_dir,
                                                   const PlannedRun& run, std::time_t when);
 
 }  // namespace backup

@@ -134,7 +134,7 @@ std::string formatManifest(const Manifest& m) {
   return out.str();
 }
 
-RegistryResult<Manifest> parseManifest(std::string_view text, const std::string& source) {
+Result<Manifest> parseManifest(std::string_view text, const std::string& source) {
   Manifest m;
   std::size_t line_number = 0;
   std::size_t start = 0;
@@ -147,7 +147,7 @@ RegistryResult<Manifest> parseManifest(std::string_view text, const std::string&
     start = end + 1;
     ++line_number;
     const auto bad = [&](const char* why) {
-      return RegistryError{source + " line " + std::to_string(line_number) + ": " + why};
+      return Error{source + " line " + std::to_string(line_number) + ": " + why};
     };
     if (line_number == 1) {
       if (line != kMagic) return bad("not a uinq76 backup manifest");
@@ -220,7 +220,7 @@ RegistryResult<Manifest> parseManifest(std::string_view text, const std::string&
       return bad("unknown record");
     }
   }
-  if (line_number == 0) return RegistryError{source + ": empty manifest"};
+  if (line_number == 0) return Error{source + ": empty manifest"};
   return m;
 }
 

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "platform/backup/registry_changes.h"
-#include "platform/registry/registry_result.h"
+#include "platform/result/result.h"
 
 namespace backup {
 
@@ -75,6 +75,6 @@ std::string formatManifest(const Manifest& manifest);
 
 // Reads a manifest; a line it does not understand is an error naming the file
 // and the line.
-RegistryResult<Manifest> parseManifest(std::string_view text, const std::string& source);
+Result<Manifest> parseManifest(std::string_view text, const std::string& source);
 
 }  // namespace backup

@@ -79,12 +79,12 @@ int stepsInRegistry(const Manifest& m, const std::string& digest) {
 
 }  // namespace
 
-RegistryResult<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& store) {
+Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& store) {
   auto read = readManifest(backup_dir);
-  if (!read) return RegistryError{read.error()};
+  if (!read) return Error{read.error()};
   const Manifest& m = read.value();
   if (!m.complete)
-    return RegistryError{backup_dir.string() +
+    return Error{backup_dir.string() +
                          ": the backup is incomplete; its run removed nothing"};
   RestoreOutcome outcome;
   if (m.restored) {
@@ -104,7 +104,7 @@ RegistryResult<RestoreOutcome> restoreBackup(const fs::path& backup_dir, Registr
           outcome.conflicts.push_back(file.windowsPath + ": a different file stands there now");
       } else {
         FileWrite write{current.host, {}, file.mode, false, file.windowsPath};
-        if (auto error = readCopy(backup_dir, file, write.bytes)) return RegistryError{*error};
+        if (auto error = readCopy(backup_dir, file, write.bytes)) return Error{*error};
         writes.push_back(std::move(write));
       }
     }
@@ -127,7 +127,7 @@ RegistryResult<RestoreOutcome> restoreBackup(const fs::path& backup_dir, Registr
                  : ": changed since the backup; finish the interrupted uninstall first"));
       } else {
         FileWrite write{current.host, {}, startup.mode, current.exists, startup.windowsPath};
-        if (auto error = readCopy(backup_dir, startup, write.bytes)) return RegistryError{*error};
+        if (auto error = readCopy(backup_dir, startup, write.bytes)) return Error{*error};
         writes.push_back(std::move(write));
       }
     }
@@ -152,9 +152,9 @@ RegistryResult<RestoreOutcome> restoreBackup(const fs::path& backup_dir, Registr
     if (removals == m.registry.end() || removals->second.empty()) continue;
     const fs::path reg_file = backup_dir / ("registry-" + std::to_string(step) + ".reg");
     std::string text;
-    if (auto error = readWholeFile(reg_file, text)) return RegistryError{*error};
+    if (auto error = readWholeFile(reg_file, text)) return Error{*error};
     auto saved = parseRegedit4(text, reg_file.string());
-    if (!saved) return RegistryError{saved.error()};
+    if (!saved) return Error{saved.error()};
     auto conflicts = putBackRemovals(tree, saved.value(), removals->second);
     outcome.conflicts.insert(outcome.conflicts.end(), conflicts.begin(), conflicts.end());
     registry_changed = true;
@@ -171,16 +171,16 @@ RegistryResult<RestoreOutcome> restoreBackup(const fs::path& backup_dir, Registr
     // Files come back with their permission bits; a set-user-ID or similar
     // bit from a manifest is never given to a file.
     if (auto error = writeFileDurably(write.host, write.bytes, write.mode & 0777, write.replace))
-      return RegistryError{*error};
+      return Error{*error};
     outcome.restored.push_back(write.windowsPath);
   }
   if (registry_changed) {
     store.tree() = std::move(tree);
     store.markDirty();
-    if (auto error = store.flush()) return RegistryError{*error};
+    if (auto error = store.flush()) return Error{*error};
   }
   if (auto error = appendLineDurably(manifestPath(backup_dir), "restored"))
-    return RegistryError{*error};
+    return Error{*error};
   return outcome;
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry/registry_result.h"
+#include "platform/result/result.h"
 #include "platform/registry/registry_store.h"
 
 namespace backup {
@@ -27,7 +27,7 @@ struct RestoreOutcome {
 // Restores from `backup_dir` into the open machine: the drives bound by
 // SetMachineDirectory and `store`, which is written when it changed. An error
 // (unreadable backup, a failed write) is returned as the error message.
-RegistryResult<RestoreOutcome> restoreBackup(const std::filesystem::path& backup_dir,
+Result<RestoreOutcome> restoreBackup(const std::filesystem::path& backup_dir,
                                              RegistryStore& store);
 
 }  // namespace backup

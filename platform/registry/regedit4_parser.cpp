@@ -73,9 +73,9 @@ class Parser {
  public:
   Parser(std::string_view text, std::string_view source) : m_text(text), m_source(source) {}
 
-  RegistryResult<RegistryTree> run() {
+  Result<RegistryTree> run() {
     if (m_text.size() > RegistryArena::kMaxSize) {
-      return RegistryError{std::string(m_source) + ": larger than 4 GB; not a registry file"};
+      return Error{std::string(m_source) + ": larger than 4 GB; not a registry file"};
     }
     if (const std::size_t nul = m_text.find('\0'); nul != std::string_view::npos) {
       const auto lf_before = std::count(m_text.begin(), m_text.begin() + nul, '\n');
@@ -83,7 +83,7 @@ class Parser {
     }
     const std::optional<Line> first = nextLine();
     if (!first || trimRight(first->text) != "REGEDIT4") {
-      return RegistryError{std::string(m_source) +
+      return Error{std::string(m_source) +
                            ": line 1: the file does not start with REGEDIT4"};
     }
     const LineCounts counts = countLines(m_text);
@@ -117,8 +117,8 @@ class Parser {
     return Line{line, ++m_lineNumber};
   }
 
-  RegistryError fail(std::size_t line, const std::string& problem) const {
-    return RegistryError{std::string(m_source) + ": line " + std::to_string(line) + ": " + problem};
+  Error fail(std::size_t line, const std::string& problem) const {
+    return Error{std::string(m_source) + ": line " + std::to_string(line) + ": " + problem};
   }
 
   std::optional<std::string> parseSection(std::string_view body) {
@@ -333,6 +333,6 @@ class Parser {
 
 }  // namespace
 
-RegistryResult<RegistryTree> parseRegedit4(std::string_view text, std::string_view source) {
+Result<RegistryTree> parseRegedit4(std::string_view text, std::string_view source) {
   return Parser(text, source).run();
 }

@@ -22,7 +22,7 @@
 
 #include <string_view>
 
-#include "platform/registry/registry_result.h"
+#include "platform/result/result.h"
 #include "platform/registry/registry_tree.h"
 
 // Windows limits a key path to 512 levels; deeper sections are refused, which
@@ -30,4 +30,4 @@
 inline constexpr std::size_t kMaxKeyDepth = 512;
 
 // `source` names the text in error messages ("/m/registry.reg: line 7: ...").
-RegistryResult<RegistryTree> parseRegedit4(std::string_view text, std::string_view source);
+Result<RegistryTree> parseRegedit4(std::string_view text, std::string_view source);

@@ -16,8 +16,8 @@ std::string describe(const std::filesystem::path& path, std::string_view what, i
   return path.string() + ": " + std::string(what) + ": " + std::strerror(err);
 }
 
-RegistryError fileError(const std::filesystem::path& path, std::string_view what, int err) {
-  return RegistryError{describe(path, what, err)};
+Error fileError(const std::filesystem::path& path, std::string_view what, int err) {
+  return Error{describe(path, what, err)};
 }
 
 bool writeAll(int fd, std::string_view bytes, SaveFault fault) {
@@ -39,8 +39,8 @@ bool writeAll(int fd, std::string_view bytes, SaveFault fault) {
   return true;
 }
 
-RegistryError notRegular(const std::filesystem::path& path) {
-  return RegistryError{path.string() +
+Error notRegular(const std::filesystem::path& path) {
+  return Error{path.string() +
                        ": not a regular file; the registry must be a plain REGEDIT4 text file"};
 }
 
@@ -67,7 +67,7 @@ void LockedFile::close() {
   m_fd = -1;
 }
 
-RegistryResult<LockedFile> openLocked(const std::filesystem::path& path) {
+Result<LockedFile> openLocked(const std::filesystem::path& path) {
   // Another program may replace the file between our open and our lock; the
   // lock then sits on a file that is no longer `path`, so look again.
   for (int attempt = 0; attempt < 16; ++attempt) {
@@ -79,12 +79,12 @@ RegistryResult<LockedFile> openLocked(const std::filesystem::path& path) {
     LockedFile file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!file.isOpen()) {
       if (errno == ENOENT)
-        return RegistryError{path.string() + ": the registry file does not exist"};
+        return Error{path.string() + ": the registry file does not exist"};
       return fileError(path, "cannot open the registry file", errno);
     }
     if (::flock(file.fd(), LOCK_EX | LOCK_NB) != 0) {
       if (errno == EWOULDBLOCK) {
-        return RegistryError{path.string() + " is in use by another program"};
+        return Error{path.string() + " is in use by another program"};
       }
       return fileError(path, "cannot lock the registry file", errno);
     }
@@ -98,10 +98,10 @@ RegistryResult<LockedFile> openLocked(const std::filesystem::path& path) {
       return file;
     }
   }
-  return RegistryError{path.string() + " is in use by another program"};
+  return Error{path.string() + " is in use by another program"};
 }
 
-RegistryResult<std::string> readWhole(const LockedFile& file, const std::filesystem::path& path) {
+Result<std::string> readWhole(const LockedFile& file, const std::filesystem::path& path) {
   // One buffer of the file's size, and one byte more to see the end in the
   // same pass; a file that grew meanwhile is still read to its end.
   struct stat st {};
@@ -123,13 +123,13 @@ RegistryResult<std::string> readWhole(const LockedFile& file, const std::filesys
   return bytes;
 }
 
-RegistryResult<ReplacedFile> replaceFile(const std::filesystem::path& path, std::string_view bytes,
+Result<ReplacedFile> replaceFile(const std::filesystem::path& path, std::string_view bytes,
                                          const LockedFile& current, SaveFault fault) {
   return replaceFile(
       path, [bytes](const PieceSink& emit) { return emit(bytes); }, current, fault);
 }
 
-RegistryResult<ReplacedFile> replaceFile(const std::filesystem::path& path,
+Result<ReplacedFile> replaceFile(const std::filesystem::path& path,
                                          const FileContent& content, const LockedFile& current,
                                          SaveFault fault) {
   std::filesystem::path temp = path;
@@ -155,7 +155,7 @@ RegistryResult<ReplacedFile> replaceFile(const std::filesystem::path& path,
   if (!S_ISREG(made.st_mode)) {
     // Not ours to remove: whatever it is stays.
     out.close();
-    return RegistryError{temp.string() + ": cannot create: something other than a file is there"};
+    return Error{temp.string() + ": cannot create: something other than a file is there"};
   }
   // The new file keeps the old one's owner and group where the process may
   // set them (root may give a file away; others may set a group they are in),

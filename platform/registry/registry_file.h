@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/registry/registry_result.h"
+#include "platform/result/result.h"
 
 // Points in a save at which tests make it fail, to check that the old file
 // survives. FailWrite: a write that runs out of space halfway. StopBeforeRename:
@@ -39,9 +39,9 @@ class LockedFile final {
 
 // Opens `path` and takes the lock without waiting. Fails, having read nothing,
 // when the file is missing, is no regular file, or another program holds it.
-RegistryResult<LockedFile> openLocked(const std::filesystem::path& path);
+Result<LockedFile> openLocked(const std::filesystem::path& path);
 
-RegistryResult<std::string> readWhole(const LockedFile& file, const std::filesystem::path& path);
+Result<std::string> readWhole(const LockedFile& file, const std::filesystem::path& path);
 
 // Replaces `path` by a file holding `bytes`: writes "<path>.tmp" in the same
 // directory, flushes it to disk, locks it, renames it over `path` and flushes
@@ -54,7 +54,7 @@ struct ReplacedFile {
   LockedFile file;
   std::optional<std::string> problem;
 };
-RegistryResult<ReplacedFile> replaceFile(const std::filesystem::path& path, std::string_view bytes,
+Result<ReplacedFile> replaceFile(const std::filesystem::path& path, std::string_view bytes,
                                          const LockedFile& current, SaveFault fault);
 
 // The same, for content that is produced piece by piece: `content` hands each
@@ -62,6 +62,6 @@ RegistryResult<ReplacedFile> replaceFile(const std::filesystem::path& path, std:
 // (a write failed), so that a large file is never held whole in memory.
 using PieceSink = std::function<bool(std::string_view piece)>;
 using FileContent = std::function<bool(const PieceSink& emit)>;
-RegistryResult<ReplacedFile> replaceFile(const std::filesystem::path& path,
+Result<ReplacedFile> replaceFile(const std::filesystem::path& path,
                                          const FileContent& content, const LockedFile& current,
                                          SaveFault fault);

@@ -52,24 +52,24 @@ std::optional<std::string> describeForeignExport(std::string_view bytes, const s
 RegistryStore::RegistryStore(std::filesystem::path path, LockedFile file, RegistryTree tree)
     : m_path(std::move(path)), m_file(std::move(file)), m_tree(std::move(tree)) {}
 
-RegistryResult<std::unique_ptr<RegistryStore>> RegistryStore::open(
+Result<std::unique_ptr<RegistryStore>> RegistryStore::open(
     const std::filesystem::path& path) {
   auto file = openLocked(path);
-  if (!file) return RegistryError{file.error()};
+  if (!file) return Error{file.error()};
   auto bytes = readWhole(file.value(), path);
-  if (!bytes) return RegistryError{bytes.error()};
+  if (!bytes) return Error{bytes.error()};
   if (auto foreign = describeForeignExport(bytes.value(), path.string()))
-    return RegistryError{*foreign};
+    return Error{*foreign};
   auto tree = parseRegedit4(bytes.value(), path.string());
-  if (!tree) return RegistryError{tree.error()};
+  if (!tree) return Error{tree.error()};
   return std::unique_ptr<RegistryStore>(
       new RegistryStore(path, std::move(file).value(), std::move(tree).value()));
 }
 
-RegistryResult<std::unique_ptr<RegistryStore>> RegistryStore::fromText(std::string_view text,
+Result<std::unique_ptr<RegistryStore>> RegistryStore::fromText(std::string_view text,
                                                                        std::string_view source) {
   auto tree = parseRegedit4(text, source);
-  if (!tree) return RegistryError{tree.error()};
+  if (!tree) return Error{tree.error()};
   auto store = std::unique_ptr<RegistryStore>(
       new RegistryStore(std::string(source), LockedFile(), std::move(tree).value()));
   store->m_inMemory = true;

@@ -21,7 +21,7 @@
 #include <unordered_map>
 
 #include "platform/registry/registry_file.h"
-#include "platform/registry/registry_result.h"
+#include "platform/result/result.h"
 #include "platform/registry/registry_tree.h"
 #include "platform/win32/windows.h"
 
@@ -29,10 +29,10 @@ class RegistryStore final {
  public:
   // Opens, locks and loads `path`. On failure returns a message that names the
   // path (and for a malformed file, the line), having written nothing.
-  static RegistryResult<std::unique_ptr<RegistryStore>> open(const std::filesystem::path& path);
+  static Result<std::unique_ptr<RegistryStore>> open(const std::filesystem::path& path);
   // A store held only in memory, loaded from REGEDIT4 text; flush() only marks
   // it clean. For tests and benchmarks.
-  static RegistryResult<std::unique_ptr<RegistryStore>> fromText(std::string_view text,
+  static Result<std::unique_ptr<RegistryStore>> fromText(std::string_view text,
                                                                  std::string_view source = "text");
 
   RegistryStore(const RegistryStore&) = delete;

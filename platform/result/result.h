@@ -1,0 +1,47 @@
+// A value or an error message: what the platform layer's own (non-Win32)
+// functions return when they can fail. The message is meant for the user as it
+// stands: it names the file and, for a bad line, the line number, or the value
+// that was refused. Result<void> is "done, or why not".
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+
+struct Error {
+  std::string message;
+};
+
+template <typename T>
+class [[nodiscard]] Result final {
+ public:
+  Result(T value) : m_state(std::in_place_index<0>, std::move(value)) {}
+  Result(Error error) : m_state(std::in_place_index<1>, std::move(error)) {}
+
+  bool ok() const { return m_state.index() == 0; }
+  explicit operator bool() const { return ok(); }
+
+  T& value() & { return std::get<0>(m_state); }
+  const T& value() const& { return std::get<0>(m_state); }
+  T&& value() && { return std::get<0>(std::move(m_state)); }
+  const std::string& error() const { return std::get<1>(m_state).message; }
+
+ private:
+  std::variant<T, Error> m_state;
+};
+
+template <>
+class [[nodiscard]] Result<void> final {
+ public:
+  Result() = default;
+  Result(Error error) : m_error(std::move(error.message)) {}
+
+  bool ok() const { return !m_error.has_value(); }
+  explicit operator bool() const { return ok(); }
+
+  const std::string& error() const { return *m_error; }
+
+ private:
+  std::optional<std::string> m_error;
+};
