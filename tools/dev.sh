@@ -14,7 +14,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32 xvfb xauth
   python3
   # The Debian package and its checks.
-  dpkg-dev file desktop-file-utils appstream man-db time
+  dpkg-dev file desktop-file-utils appstream man-db time lintian
 )
 
 sudo=""

@@ -36,6 +36,7 @@ for path in \
   /usr/share/applications/com.vesk.uinq76.desktop \
   /usr/share/metainfo/com.vesk.uinq76.metainfo.xml \
   /usr/share/doc/uinq76/copyright \
+  /usr/share/doc/uinq76/changelog.gz \
   /usr/share/icons/hicolor/16x16/apps/uinq76.png \
   /usr/share/icons/hicolor/48x48/apps/uinq76.png \
   /usr/share/icons/hicolor/256x256/apps/uinq76.png; do
@@ -66,6 +67,17 @@ for size in 16 22 24 32 48 64 128 256; do
   [[ "$description" == "PNG image data, $size x $size,"* ]] ||
     fail "icon ${size}x${size}: $description"
 done
+
+# Debian's own package checker: no error and no warning. The version in the
+# changelog must be the package's.
+lintian_status=0
+lintian_out=$(lintian --fail-on error,warning "$deb" 2>&1) || lintian_status=$?
+lintian_out=$(grep -v 'running with root privileges' <<<"$lintian_out" || true)
+[ -z "$lintian_out" ] || echo "$lintian_out"
+[ "$lintian_status" -eq 0 ] || fail "lintian finds errors or warnings (status $lintian_status)"
+changelog_version=$(zcat "$root/usr/share/doc/uinq76/changelog.gz" | sed -n '1s/^uinq76 (\([^)]*\)).*/\1/p')
+[ "$changelog_version" = "$(dpkg-deb -f "$deb" Version)" ] ||
+  fail "the changelog's version ($changelog_version) is not the package's"
 
 desktop-file-validate "$root/usr/share/applications/com.vesk.uinq76.desktop" ||
   fail "desktop-file-validate refuses the desktop entry"
