@@ -5,6 +5,7 @@
 
 #include "platform/toolkit/afxwin.h"
 #include "platform/win32/windows.h"
+#include "registry/scoped_key.h"
 
 char ProductKeyName[20] = {};
 char ProductTitle[80] = {};
@@ -15,15 +16,14 @@ int IsProductInstalled() {
   char path[MAX_PATH];
   std::snprintf(path, sizeof path, "SOFTWARE\\Vesk\\%s", ProductKeyName);
 
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return 0;
+  ScopedKey key;
+  if (key.open(HKEY_LOCAL_MACHINE, path, KEY_QUERY_VALUE) != ERROR_SUCCESS) return 0;
 
   // The value's type is not looked at: whatever bytes "Title" holds are the
   // title, up to the first zero.
   DWORD size = sizeof ProductTitle;
-  const LONG result = RegQueryValueExA(key, "Title", nullptr, nullptr,
+  const LONG result = RegQueryValueExA(key.get(), "Title", nullptr, nullptr,
                                        reinterpret_cast<LPBYTE>(ProductTitle), &size);
-  RegCloseKey(key);
 
   if (result != ERROR_SUCCESS) {
     // Too long (ERROR_MORE_DATA) or missing: the buffer holds nothing usable.

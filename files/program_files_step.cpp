@@ -1,12 +1,11 @@
-// The third uninstall step: the product's setup-information files go, and the
-// DOS-side remover is scheduled in C:\AUTOEXEC.BAT for the next start.
+#include "files/program_files_step.h"
+
 #include <cstdio>
 
 #include "app/resource.h"
 #include "files/oem_inf_removal.h"
 #include "files/startup_file_editor.h"
 #include "platform/win32/windows.h"
-#include "ui/uninstall_dlg.h"
 
 namespace {
 
@@ -16,7 +15,7 @@ constexpr UINT kLongestWindowsDirectory = (MAX_PATH - 14) / 2;  // 123
 
 }  // namespace
 
-void CUninstallDlg::RemoveProgramFiles() {
+void RemoveProgramFiles(UninstallProgress& progress) {
   RemoveOemInfFiles();
 
   char windows_dir[MAX_PATH] = {};
@@ -32,6 +31,6 @@ void CUninstallDlg::RemoveProgramFiles() {
       EditStartupFileLine("UINQ76D.EXE", command_line, "C:\\AUTOEXEC.BAT");
   }
 
-  StepProgress();
-  CheckItem(IDC_ITEM_FILES);
+  progress.StepProgress();
+  progress.CheckItem(IDC_ITEM_FILES);
 }

@@ -5,6 +5,7 @@
 
 #include "platform/win32/windows.h"
 #include "registry/key_removal.h"
+#include "registry/scoped_key.h"
 
 namespace {
 
@@ -18,13 +19,13 @@ constexpr char kMediaResourcesKey[] = "System\\CurrentControlSet\\Control\\Media
 // zero is compared as it is and never read past.
 bool hasDriver(HKEY parent, const char* name, LPCSTR driver) {
   if (driver == nullptr) return false;
-  HKEY entry = nullptr;
-  if (RegOpenKeyExA(parent, name, 0, KEY_QUERY_VALUE, &entry) != ERROR_SUCCESS) return false;
   BYTE value[kBufferSize];
   DWORD size = kBufferSize;
-  const LONG result = RegQueryValueExA(entry, "Driver", nullptr, nullptr, value, &size);
-  RegCloseKey(entry);
-  if (result != ERROR_SUCCESS) return false;
+  ScopedKey entry;
+  if (entry.open(parent, name, KEY_QUERY_VALUE) != ERROR_SUCCESS) return false;
+  if (RegQueryValueExA(entry.get(), "Driver", nullptr, nullptr, value, &size) != ERROR_SUCCESS) {
+    return false;
+  }
   const char* text = reinterpret_cast<const char*>(value);
   const std::string_view stored(text, strnlen(text, size));
   return stored == std::string_view(driver);
@@ -32,33 +33,27 @@ bool hasDriver(HKEY parent, const char* name, LPCSTR driver) {
 
 // Removes the first subkey of `parent_path` whose "Driver" value is `driver`.
 int deleteFirstEntryByDriver(LPCSTR parent_path, LPCSTR driver) {
-  HKEY parent = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parent_path, 0, KEY_READ, &parent) != ERROR_SUCCESS) {
-    return 0;
-  }
+  ScopedKey parent;
+  if (parent.open(HKEY_LOCAL_MACHINE, parent_path, KEY_READ) != ERROR_SUCCESS) return 0;
   char class_name[kBufferSize];
   DWORD class_length = kBufferSize;
   DWORD count = 0;
-  if (RegQueryInfoKeyA(parent, class_name, &class_length, nullptr, &count, nullptr, nullptr,
+  if (RegQueryInfoKeyA(parent.get(), class_name, &class_length, nullptr, &count, nullptr, nullptr,
                        nullptr, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-    RegCloseKey(parent);
     return 0;
   }
   for (DWORD index = 0; index < count; ++index) {
     char name[kBufferSize];
     DWORD length = kBufferSize;
-    if (RegEnumKeyExA(parent, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+    if (RegEnumKeyExA(parent.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
         ERROR_SUCCESS) {
-      RegCloseKey(parent);
       return 0;
     }
-    if (hasDriver(parent, name, driver)) {
-      DeleteKeyTree(parent, name);
-      RegCloseKey(parent);
+    if (hasDriver(parent.get(), name, driver)) {
+      DeleteKeyTree(parent.get(), name);
       return 1;
     }
   }
-  RegCloseKey(parent);
   return 1;
 }
 

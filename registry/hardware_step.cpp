@@ -1,9 +1,10 @@
-// The first uninstall step: the card's device nodes, its class key, the media
-// entries of its drivers and the driver files' registrations.
+#include "registry/hardware_step.h"
+
+#include <iterator>
+
 #include "app/resource.h"
 #include "registry/driver_entries.h"
 #include "registry/key_removal.h"
-#include "ui/uninstall_dlg.h"
 
 namespace {
 
@@ -85,12 +86,12 @@ void runRow(const HardwareRow& row) {
 
 }  // namespace
 
-void CUninstallDlg::RemoveHardwareNodes() {
+void RemoveHardwareNodes(UninstallProgress& progress) {
   for (const auto& row : kHardwareRows) runRow(row);
 
   // Three of the uninstall's five progress steps belong to this step.
-  StepProgress();
-  StepProgress();
-  StepProgress();
-  CheckItem(IDC_ITEM_HARDWARE);
+  progress.StepProgress();
+  progress.StepProgress();
+  progress.StepProgress();
+  progress.CheckItem(IDC_ITEM_HARDWARE);
 }

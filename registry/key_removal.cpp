@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/win32/windows.h"
+#include "registry/scoped_key.h"
 
 namespace {
 
@@ -34,6 +35,20 @@ bool readSubkeyNames(HKEY key, std::vector<std::string>& names) {
   return true;
 }
 
+// Removes every subkey of the key at `path` below `parent`, each with its own
+// subtree. False when the key cannot be opened or its subkeys' names cannot
+// be read; then nothing below it is removed. The key is closed on return.
+bool deleteSubkeys(HKEY parent, LPCSTR path) {
+  ScopedKey key;
+  if (key.open(parent, path, KEY_READ) != ERROR_SUCCESS) return false;
+  std::vector<std::string> names;
+  if (!readSubkeyNames(key.get(), names)) return false;
+  // A subkey that cannot be removed does not stop its siblings; the key itself
+  // then stays, because the registry refuses to delete a key with subkeys.
+  for (const auto& name : names) DeleteKeyTree(key.get(), name.c_str());
+  return true;
+}
+
 }  // namespace
 
 int DeleteKeyTree(HKEY parent, LPCSTR path) {
@@ -43,24 +58,14 @@ int DeleteKeyTree(HKEY parent, LPCSTR path) {
   // "Uninstall\" (built from an empty name) would remove the whole Uninstall
   // key, every other program's registration with it.
   if (path == nullptr || path[0] == '\0' || path[std::strlen(path) - 1] == '\\') return 0;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(parent, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
-  std::vector<std::string> names;
-  if (!readSubkeyNames(key, names)) {
-    RegCloseKey(key);
-    return 0;
-  }
-  // A subkey that cannot be removed does not stop its siblings; the key itself
-  // then stays, because the registry refuses to delete a key with subkeys.
-  for (const auto& name : names) DeleteKeyTree(key, name.c_str());
-  RegCloseKey(key);
+  // The key was closed when its subkeys were done: a key is closed before it
+  // is deleted.
+  if (!deleteSubkeys(parent, path)) return 0;
   return RegDeleteKeyA(parent, path) == ERROR_SUCCESS ? 1 : 0;
 }
 
 int DeleteRegValue(HKEY root, LPCSTR path, LPCSTR value_name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
-  const LONG result = RegDeleteValueA(key, value_name);
-  RegCloseKey(key);
-  return result == ERROR_SUCCESS ? 1 : 0;
+  ScopedKey key;
+  if (key.open(root, path, KEY_READ) != ERROR_SUCCESS) return 0;
+  return RegDeleteValueA(key.get(), value_name) == ERROR_SUCCESS ? 1 : 0;
 }

@@ -1,26 +1,32 @@
-// The second uninstall step: the product's uninstall registration and its own
-// registry key.
+#include "registry/registration_step.h"
+
 #include <cstdio>
 
-#include "app/product.h"
 #include "app/resource.h"
+#include "platform/win32/windows.h"
 #include "registry/key_removal.h"
-#include "ui/uninstall_dlg.h"
 
-void CUninstallDlg::RemoveProgramRegistration() {
+namespace {
+
+// Removes the key `prefix` + `name` below HKEY_LOCAL_MACHINE. A path cut short
+// by the buffer would name another key, so one that does not fit is skipped.
+void deleteNamedKey(const char* prefix, const char* name) {
   char path[MAX_PATH];
+  const int written = std::snprintf(path, sizeof path, "%s%s", prefix, name);
+  if (written > 0 && static_cast<size_t>(written) < sizeof path)
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
+}
 
+}  // namespace
+
+void RemoveProgramRegistration(UninstallProgress& progress, const char* product_title,
+                               const char* product_key_name) {
   // With an empty title the path would name the Uninstall key itself, and with
   // it the registrations of every other program: that removal is skipped.
-  if (ProductTitle[0] != '\0') {
-    std::snprintf(path, sizeof path, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s",
-                  ProductTitle);
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
-  }
+  if (product_title[0] != '\0')
+    deleteNamedKey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\", product_title);
+  deleteNamedKey("SOFTWARE\\Vesk\\", product_key_name);
 
-  std::snprintf(path, sizeof path, "SOFTWARE\\Vesk\\%s", ProductKeyName);
-  DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
-
-  StepProgress();
-  CheckItem(IDC_ITEM_REGISTRY);
+  progress.StepProgress();
+  progress.CheckItem(IDC_ITEM_REGISTRY);
 }

@@ -2,7 +2,10 @@
 
 #include "app/product.h"
 #include "app/resource.h"
+#include "files/program_files_step.h"
 #include "platform/win32/windows.h"
+#include "registry/hardware_step.h"
+#include "registry/registration_step.h"
 
 int StepCounter = 0;
 
@@ -98,3 +101,11 @@ void CUninstallDlg::StepProgress() { SendDlgItemMessage(IDC_PROGRESS, PBM_STEPIT
 void CUninstallDlg::CheckItem(int item_id) {
   SendDlgItemMessage(item_id, BM_SETCHECK, BST_CHECKED, 0);
 }
+
+void CUninstallDlg::RemoveHardwareNodes() { ::RemoveHardwareNodes(*this); }
+
+void CUninstallDlg::RemoveProgramRegistration() {
+  ::RemoveProgramRegistration(*this, ProductTitle, ProductKeyName);
+}
+
+void CUninstallDlg::RemoveProgramFiles() { ::RemoveProgramFiles(*this); }

@@ -4,19 +4,21 @@
 #pragma once
 
 #include "platform/toolkit/afxwin.h"
+#include "progress/uninstall_progress.h"
 
 // Ticks of the step timer so far; 0 at program start and never reset.
 extern int StepCounter;
 
-class CUninstallDlg final : public CDialog {
+class CUninstallDlg final : public CDialog, public UninstallProgress {
  public:
   explicit CUninstallDlg(CWnd* parent = nullptr);
 
   // What the steps ask of the dialog.
-  void StepProgress();          // advances the progress bar by one step
-  void CheckItem(int item_id);  // puts the check mark into an item
+  void StepProgress() override;          // advances the progress bar by one step
+  void CheckItem(int item_id) override;  // puts the check mark into an item
 
-  // The three uninstall steps, one per tick of the step timer.
+  // The three uninstall steps, one per tick of the step timer; each runs its
+  // step's function (registry/, files/) with this dialog as its progress.
   void RemoveHardwareNodes();
   void RemoveProgramRegistration();
   void RemoveProgramFiles();

@@ -121,6 +121,8 @@ TEST(DriverEntries, DriverValuesThatDoNotFitOrLackTheirZero) {
   EXPECT_TRUE(exists(std::string(kMidiPath) + "full"));
   EXPECT_TRUE(exists(std::string(kMidiPath) + "long"));
   EXPECT_FALSE(exists(std::string(kMidiPath) + "bare"));
+  // The entry whose value could not be read was closed all the same.
+  EXPECT_EQ(store->openHandleCount(), 0u);
 }
 
 TEST(DriverEntries, UnreadableSubkeyNameEndsTheWalk) {
