@@ -9,7 +9,7 @@
 
 #include "platform/registry/registry_api.h"
 #include "platform/registry/registry_store.h"
-#include "tests/registry/registry_test_support.h"
+#include "tests/platform/registry/registry_test_support.h"
 
 namespace {
 

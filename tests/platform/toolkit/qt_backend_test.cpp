@@ -18,7 +18,7 @@
 #include <cstdlib>
 #include <functional>
 
-#include "tests/toolkit/text_fixture.h"
+#include "tests/platform/toolkit/text_fixture.h"
 
 namespace toolkit::test {
 namespace {
