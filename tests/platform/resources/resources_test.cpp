@@ -47,83 +47,136 @@ TEST(Resources, LoadStringCutsToTheBufferAndRefusesWhatItCannotServe) {
   EXPECT_EQ(GetModuleHandleA("other.dll"), nullptr);
 }
 
-TEST(Resources, ProgressDialogTemplate) {
+// Two rectangles in dialog units that share no point.
+bool apart(const resources::ControlTemplate& a, const resources::ControlTemplate& b) {
+  return a.x + a.cx <= b.x || b.x + b.cx <= a.x || a.y + a.cy <= b.y || b.y + b.cy <= a.y;
+}
+
+TEST(Resources, ProgressDialogShowsEveryControlWholeAndApart) {
   const auto* dialog = resources::findDialog(IDD_UNINSTALL);
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(dialog->caption, "Uninstalling");
-  EXPECT_EQ(dialog->fontName, "MS Sans Serif");
-  EXPECT_EQ(dialog->pointSize, 8);
-  EXPECT_EQ(dialog->x, 0);
-  EXPECT_EQ(dialog->cx, 233);
-  EXPECT_EQ(dialog->cy, 151);
-  // A popup with a caption and a modal frame, visible, without system menu or boxes.
+  // A modal window with a caption that the user cannot close, shrink or move
+  // to the background: no system menu and no boxes.
   EXPECT_TRUE(dialog->style & DS_MODALFRAME);
   EXPECT_TRUE(dialog->style & WS_VISIBLE);
   EXPECT_EQ(dialog->style & WS_CAPTION, WS_CAPTION);
-  EXPECT_FALSE(dialog->style & (WS_SYSMENU | WS_MINIMIZEBOX));
-  ASSERT_EQ(dialog->controls.size(), 8u);
-
-  struct Expected {
-    int id;
-    ControlKind kind;
-    const char* text;
-    int x, y, cx, cy;
-    bool disabled;
-  };
-  const Expected expected[] = {
-      {IDC_MESSAGE, ControlKind::Static,
-       "Removing the software '$' from your computer. Please wait while each of the following "
-       "components are removed...",
-       54, 8, 164, 34, false},
-      {IDC_ITEM_STARTMENU, ControlKind::CheckBox, "   Program folder in Start menu...", 61, 43, 140,
-       8, true},
-      {IDC_ITEM_DOSPROFILE, ControlKind::CheckBox, "   Entries in DOS profiles...", 61, 56, 140, 8,
-       true},
-      {IDC_ITEM_HARDWARE, ControlKind::CheckBox, "   Hardware nodes...", 61, 69, 140, 8, false},
-      {IDC_ITEM_REGISTRY, ControlKind::CheckBox, "   Program registry entries...", 61, 82, 140, 8,
-       false},
-      {IDC_ITEM_FILES, ControlKind::CheckBox, "   Program files...", 61, 95, 140, 8, false},
-      {IDC_PROGRESS, ControlKind::ProgressBar, "", 19, 120, 197, 10, false},
-      {IDC_STATIC, ControlKind::Icon, "", 16, 10, 18, 20, false},
-  };
-  for (size_t i = 0; i < std::size(expected); ++i) {
+  EXPECT_FALSE(dialog->style & (WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+  // Every control shows whole inside the dialog, and no two cover each other.
+  ASSERT_FALSE(dialog->controls.empty());
+  for (size_t i = 0; i < dialog->controls.size(); ++i) {
     const auto& c = dialog->controls[i];
-    const auto& e = expected[i];
-    SCOPED_TRACE(e.id);
-    EXPECT_EQ(c.id, e.id);
-    EXPECT_EQ(c.kind, e.kind);
-    EXPECT_EQ(c.text, e.text);
-    EXPECT_EQ(c.x, e.x);
-    EXPECT_EQ(c.y, e.y);
-    EXPECT_EQ(c.cx, e.cx);
-    EXPECT_EQ(c.cy, e.cy);
-    EXPECT_EQ((c.style & WS_DISABLED) != 0, e.disabled);
+    SCOPED_TRACE(c.id);
     EXPECT_TRUE(c.style & WS_VISIBLE);
+    EXPECT_GT(c.cx, 0);
+    EXPECT_GT(c.cy, 0);
+    EXPECT_GE(c.x, 0);
+    EXPECT_GE(c.y, 0);
+    EXPECT_LE(c.x + c.cx, dialog->cx);
+    EXPECT_LE(c.y + c.cy, dialog->cy);
+    for (size_t j = 0; j < i; ++j)
+      EXPECT_TRUE(apart(c, dialog->controls[j])) << dialog->controls[j].id;
   }
-  // Plain check boxes: the program alone sets their marks.
-  EXPECT_EQ(dialog->controls[3].style & BS_TYPEMASK, BS_CHECKBOX);
-  EXPECT_TRUE(dialog->controls[6].style & WS_BORDER);
-  EXPECT_EQ(dialog->controls[7].iconId, IDI_PRODUCT);
 }
 
-// The icons are the .ico files that the build makes from the XPM drawings:
-// one 32x32 image in 16 colours with its mask, as Windows 95 reads them.
-TEST(Resources, IconsAreWindowsIcons) {
+const resources::ControlTemplate* findControl(const resources::DialogTemplate& dialog, int id) {
+  for (const auto& c : dialog.controls)
+    if (c.id == id) return &c;
+  return nullptr;
+}
+
+TEST(Resources, ProgressDialogListsTheItemsInStepOrderAboveTheBar) {
+  const auto* dialog = resources::findDialog(IDD_UNINSTALL);
+  ASSERT_NE(dialog, nullptr);
+  // The message names the product where its '$' stands, after some text.
+  const auto* message = findControl(*dialog, IDC_MESSAGE);
+  ASSERT_NE(message, nullptr);
+  EXPECT_EQ(message->kind, ControlKind::Static);
+  EXPECT_GT(message->text.find('$'), 0u);
+  EXPECT_NE(message->text.find('$'), std::string::npos);
+  // The items read from top to bottom in one column, below the message; the
+  // two that no step removes are greyed. They are plain check boxes, which a
+  // click does not change: only the program marks them.
+  struct Item {
+    int id;
+    const char* label;
+    bool disabled;
+  };
+  const Item items[] = {
+      {IDC_ITEM_STARTMENU, "   Program folder in Start menu...", true},
+      {IDC_ITEM_DOSPROFILE, "   Entries in DOS profiles...", true},
+      {IDC_ITEM_HARDWARE, "   Hardware nodes...", false},
+      {IDC_ITEM_REGISTRY, "   Program registry entries...", false},
+      {IDC_ITEM_FILES, "   Program files...", false},
+  };
+  int below = message->y + message->cy;
+  for (const Item& item : items) {
+    SCOPED_TRACE(item.id);
+    const auto* c = findControl(*dialog, item.id);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->kind, ControlKind::CheckBox);
+    EXPECT_EQ(c->style & BS_TYPEMASK, BS_CHECKBOX);
+    EXPECT_EQ(c->text, item.label);
+    EXPECT_EQ((c->style & WS_DISABLED) != 0, item.disabled);
+    EXPECT_EQ(c->x, findControl(*dialog, IDC_ITEM_STARTMENU)->x);
+    EXPECT_GE(c->y, below);
+    below = c->y + c->cy;
+  }
+  // The progress bar under the last item; the product's icon beside the message.
+  const auto* bar = findControl(*dialog, IDC_PROGRESS);
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->kind, ControlKind::ProgressBar);
+  EXPECT_GE(bar->y, below);
+  const auto* icon = findControl(*dialog, IDC_STATIC);
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(icon->kind, ControlKind::Icon);
+  EXPECT_EQ(icon->iconId, IDI_PRODUCT);
+  EXPECT_NE(resources::findIcon(icon->iconId), nullptr);
+  EXPECT_LE(icon->x + icon->cx, message->x);
+}
+
+unsigned littleEndian(const std::string& bytes, size_t at, int size) {
+  unsigned value = 0;
+  for (int i = size - 1; i >= 0; --i)
+    value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
+// The icons are .ico files that Windows 95 can read: one image of the system's
+// icon size (32 x 32) with a palette of at most 256 colours, and a mask that
+// leaves some of it transparent and some of it drawn.
+TEST(Resources, IconsAreWindowsIconsOfTheSystemSize) {
   for (UINT id : {IDR_MAINFRAME, IDI_PRODUCT}) {
+    SCOPED_TRACE(id);
     const auto* icon = resources::findIcon(id);
-    ASSERT_NE(icon, nullptr) << id;
+    ASSERT_NE(icon, nullptr);
     EXPECT_EQ(icon->format, "ico");
-    // ICONDIR with one entry: 32x32, 16 colours, 1 plane, 4 bits a pixel,
-    // 744 bytes of image right after the directory.
-    const std::string header("\0\0\1\0\1\0\x20\x20\x10\0\1\0\4\0\xe8\2\0\0\x16\0\0\0", 22);
-    EXPECT_EQ(icon->bytes.substr(0, 22), header);
-    ASSERT_EQ(icon->bytes.size(), 22u + 744u);
-    // The mask is stored bottom-up after the header (40), the palette (64)
-    // and the colour image (512). The drawings' top row is transparent, and
-    // their ninth row begins with two transparent pixels.
-    const std::string mask = icon->bytes.substr(22 + 40 + 64 + 512);
-    EXPECT_EQ(mask.substr(31 * 4), std::string(4, '\xff'));
-    EXPECT_EQ(static_cast<unsigned char>(mask[23 * 4]), 0xC0);
+    const std::string& ico = icon->bytes;
+    // ICONDIR: reserved 0, type 1 (icon), at least one entry.
+    ASSERT_GE(ico.size(), 6u + 16u);
+    EXPECT_EQ(littleEndian(ico, 0, 2), 0u);
+    EXPECT_EQ(littleEndian(ico, 2, 2), 1u);
+    EXPECT_GE(littleEndian(ico, 4, 2), 1u);
+    // The first entry: 32 x 32, its image inside the file.
+    EXPECT_EQ(littleEndian(ico, 6, 1), 32u);
+    EXPECT_EQ(littleEndian(ico, 7, 1), 32u);
+    const unsigned size = littleEndian(ico, 14, 4);
+    const unsigned offset = littleEndian(ico, 18, 4);
+    ASSERT_LE(size_t{offset} + size, ico.size());
+    // The image: a BITMAPINFOHEADER of twice the height (colours, then mask).
+    ASSERT_GE(size, 40u);
+    EXPECT_EQ(littleEndian(ico, offset, 4), 40u);
+    EXPECT_EQ(littleEndian(ico, offset + 4, 4), 32u);
+    EXPECT_EQ(littleEndian(ico, offset + 8, 4), 64u);
+    const unsigned bits = littleEndian(ico, offset + 14, 2);
+    ASSERT_TRUE(bits == 1 || bits == 4 || bits == 8) << bits;
+    const unsigned palette = 4u << bits;
+    const unsigned colour_rows = 32u * ((32u * bits + 31u) / 32u * 4u);
+    const unsigned mask_rows = 32u * 4u;
+    ASSERT_EQ(size, 40u + palette + colour_rows + mask_rows);
+    const std::string mask = ico.substr(offset + 40 + palette + colour_rows, mask_rows);
+    EXPECT_NE(mask.find_first_not_of('\xff'), std::string::npos) << "nothing is drawn";
+    EXPECT_NE(mask.find_first_not_of('\0'), std::string::npos) << "no transparent pixel";
   }
   EXPECT_EQ(resources::findIcon(130), nullptr);
 }
