@@ -23,6 +23,7 @@
 #include "platform/registry/registry_store.h"
 #include "tests/e2e/machine_fixture.h"
 #include "tests/e2e/program_runner.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -92,13 +93,6 @@ class CrashCampaign : public ::testing::Test {
     if (!straceWorks())
       GTEST_SKIP() << "strace is missing or may not trace here (ptrace refused); the crash "
                       "campaign needs it";
-    std::string pattern = (fs::temp_directory_path() / "uinq-crash-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    if (!m_dir.empty()) fs::remove_all(m_dir, ec);
   }
 
   // The helper under strace. LeakSanitizer stops the world with ptrace, which a
@@ -159,7 +153,8 @@ class CrashCampaign : public ::testing::Test {
     return figures;
   }
 
-  fs::path m_dir;
+  test_support::TempDir m_temp{"uinq76-crash"};
+  const fs::path m_dir = m_temp.path();
 };
 
 // A registry of some size, with the key the helper removes.

@@ -17,6 +17,7 @@
 #include "tests/e2e/machine_fixture.h"
 #include "tests/e2e/machine_snapshot.h"
 #include "tests/e2e/program_runner.h"
+#include "tests/support/temp_dir.h"
 
 namespace e2e {
 namespace {
@@ -121,7 +122,7 @@ struct Result {
 Result runKill(const Kill& kill, const fs::path& start, bool restoring, const Snapshot& original,
                const Snapshot& done) {
   Result result;
-  TempFolder scratch;
+  test_support::TempDir scratch{"uinq76-scratch"};
   const fs::path dir = scratch.path() / "machine";
   copyMachine(start, dir);
   std::vector<std::string> args = restoring ? restoreArgs(dir) : uninstallArgs(dir);
@@ -194,7 +195,7 @@ class CrashCampaign : public ::testing::Test {
   }
 
   TempMachine m_original;
-  TempFolder m_scratch;
+  test_support::TempDir m_scratch{"uinq76-scratch"};
   fs::path m_uninstalled;
   Snapshot m_before, m_after;
   long m_runCalls = 0;

@@ -1,6 +1,5 @@
 #include "tests/e2e/machine_fixture.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -12,20 +11,11 @@
 namespace e2e {
 
 TempMachine::TempMachine() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "uinq76-e2e-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  m_dir = pattern;
-  std::filesystem::remove(m_dir);
-  if (auto error = demo::writeDemoMachine(m_dir)) throw std::runtime_error(*error);
-}
-
-TempMachine::~TempMachine() {
-  std::error_code ec;
-  std::filesystem::remove_all(m_dir, ec);
+  if (auto error = demo::writeDemoMachine(dir())) throw std::runtime_error(*error);
 }
 
 std::string TempMachine::read(const std::string& relative) const {
-  std::ifstream in(m_dir / relative, std::ios::binary);
+  std::ifstream in(dir() / relative, std::ios::binary);
   if (!in) return "<missing " + relative + ">";
   std::ostringstream text;
   text << in.rdbuf();
@@ -33,18 +23,18 @@ std::string TempMachine::read(const std::string& relative) const {
 }
 
 void TempMachine::write(const std::string& relative, const std::string& bytes) const {
-  const auto path = m_dir / relative;
+  const auto path = dir() / relative;
   std::filesystem::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;
 }
 
 bool TempMachine::exists(const std::string& relative) const {
-  return std::filesystem::exists(m_dir / relative);
+  return std::filesystem::exists(dir() / relative);
 }
 
 void TempMachine::remove(const std::string& relative) const {
-  std::filesystem::remove_all(m_dir / relative);
+  std::filesystem::remove_all(dir() / relative);
 }
 
 void TempMachine::replaceInRegistry(const std::string& from, const std::string& to) const {
@@ -59,10 +49,10 @@ RegistryView::RegistryView(const std::string& regedit4_text) {
   auto store = RegistryStore::fromText(regedit4_text, "registry.reg");
   if (!store) throw std::runtime_error(store.error());
   m_store = std::move(store).value();
-  SetActiveRegistry(m_store.get());
+  m_active.emplace(m_store.get());
 }
 
-RegistryView::~RegistryView() { SetActiveRegistry(nullptr); }
+RegistryView::~RegistryView() = default;
 
 bool RegistryView::hasKey(HKEY root, const std::string& path) const {
   HKEY key = nullptr;

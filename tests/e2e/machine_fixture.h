@@ -4,9 +4,12 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/win32/windows.h"
+#include "tests/support/active_registry.h"
+#include "tests/support/temp_dir.h"
 
 class RegistryStore;
 
@@ -16,12 +19,13 @@ namespace e2e {
 class TempMachine {
  public:
   TempMachine();
-  ~TempMachine();
-  TempMachine(const TempMachine&) = delete;
-  TempMachine& operator=(const TempMachine&) = delete;
 
-  const std::filesystem::path& dir() const { return m_dir; }
-  std::string machineArg() const { return "--machine=" + m_dir.string(); }
+  const std::filesystem::path& dir() const { return m_temp.path(); }
+  std::string machineArg() const {
+    std::string arg = "--machine=";
+    arg += dir().string();
+    return arg;
+  }
 
   std::string read(const std::string& relative) const;
   void write(const std::string& relative, const std::string& bytes) const;
@@ -32,7 +36,7 @@ class TempMachine {
   void replaceInRegistry(const std::string& from, const std::string& to) const;
 
  private:
-  std::filesystem::path m_dir;
+  test_support::TempDir m_temp{"uinq76-e2e"};
 };
 
 // The registry as the program left it, loaded in memory.
@@ -45,6 +49,7 @@ class RegistryView {
 
  private:
   std::unique_ptr<RegistryStore> m_store;
+  std::optional<test_support::ScopedActiveRegistry> m_active;  // goes before the store
 };
 
 }  // namespace e2e

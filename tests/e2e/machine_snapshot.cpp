@@ -63,17 +63,6 @@ std::string firstDifference(const Snapshot& expected, const Snapshot& actual) {
   return {};
 }
 
-TempFolder::TempFolder() {
-  std::string pattern = (fs::temp_directory_path() / "uinq76-e2e-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  m_path = pattern;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ec;
-  fs::remove_all(m_path, ec);
-}
-
 void copyMachine(const fs::path& from, const fs::path& to) {
   fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
 }

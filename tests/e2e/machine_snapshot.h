@@ -16,19 +16,6 @@ Snapshot snapshotMachine(const std::filesystem::path& dir);
 // The first path where the two differ, or an empty text.
 std::string firstDifference(const Snapshot& expected, const Snapshot& actual);
 
-// A temporary folder, removed with everything in it afterwards.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::filesystem::path& path() const { return m_path; }
-
- private:
-  std::filesystem::path m_path;
-};
-
 // Copies a machine directory with its modes into `to`, which must not exist.
 void copyMachine(const std::filesystem::path& from, const std::filesystem::path& to);
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/files/machine_fixture.h"
-#include "tests/registry/recorded_progress.h"
+#include "tests/platform/fs/machine_fixture.h"
+#include "tests/support/recorded_progress.h"
 
 namespace fs = std::filesystem;
 

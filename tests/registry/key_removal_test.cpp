@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/registry/registry_api.h"
-#include "tests/registry/registry_test_support.h"
+#include "tests/platform/registry/registry_test_support.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "platform/fs/file_replace.h"
 #include "platform/fs/windows_directory.h"
-#include "tests/files/machine_fixture.h"
+#include "tests/platform/fs/machine_fixture.h"
 
 namespace fs = std::filesystem;
 

@@ -11,7 +11,7 @@
 
 #include "platform/toolkit/afxwin.h"
 #include "platform/toolkit/text/text_backend.h"
-#include "tests/toolkit/fake_console.h"
+#include "tests/platform/toolkit/fake_console.h"
 
 namespace toolkit::test {
 

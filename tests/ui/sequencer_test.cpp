@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <memory>
+#include <optional>
 #include <sstream>
 
 #include "app/product.h"
@@ -13,6 +15,8 @@
 #include "platform/toolkit/afxwin.h"
 #include "platform/toolkit/backend.h"
 #include "platform/toolkit/text/text_backend.h"
+#include "tests/support/active_registry.h"
+#include "tests/support/temp_dir.h"
 #include "tools/demo/demo_machine.h"
 #include "ui/uninstall_dlg.h"
 
@@ -68,22 +72,45 @@ struct Event {
   WPARAM wparam;
 };
 
-TEST(Sequencer, StepsTickEvery500MsAndTheDialogClosesAfterTheShutdownRequest) {
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("uinq76-seq-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(dir);
-  ASSERT_FALSE(demo::writeDemoMachine(dir).has_value());
-  SetMachineDirectory(dir);
-  auto store = RegistryStore::fromText(demo::demoRegistry());
-  ASSERT_TRUE(store.ok()) << store.error();
-  SetActiveRegistry(store.value().get());
+// A demo machine and its registry for each run, the text backend writing to
+// m_out, and everything the run installs taken down again when the test ends,
+// also when an assertion ends it early: the hooks capture the test's locals,
+// and the Reg*A functions must not be left on a store that is gone.
+class Sequencer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(demo::writeDemoMachine(m_dir.path()).has_value());
+    SetMachineDirectory(m_dir.path());
+    auto store = RegistryStore::fromText(demo::demoRegistry());
+    ASSERT_TRUE(store.ok()) << store.error();
+    m_store = std::move(store).value();
+    m_active.emplace(m_store.get());
+    StepCounter = 0;
+  }
+  void TearDown() override {
+    toolkit::setMessageHook(nullptr);
+    SetShutdownHandler(nullptr);
+    toolkit::installBackend(nullptr);
+    SetMachineDirectory({});
+  }
 
+  // Installs the text backend on a console that answers with `lines`.
+  ScriptedConsole* startTextMode(std::deque<ScriptedConsole::Line> lines) {
+    auto console = std::make_unique<ScriptedConsole>(std::move(lines));
+    ScriptedConsole* clock = console.get();
+    toolkit::installBackend(toolkit::makeTextBackend({&m_out, std::move(console)}));
+    return clock;
+  }
+
+  test_support::TempDir m_dir{"uinq76-seq"};
+  std::unique_ptr<RegistryStore> m_store;
+  std::optional<test_support::ScopedActiveRegistry> m_active;  // goes before the store
+  std::ostringstream m_out;
+};
+
+TEST_F(Sequencer, StepsTickEvery500MsAndTheDialogClosesAfterTheShutdownRequest) {
   // Yes at once; the shutdown notice is answered 300 ms after the last step.
-  auto console = std::make_unique<ScriptedConsole>(
-      std::deque<ScriptedConsole::Line>{{Millis{0}, "y"}, {Millis{1800}, ""}});
-  ScriptedConsole* clock = console.get();
-  std::ostringstream out;
-  toolkit::installBackend(toolkit::makeTextBackend({&out, std::move(console)}));
+  ScriptedConsole* clock = startTextMode({{Millis{0}, "y"}, {Millis{1800}, ""}});
 
   std::vector<Event> events;
   toolkit::setMessageHook([&](UINT message, WPARAM wparam) {
@@ -104,7 +131,7 @@ TEST(Sequencer, StepsTickEvery500MsAndTheDialogClosesAfterTheShutdownRequest) {
 
   // Three step ticks at 500 ms intervals (the third one's handler ends when
   // the notice is closed), then the close timer and OK.
-  ASSERT_EQ(events.size(), 5u) << out.str();
+  ASSERT_EQ(events.size(), 5u) << m_out.str();
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(events[i].message, static_cast<UINT>(WM_TIMER));
     EXPECT_EQ(events[i].wparam, CUninstallDlg::kStepTimer);
@@ -127,34 +154,14 @@ TEST(Sequencer, StepsTickEvery500MsAndTheDialogClosesAfterTheShutdownRequest) {
   HKEY key = nullptr;
   EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ76", 0, KEY_READ, &key),
             ERROR_FILE_NOT_FOUND);
-
-  toolkit::setMessageHook(nullptr);
-  SetShutdownHandler(nullptr);
-  toolkit::installBackend(nullptr);
-  SetActiveRegistry(nullptr);
-  std::filesystem::remove_all(dir);
 }
 
 // The shutdown notice held open for more than two tick periods: the step
 // timer was stopped before the notice opened, so its message loop runs no
 // fourth tick, and the run still makes exactly three steps.
-TEST(Sequencer, NoFurtherStepWhileTheShutdownNoticeIsOpen) {
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("uinq76-seq-notice-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(dir);
-  ASSERT_FALSE(demo::writeDemoMachine(dir).has_value());
-  SetMachineDirectory(dir);
-  auto store = RegistryStore::fromText(demo::demoRegistry());
-  ASSERT_TRUE(store.ok()) << store.error();
-  SetActiveRegistry(store.value().get());
-  StepCounter = 0;
-
+TEST_F(Sequencer, NoFurtherStepWhileTheShutdownNoticeIsOpen) {
   // The notice opens at 1500 ms and is answered at 2700 ms.
-  auto console = std::make_unique<ScriptedConsole>(
-      std::deque<ScriptedConsole::Line>{{Millis{0}, "y"}, {Millis{2700}, ""}});
-  ScriptedConsole* clock = console.get();
-  std::ostringstream out;
-  toolkit::installBackend(toolkit::makeTextBackend({&out, std::move(console)}));
+  ScriptedConsole* clock = startTextMode({{Millis{0}, "y"}, {Millis{2700}, ""}});
   int step_ticks = 0;
   toolkit::setMessageHook([&](UINT message, WPARAM wparam) {
     if (message == WM_TIMER && wparam == CUninstallDlg::kStepTimer) ++step_ticks;
@@ -166,16 +173,10 @@ TEST(Sequencer, NoFurtherStepWhileTheShutdownNoticeIsOpen) {
   });
 
   EXPECT_EQ(AfxWinMain(), 0);
-  EXPECT_EQ(step_ticks, 3) << out.str();
+  EXPECT_EQ(step_ticks, 3) << m_out.str();
   EXPECT_EQ(StepCounter, 3);
   EXPECT_EQ(clock->questionTimes, (std::vector<Millis>{Millis{0}, Millis{1500}}));
   EXPECT_EQ(shutdown_at, std::optional<Millis>(Millis{2700}));
-
-  toolkit::setMessageHook(nullptr);
-  SetShutdownHandler(nullptr);
-  toolkit::installBackend(nullptr);
-  SetActiveRegistry(nullptr);
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

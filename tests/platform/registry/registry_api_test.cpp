@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "tests/registry/registry_test_support.h"
+#include "tests/platform/registry/registry_test_support.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "platform/fs/file_ops.h"
 #include "platform/fs/file_replace.h"
 #include "platform/fs/text_file.h"
-#include "tests/files/machine_fixture.h"
+#include "tests/platform/fs/machine_fixture.h"
 
 namespace fs = std::filesystem;
 

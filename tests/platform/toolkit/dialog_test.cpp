@@ -2,7 +2,7 @@
 // clock: timers, posted commands, nested message-box loops, results, binding.
 #include <gtest/gtest.h>
 
-#include "tests/toolkit/text_fixture.h"
+#include "tests/platform/toolkit/text_fixture.h"
 
 namespace toolkit::test {
 namespace {

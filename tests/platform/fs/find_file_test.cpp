@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/fs/wildcard.h"
-#include "tests/files/machine_fixture.h"
+#include "tests/platform/fs/machine_fixture.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/files/machine_fixture.h"
+#include "tests/platform/fs/machine_fixture.h"
 
 namespace fs = std::filesystem;
 

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <thread>
 
-#include "tests/toolkit/text_fixture.h"
+#include "tests/platform/toolkit/text_fixture.h"
 
 namespace toolkit::test {
 namespace {

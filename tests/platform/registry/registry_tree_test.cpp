@@ -10,7 +10,7 @@
 #include "platform/registry/regedit4_parser.h"
 #include "platform/registry/regedit4_writer.h"
 #include "platform/registry/registry_api.h"
-#include "tests/registry/registry_test_support.h"
+#include "tests/platform/registry/registry_test_support.h"
 
 namespace {
 

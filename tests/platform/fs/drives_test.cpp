@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "tests/files/machine_fixture.h"
+#include "tests/platform/fs/machine_fixture.h"
 
 namespace fs = std::filesystem;
 

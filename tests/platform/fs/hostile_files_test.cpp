@@ -14,7 +14,7 @@
 #include "platform/fs/text_file.h"
 #include "platform/fs/windows_directory.h"
 #include "platform/fs/write_failures.h"
-#include "tests/files/machine_fixture.h"
+#include "tests/platform/fs/machine_fixture.h"
 
 namespace fs = std::filesystem;
 

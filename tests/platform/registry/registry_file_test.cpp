@@ -9,7 +9,7 @@
 
 #include "platform/registry/registry_api.h"
 #include "platform/registry/registry_store.h"
-#include "tests/registry/registry_test_support.h"
+#include "tests/platform/registry/registry_test_support.h"
 
 namespace {
 
@@ -42,9 +42,8 @@ std::unique_ptr<RegistryStore> openStore(const std::filesystem::path& path) {
 
 // Removes the product key through the Reg*A functions, as the program does.
 void removeProductKey(RegistryStore& store) {
-  SetActiveRegistry(&store);
+  ScopedActiveRegistry active(&store);
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ76"), ERROR_SUCCESS);
-  SetActiveRegistry(nullptr);
 }
 
 }  // namespace

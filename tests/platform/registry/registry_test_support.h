@@ -3,43 +3,20 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/registry/registry_store.h"
+#include "tests/support/active_registry.h"
+#include "tests/support/temp_dir.h"
 
-class TempDir final {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "uinq-reg-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    m_path = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-  }
-  const std::filesystem::path& path() const { return m_path; }
-
- private:
-  std::filesystem::path m_path;
-};
-
-inline void writeFile(const std::filesystem::path& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using test_support::readFile;
+using test_support::ScopedActiveRegistry;
+using test_support::TempDir;
+using test_support::writeFile;
 
 // Loads `text` into an in-memory store and makes it the active registry for as
 // long as the object lives.
@@ -52,14 +29,14 @@ class ActiveStore final {
       store = RegistryStore::fromText("REGEDIT4\r\n");
     }
     m_store = std::move(store).value();
-    SetActiveRegistry(m_store.get());
+    m_active.emplace(m_store.get());
   }
-  ~ActiveStore() { SetActiveRegistry(nullptr); }
   RegistryStore& operator*() { return *m_store; }
   RegistryStore* operator->() { return m_store.get(); }
 
  private:
   std::unique_ptr<RegistryStore> m_store;
+  std::optional<ScopedActiveRegistry> m_active;  // goes before the store
 };
 
 // Canonical text from a list of lines, each ended with CR LF.

@@ -5,7 +5,7 @@
 #include <csignal>
 
 #include "platform/toolkit/text/console.h"
-#include "tests/toolkit/text_fixture.h"
+#include "tests/platform/toolkit/text_fixture.h"
 
 namespace toolkit::test {
 namespace {

@@ -13,7 +13,7 @@
 #include "platform/registry/regedit4_writer.h"
 #include "platform/registry/registry_api.h"
 #include "platform/registry/registry_store.h"
-#include "tests/registry/registry_test_support.h"
+#include "tests/platform/registry/registry_test_support.h"
 
 namespace {
 
@@ -62,9 +62,10 @@ TEST(HostileRegistry, RootSectionsWithoutValuesSurviveARewrite) {
   writeFile(path, kSmall);
   auto store = RegistryStore::open(path);
   ASSERT_TRUE(store.ok()) << store.error();
-  SetActiveRegistry(store.value().get());
-  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ76"), ERROR_SUCCESS);
-  SetActiveRegistry(nullptr);
+  {
+    ScopedActiveRegistry active(store.value().get());
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ76"), ERROR_SUCCESS);
+  }
   ASSERT_FALSE(store.value()->flush().has_value());
   std::string expected = kSmall;
   const std::string product =
@@ -93,7 +94,7 @@ TEST(HostileRegistry, WindowsLettersFoldAndSignsDoNot) {
       "",
   }));
   ASSERT_TRUE(store.ok()) << store.error();
-  SetActiveRegistry(store.value().get());
+  ScopedActiveRegistry active(store.value().get());
   EXPECT_TRUE(opens("CAF\xc9"));
   EXPECT_TRUE(opens("caf\xe9"));
   EXPECT_TRUE(
@@ -102,7 +103,6 @@ TEST(HostileRegistry, WindowsLettersFoldAndSignsDoNot) {
   EXPECT_FALSE(
       opens("a\xd7"
             "b"));
-  SetActiveRegistry(nullptr);
 }
 
 TEST(HostileRegistry, PipesAndForeignExportsAreRefusedUntouched) {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "tests/files/machine_fixture.h"
+#include "tests/platform/fs/machine_fixture.h"
 
 namespace {
 
