@@ -18,10 +18,14 @@ fs::path backupsFolder(const fs::path& machine_dir) { return machine_dir / "back
 std::vector<fs::path> listBackupFolders(const fs::path& machine_dir) {
   std::vector<fs::path> folders;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(backupsFolder(machine_dir), ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("uinq76-", 0) == 0 && entry.is_directory(ec) && !entry.is_symlink(ec))
-      folders.push_back(entry.path());
+  // Stepping with increment(ec): the ++ of a range-for throws when reading
+  // the folder fails part way.
+  for (fs::directory_iterator it(backupsFolder(machine_dir), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    std::error_code type_ec;
+    if (name.rfind("uinq76-", 0) == 0 && it->is_directory(type_ec) && !it->is_symlink(type_ec))
+      folders.push_back(it->path());
   }
   std::sort(folders.begin(), folders.end());
   return folders;
