@@ -73,7 +73,7 @@ class Lexer {
   Token next(const std::function<void(std::string_view, int)>& directive) {
     for (;;) {
       skipBlanksAndComments();
-      if (failed() || m_pos >= m_text.size()) return end();
+      if (failed() || m_pos >= m_text.size()) return endToken();
       if (m_text[m_pos] == '#' && m_atLineStart) {
         const size_t end = m_text.find('\n', m_pos);
         const size_t stop = end == std::string_view::npos ? m_text.size() : end;
@@ -107,10 +107,10 @@ class Lexer {
     } else {
       fail("unexpected character '" + std::string(1, c) + "'");
     }
-    return failed() ? end() : token;
+    return failed() ? endToken() : token;
   }
 
-  Token end() const { return Token{TokenKind::End, {}, 0, m_line}; }
+  Token endToken() const { return Token{TokenKind::End, {}, 0, m_line}; }
 
   bool failed() const { return !m_status.ok(); }
   // Records "name:line: what", unless an earlier error stands.
@@ -272,11 +272,11 @@ class Parser {
   // Records the error and ends the parse: the current token becomes the end.
   void fail(const std::string& what) {
     m_lexer.fail(what);
-    m_token = m_lexer.end();
+    m_token = m_lexer.endToken();
   }
   void failAt(int line, const std::string& what) {
     m_lexer.failAt(line, what);
-    m_token = m_lexer.end();
+    m_token = m_lexer.endToken();
   }
 
   void directive(std::string_view line, int /*number*/) {
