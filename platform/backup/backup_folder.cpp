@@ -18,10 +18,14 @@ fs::path backupsFolder(const fs::path& machine_dir) { return machine_dir / "back
 std::vector<fs::path> listBackupFolders(const fs::path& machine_dir) {
   std::vector<fs::path> folders;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(backupsFolder(machine_dir), ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("uinq76-", 0) == 0 && entry.is_directory(ec) && !entry.is_symlink(ec))
-      folders.push_back(entry.path());
+  // Stepping with increment(ec): the ++ of a range-for throws when reading
+  // the folder fails part way.
+  for (fs::directory_iterator it(backupsFolder(machine_dir), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    std::error_code type_ec;
+    if (name.rfind("uinq76-", 0) == 0 && it->is_directory(type_ec) && !it->is_symlink(type_ec))
+      folders.push_back(it->path());
   }
   std::sort(folders.begin(), folders.end());
   return folders;
@@ -31,7 +35,7 @@ Result<fs::path> createBackupFolder(const fs::path& machine_dir, std::time_t whe
   const fs::path parent = backupsFolder(machine_dir);
   if (::mkdir(parent.c_str(), 0755) != 0 && errno != EEXIST)
     return Error{parent.string() + ": cannot create the folder: " + std::strerror(errno)};
-  if (auto error = flushFolder(machine_dir)) return Error{*error};
+  if (auto flushed = flushFolder(machine_dir); !flushed) return Error{flushed.error()};
   std::tm utc{};
   gmtime_r(&when, &utc);
   char stamp[32];
@@ -45,7 +49,7 @@ Result<fs::path> createBackupFolder(const fs::path& machine_dir, std::time_t whe
     }
     const fs::path folder = parent / name;
     if (::mkdir(folder.c_str(), 0755) == 0) {
-      if (auto error = flushFolder(parent)) return Error{*error};
+      if (auto flushed = flushFolder(parent); !flushed) return Error{flushed.error()};
       return folder;
     }
     if (errno != EEXIST)
@@ -57,9 +61,9 @@ Result<fs::path> createBackupFolder(const fs::path& machine_dir, std::time_t whe
 fs::path manifestPath(const fs::path& backup_dir) { return backup_dir / "manifest.txt"; }
 
 Result<Manifest> readManifest(const fs::path& backup_dir) {
-  std::string text;
-  if (auto error = readWholeFile(manifestPath(backup_dir), text)) return Error{*error};
-  return parseManifest(text, manifestPath(backup_dir).string());
+  const auto text = readWholeFile(manifestPath(backup_dir));
+  if (!text) return Error{text.error()};
+  return parseManifest(text.value(), manifestPath(backup_dir).string());
 }
 
 fs::path findBackupFolder(const fs::path& machine_dir, const std::string& name) {

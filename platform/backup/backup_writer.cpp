@@ -18,15 +18,15 @@ namespace {
 
 // Copies a file into the backup under `copy_name` and describes it.
 Result<SavedFile> saveFile(const fs::path& folder, const PlannedFile& file,
-                                   const std::string& copy_name) {
-  std::string bytes;
-  if (auto error = readWholeFile(file.host, bytes)) return Error{*error};
+                           const std::string& copy_name) {
+  const auto bytes = readWholeFile(file.host);
+  if (!bytes) return Error{bytes.error()};
   struct stat st {};
   if (::lstat(file.host.c_str(), &st) != 0)
     return Error{file.host.string() + ": cannot read its mode"};
-  if (auto error = writeFileDurably(folder / copy_name, bytes, 0600, false))
-    return Error{*error};
-  return SavedFile{file.windowsPath, copy_name, sha256Hex(bytes), st.st_mode & 07777};
+  if (auto written = writeFileDurably(folder / copy_name, bytes.value(), 0600, false); !written)
+    return Error{written.error()};
+  return SavedFile{file.windowsPath, copy_name, sha256Hex(bytes.value()), st.st_mode & 07777};
 }
 
 std::string timeText(std::time_t when) {
@@ -39,8 +39,7 @@ std::string timeText(std::time_t when) {
 
 }  // namespace
 
-Result<fs::path> writeBackup(const fs::path& machine_dir, const PlannedRun& run,
-                                     std::time_t when) {
+Result<fs::path> writeBackup(const fs::path& machine_dir, const PlannedRun& run, std::time_t when) {
   auto created = createBackupFolder(machine_dir, when);
   if (!created) return created;
   const fs::path folder = created.value();
@@ -58,8 +57,9 @@ Result<fs::path> writeBackup(const fs::path& machine_dir, const PlannedRun& run,
     const auto tree = run.removedTrees.find(step);
     if (tree == run.removedTrees.end()) continue;
     const std::string name = "registry-" + std::to_string(step) + ".reg";
-    if (auto error = writeFileDurably(folder / name, writeRegedit4(tree->second), 0600, false))
-      return Error{*error};
+    if (auto written = writeFileDurably(folder / name, writeRegedit4(tree->second), 0600, false);
+        !written)
+      return Error{written.error()};
     manifest.registry[step] = removals;
   }
 
@@ -79,8 +79,9 @@ Result<fs::path> writeBackup(const fs::path& machine_dir, const PlannedRun& run,
     manifest.startupFile = std::move(saved).value();
   }
 
-  if (auto error = writeFileDurably(manifestPath(folder), formatManifest(manifest), 0600, false))
-    return Error{*error};
+  if (auto written = writeFileDurably(manifestPath(folder), formatManifest(manifest), 0600, false);
+      !written)
+    return Error{written.error()};
   return folder;
 }
 

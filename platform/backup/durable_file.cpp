@@ -11,8 +11,8 @@
 namespace backup {
 namespace {
 
-std::string failure(const std::filesystem::path& path, const char* what, int error) {
-  return path.string() + ": " + what + ": " + std::strerror(error);
+Error failure(const std::filesystem::path& path, const char* what, int error) {
+  return Error{path.string() + ": " + what + ": " + std::strerror(error)};
 }
 
 // Writes everything, going on after short writes and interruptions.
@@ -30,18 +30,18 @@ bool writeAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
-std::optional<std::string> flushFolder(const std::filesystem::path& folder) {
+Result<void> flushFolder(const std::filesystem::path& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return failure(folder, "cannot open the folder", errno);
   const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
   const int error = errno;
   ::close(fd);
   if (!ok) return failure(folder, "cannot flush the folder", error);
-  return std::nullopt;
+  return {};
 }
 
-std::optional<std::string> writeFileDurably(const std::filesystem::path& path,
-                                            std::string_view bytes, mode_t mode, bool replace) {
+Result<void> writeFileDurably(const std::filesystem::path& path, std::string_view bytes,
+                              mode_t mode, bool replace) {
   const std::filesystem::path folder = path.parent_path();
   std::string temp_name = path.filename().string();
   temp_name.insert(temp_name.begin(), '.');
@@ -92,8 +92,7 @@ std::optional<std::string> writeFileDurably(const std::filesystem::path& path,
   return flushFolder(folder);
 }
 
-std::optional<std::string> appendLineDurably(const std::filesystem::path& path,
-                                             std::string_view text) {
+Result<void> appendLineDurably(const std::filesystem::path& path, std::string_view text) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return failure(path, "cannot open", errno);
   std::string line(text);
@@ -105,16 +104,16 @@ std::optional<std::string> appendLineDurably(const std::filesystem::path& path,
     error = errno;
   }
   if (!ok) return failure(path, "cannot write", error);
-  return std::nullopt;
+  return {};
 }
 
-std::optional<std::string> readWholeFile(const std::filesystem::path& path, std::string& bytes) {
+Result<std::string> readWholeFile(const std::filesystem::path& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return failure(path, "cannot open", errno);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    return path.string() + ": not a regular file";
+    return Error{path.string() + ": not a regular file"};
   }
   std::string data;
   char buffer[65536];
@@ -130,8 +129,7 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& path, std:
     data.append(buffer, static_cast<std::size_t>(got));
   }
   ::close(fd);
-  bytes = std::move(data);
-  return std::nullopt;
+  return data;
 }
 
 }  // namespace backup

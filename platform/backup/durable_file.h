@@ -6,26 +6,26 @@
 #include <sys/types.h>
 
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/result/result.h"
 
 namespace backup {
 
 // Writes `bytes` as `path` with `mode`. Replaces an existing file only when
-// `replace` is set; otherwise fails when anything stands at `path`. Returns
-// an error message that names the path.
-std::optional<std::string> writeFileDurably(const std::filesystem::path& path,
-                                            std::string_view bytes, mode_t mode, bool replace);
+// `replace` is set; otherwise fails when anything stands at `path`. Errors
+// name the path.
+Result<void> writeFileDurably(const std::filesystem::path& path, std::string_view bytes,
+                              mode_t mode, bool replace);
 
 // Appends one line ("text\n") to `path` and flushes it to the disk.
-std::optional<std::string> appendLineDurably(const std::filesystem::path& path,
-                                             std::string_view text);
+Result<void> appendLineDurably(const std::filesystem::path& path, std::string_view text);
 
 // Flushes a folder's entries to the disk.
-std::optional<std::string> flushFolder(const std::filesystem::path& folder);
+Result<void> flushFolder(const std::filesystem::path& folder);
 
 // Reads a whole regular file; a link or special file is refused.
-std::optional<std::string> readWholeFile(const std::filesystem::path& path, std::string& bytes);
+Result<std::string> readWholeFile(const std::filesystem::path& path);
 
 }  // namespace backup

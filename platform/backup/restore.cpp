@@ -2,8 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <optional>
-
 #include "platform/backup/backup_folder.h"
 #include "platform/backup/durable_file.h"
 #include "platform/backup/manifest.h"
@@ -30,39 +28,34 @@ struct FileWrite {
 
 // What stands at a Windows path now: absent, or its bytes.
 struct CurrentFile {
-  std::string error;  // set when the path cannot be used
   fs::path host;
   bool exists = false;
   std::string digest;
 };
 
-CurrentFile lookAt(const std::string& windows_path) {
-  CurrentFile current;
+// Fails when the path cannot be used.
+Result<CurrentFile> lookAt(const std::string& windows_path) {
   const ResolvedPath resolved = resolveWindowsPath(windows_path, LastComponent::DoNotFollow);
-  if (!resolved.ok() || resolved.given_name.empty()) {
-    current.error = windows_path + ": the path cannot be reached on its drive";
-    return current;
-  }
+  if (!resolved.ok() || resolved.given_name.empty())
+    return Error{windows_path + ": the path cannot be reached on its drive"};
+  CurrentFile current;
   current.host = resolved.exists ? resolved.host : resolved.parent / resolved.given_name;
   current.exists = resolved.exists;
   if (current.exists) {
-    std::string bytes;
-    if (auto error = readWholeFile(current.host, bytes)) {
-      current.error = windows_path + ": " + *error;
-      return current;
-    }
-    current.digest = sha256Hex(bytes);
+    const auto bytes = readWholeFile(current.host);
+    if (!bytes) return Error{windows_path + ": " + bytes.error()};
+    current.digest = sha256Hex(bytes.value());
   }
   return current;
 }
 
 // The copy in the backup, checked against its digest.
-std::optional<std::string> readCopy(const fs::path& backup_dir, const SavedFile& file,
-                                    std::string& bytes) {
-  if (auto error = readWholeFile(backup_dir / file.copy, bytes)) return error;
-  if (sha256Hex(bytes) != file.sha256)
-    return (backup_dir / file.copy).string() + ": the copy is damaged (its digest differs)";
-  return std::nullopt;
+Result<std::string> readCopy(const fs::path& backup_dir, const SavedFile& file) {
+  auto bytes = readWholeFile(backup_dir / file.copy);
+  if (!bytes) return bytes;
+  if (sha256Hex(bytes.value()) != file.sha256)
+    return Error{(backup_dir / file.copy).string() + ": the copy is damaged (its digest differs)"};
+  return bytes;
 }
 
 // The registry steps whose removals are in the registry now: known exactly
@@ -84,8 +77,7 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& 
   if (!read) return Error{read.error()};
   const Manifest& m = read.value();
   if (!m.complete)
-    return Error{backup_dir.string() +
-                         ": the backup is incomplete; its run removed nothing"};
+    return Error{backup_dir.string() + ": the backup is incomplete; its run removed nothing"};
   RestoreOutcome outcome;
   if (m.restored) {
     outcome.alreadyRestored = true;
@@ -96,16 +88,20 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& 
   // Deleted files come back where they were, unless something else is there.
   for (const auto& [step, files] : m.files) {
     for (const auto& file : files) {
-      const CurrentFile current = lookAt(file.windowsPath);
-      if (!current.error.empty()) {
-        outcome.conflicts.push_back(current.error);
-      } else if (current.exists) {
+      const auto looked = lookAt(file.windowsPath);
+      if (!looked) {
+        outcome.conflicts.push_back(looked.error());
+        continue;
+      }
+      const CurrentFile& current = looked.value();
+      if (current.exists) {
         if (current.digest != file.sha256)
           outcome.conflicts.push_back(file.windowsPath + ": a different file stands there now");
       } else {
-        FileWrite write{current.host, {}, file.mode, false, file.windowsPath};
-        if (auto error = readCopy(backup_dir, file, write.bytes)) return Error{*error};
-        writes.push_back(std::move(write));
+        auto copy = readCopy(backup_dir, file);
+        if (!copy) return Error{copy.error()};
+        writes.push_back(
+            {current.host, std::move(copy).value(), file.mode, false, file.windowsPath});
       }
     }
   }
@@ -113,10 +109,11 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& 
   // The startup file goes back as it was, from the state the run left it in.
   const SavedFile& startup = m.startupFile;
   if (startup.present()) {
-    const CurrentFile current = lookAt(startup.windowsPath);
-    if (!current.error.empty()) {
-      outcome.conflicts.push_back(current.error);
-    } else if (!current.exists || current.digest != startup.sha256) {
+    const auto looked = lookAt(startup.windowsPath);
+    if (!looked) {
+      outcome.conflicts.push_back(looked.error());
+    } else if (const CurrentFile& current = looked.value();
+               !current.exists || current.digest != startup.sha256) {
       const bool left_by_run =
           current.exists && m.startupFileAfter && current.digest == *m.startupFileAfter;
       if (current.exists && !left_by_run) {
@@ -126,9 +123,10 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& 
                  ? ": changed since the uninstall"
                  : ": changed since the backup; finish the interrupted uninstall first"));
       } else {
-        FileWrite write{current.host, {}, startup.mode, current.exists, startup.windowsPath};
-        if (auto error = readCopy(backup_dir, startup, write.bytes)) return Error{*error};
-        writes.push_back(std::move(write));
+        auto copy = readCopy(backup_dir, startup);
+        if (!copy) return Error{copy.error()};
+        writes.push_back({current.host, std::move(copy).value(), startup.mode, current.exists,
+                          startup.windowsPath});
       }
     }
   }
@@ -151,9 +149,9 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& 
     const auto removals = m.registry.find(step);
     if (removals == m.registry.end() || removals->second.empty()) continue;
     const fs::path reg_file = backup_dir / ("registry-" + std::to_string(step) + ".reg");
-    std::string text;
-    if (auto error = readWholeFile(reg_file, text)) return Error{*error};
-    auto saved = parseRegedit4(text, reg_file.string());
+    const auto text = readWholeFile(reg_file);
+    if (!text) return Error{text.error()};
+    auto saved = parseRegedit4(text.value(), reg_file.string());
     if (!saved) return Error{saved.error()};
     auto conflicts = putBackRemovals(tree, saved.value(), removals->second);
     outcome.conflicts.insert(outcome.conflicts.end(), conflicts.begin(), conflicts.end());
@@ -170,17 +168,18 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& 
   for (const auto& write : writes) {
     // Files come back with their permission bits; a set-user-ID or similar
     // bit from a manifest is never given to a file.
-    if (auto error = writeFileDurably(write.host, write.bytes, write.mode & 0777, write.replace))
-      return Error{*error};
+    if (auto written = writeFileDurably(write.host, write.bytes, write.mode & 0777, write.replace);
+        !written)
+      return Error{written.error()};
     outcome.restored.push_back(write.windowsPath);
   }
   if (registry_changed) {
     store.tree() = std::move(tree);
     store.markDirty();
-    if (auto error = store.flush()) return Error{*error};
+    if (auto flushed = store.flush(); !flushed) return Error{flushed.error()};
   }
-  if (auto error = appendLineDurably(manifestPath(backup_dir), "restored"))
-    return Error{*error};
+  if (auto appended = appendLineDurably(manifestPath(backup_dir), "restored"); !appended)
+    return Error{appended.error()};
   return outcome;
 }
 

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <variant>
 
 #include "platform/fs/write_failures.h"
 #include "platform/host/backup_commands.h"
@@ -56,10 +55,10 @@ bool displayPresent() {
 // shut down; a configured command stands in for the shutdown.
 bool handleShutdown(Machine& machine, const std::optional<std::string>& command, UINT flags,
                     bool& write_failed) {
-  if (auto error = machine.flush()) {
+  if (auto flushed = machine.flush(); !flushed) {
     // Shutting down now would leave the machine without the registry the run
     // made; the command, which stands for the shutdown, is not run.
-    report(*error);
+    report(flushed.error());
     report(
         "the machine's shutdown was requested, but its registry could not be saved; "
         "the shutdown is not carried out" +
@@ -93,11 +92,11 @@ int runHost(int argc, char** argv, const UninstallSteps* steps) {
   if (!openMissingStandardDescriptors()) return 2;
   const auto parsed = parseHostOptions(std::span<const char* const>(
       const_cast<const char* const*>(argv) + 1, static_cast<size_t>(argc > 0 ? argc - 1 : 0)));
-  if (!parsed.options) {
-    report(parsed.error + "\nTry 'uinq76 --help'.");
+  if (!parsed) {
+    report(parsed.error() + "\nTry 'uinq76 --help'.");
     return 2;
   }
-  const HostOptions& options = *parsed.options;
+  const HostOptions& options = parsed.value();
   if (options.showHelp) {
     std::fputs(usageText().c_str(), stdout);
     return 0;
@@ -127,15 +126,15 @@ int runHost(int argc, char** argv, const UninstallSteps* steps) {
   // The machine is opened before anything is shown, so a machine that cannot
   // be used is reported without a window and without a change.
   auto opened = Machine::open(options.machineDir, "--machine DIR");
-  if (auto* error = std::get_if<std::string>(&opened)) {
-    report(*error);
+  if (!opened) {
+    report(opened.error());
     return 2;
   }
-  std::unique_ptr<Machine> machine = std::move(std::get<std::unique_ptr<Machine>>(opened));
+  std::unique_ptr<Machine> machine = std::move(opened).value();
   if (options.restore) {
     const int status = restoreBackup(*machine, *options.restore);
-    if (auto error = machine->close()) {
-      report(*error);
+    if (auto closed = machine->close(); !closed) {
+      report(closed.error());
       return 1;
     }
     return status;
@@ -167,18 +166,18 @@ int runHost(int argc, char** argv, const UninstallSteps* steps) {
   toolkit::setMessageHook([&](UINT message, WPARAM wparam) {
     // Every message that changed the registry is followed by a write, so an
     // interrupted run loses at most the step that was running.
-    auto error = machine->flush();
-    if (error) {
-      report(*error);
+    const auto flushed = machine->flush();
+    if (!flushed) {
+      report(flushed.error());
       write_failed = true;
     }
-    if (journal) journal->afterMessage(message, wparam, !error);
+    if (journal) journal->afterMessage(message, wparam, flushed.ok());
   });
   bool shutdown_requested = false;
   SetShutdownHandler([&](UINT flags, DWORD) {
     shutdown_requested = true;
     // The journal learns of the request once the registry holds the last step.
-    if (journal && !machine->flush()) journal->shutdownRequested();
+    if (journal && machine->flush().ok()) journal->shutdownRequested();
     bool handled = false;
     auto handle = [&] {
       handled = handleShutdown(*machine, options.onShutdown, flags, write_failed);
@@ -192,9 +191,14 @@ int runHost(int argc, char** argv, const UninstallSteps* steps) {
   });
 
   int result = 0;
-  std::string problem;
-  const auto interrupted = journal ? journal->findInterrupted(problem) : std::nullopt;
-  if (!problem.empty()) report(problem);
+  std::optional<RunJournal::Interrupted> interrupted;
+  if (journal) {
+    auto found = journal->findInterrupted();
+    if (found)
+      interrupted = std::move(found).value();
+    else
+      report(found.error());
+  }
   if (interrupted) {
     // A run that was cut off is finished, or the machine is left as it is.
     if (MessageBoxA(nullptr, journal->offerText(*interrupted).c_str(), steps->caption.c_str(),
@@ -218,8 +222,8 @@ int runHost(int argc, char** argv, const UninstallSteps* steps) {
     if (!line.empty()) std::printf("%s\n", line.c_str());
     std::fflush(stdout);
   }
-  if (auto error = machine->close()) {
-    report(*error);
+  if (auto closed = machine->close(); !closed) {
+    report(closed.error());
     write_failed = true;
   }
   // The dialog says nothing of files it could not change; the host does.

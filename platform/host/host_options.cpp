@@ -5,7 +5,7 @@
 
 namespace host {
 
-OptionsResult parseHostOptions(std::span<const char* const> args) {
+Result<HostOptions> parseHostOptions(std::span<const char* const> args) {
   HostOptions options;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
@@ -27,12 +27,12 @@ OptionsResult parseHostOptions(std::span<const char* const> args) {
       options.showVersion = true;
     } else if (is("--machine")) {
       const auto dir = value("--machine");
-      if (!dir || dir->empty()) return {std::nullopt, "--machine needs a directory"};
+      if (!dir || dir->empty()) return Error{"--machine needs a directory"};
       options.machineDir = *dir;
       options.machineGiven = true;
     } else if (is("--ui")) {
       const auto ui = value("--ui");
-      if (!ui) return {std::nullopt, "--ui needs 'gui', 'text' or 'lines'"};
+      if (!ui) return Error{"--ui needs 'gui', 'text' or 'lines'"};
       if (*ui == "gui") {
         options.ui = UiChoice::Gui;
       } else if (*ui == "text") {
@@ -40,20 +40,20 @@ OptionsResult parseHostOptions(std::span<const char* const> args) {
       } else if (*ui == "lines") {
         options.ui = UiChoice::Lines;
       } else {
-        return {std::nullopt, "--ui takes 'gui', 'text' or 'lines', not '" + *ui + "'"};
+        return Error{"--ui takes 'gui', 'text' or 'lines', not '" + *ui + "'"};
       }
     } else if (is("--on-shutdown")) {
       const auto command = value("--on-shutdown");
-      if (!command) return {std::nullopt, "--on-shutdown needs a command"};
+      if (!command) return Error{"--on-shutdown needs a command"};
       options.onShutdown = *command;
     } else if (is("--restore")) {
       const auto name = value("--restore");
-      if (!name || name->empty()) return {std::nullopt, "--restore needs a backup"};
+      if (!name || name->empty()) return Error{"--restore needs a backup"};
       options.restore = *name;
     } else if (arg == "--list-backups") {
       options.listBackups = true;
     } else {
-      return {std::nullopt, "unknown argument '" + std::string(arg) + "'"};
+      return Error{"unknown argument '" + std::string(arg) + "'"};
     }
   }
   if (!options.machineGiven && !options.showHelp && !options.showVersion) {
@@ -61,11 +61,11 @@ OptionsResult parseHostOptions(std::span<const char* const> args) {
     // A default relative to wherever the program was started could name any
     // folder; without a home there is no default.
     if (options.machineDir.empty())
-      return {std::nullopt,
-              "HOME is not set (nor XDG_DATA_HOME) to an absolute folder, so there is no "
-              "default machine; name one with --machine DIR"};
+      return Error{
+          "HOME is not set (nor XDG_DATA_HOME) to an absolute folder, so there is no "
+          "default machine; name one with --machine DIR"};
   }
-  return {options, {}};
+  return options;
 }
 
 std::filesystem::path defaultMachineDirectory() {

@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "platform/result/result.h"
+
 namespace host {
 
 // Text: drawn on a terminal, else lines; Lines: always the line form.
@@ -24,13 +26,8 @@ struct HostOptions {
   bool showVersion = false;
 };
 
-struct OptionsResult {
-  std::optional<HostOptions> options;
-  std::string error;  // set when options is empty
-};
-
 // Reads the arguments after the program name.
-OptionsResult parseHostOptions(std::span<const char* const> args);
+Result<HostOptions> parseHostOptions(std::span<const char* const> args);
 
 // $XDG_DATA_HOME/uinq76/machine, or ~/.local/share/uinq76/machine; empty when
 // neither XDG_DATA_HOME nor HOME is set to an absolute path.

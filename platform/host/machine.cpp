@@ -8,19 +8,31 @@
 
 namespace host {
 
-std::variant<std::unique_ptr<Machine>, std::string> Machine::open(const std::filesystem::path& dir,
-                                                                  const std::string& option_hint) {
+namespace {
+
+// "the machine directory DIR <what> OPTION_HINT"
+Error machineError(const std::filesystem::path& dir, const char* what,
+                   const std::string& option_hint) {
+  std::string message = "the machine directory ";
+  message += dir.string();
+  message += what;
+  message += option_hint;
+  return Error{std::move(message)};
+}
+
+}  // namespace
+
+Result<std::unique_ptr<Machine>> Machine::open(const std::filesystem::path& dir,
+                                               const std::string& option_hint) {
   std::error_code ec;
   if (!std::filesystem::is_directory(dir, ec))
-    return "the machine directory " + dir.string() + " does not exist; name one with " +
-           option_hint;
+    return machineError(dir, " does not exist; name one with ", option_hint);
   const auto registry = dir / "registry.reg";
   if (!std::filesystem::exists(registry, ec))
-    return "the machine directory " + dir.string() + " has no registry.reg; name another with " +
-           option_hint;
+    return machineError(dir, " has no registry.reg; name another with ", option_hint);
 
   auto store = RegistryStore::open(registry);
-  if (!store) return store.error();
+  if (!store) return Error{store.error()};
 
   SetActiveRegistry(store.value().get());
   SetMachineDirectory(dir);
@@ -31,20 +43,20 @@ Machine::Machine(std::filesystem::path dir, std::unique_ptr<RegistryStore> store
     : m_dir(std::move(dir)), m_store(std::move(store)) {}
 
 Machine::~Machine() {
-  if (m_store) close();
+  if (m_store) (void)close();
 }
 
-std::optional<std::string> Machine::flush() {
-  if (!m_store) return std::nullopt;
+Result<void> Machine::flush() {
+  if (!m_store) return {};
   return m_store->flush();
 }
 
-std::optional<std::string> Machine::close() {
-  if (!m_store) return std::nullopt;
-  auto error = m_store->close();
+Result<void> Machine::close() {
+  if (!m_store) return {};
+  auto closed = m_store->close();
   if (ActiveRegistry() == m_store.get()) SetActiveRegistry(nullptr);
   m_store.reset();
-  return error;
+  return closed;
 }
 
 }  // namespace host

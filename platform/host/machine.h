@@ -4,9 +4,9 @@
 
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
-#include <variant>
+
+#include "platform/result/result.h"
 
 class RegistryStore;
 
@@ -18,17 +18,18 @@ class Machine final {
   // the registry functions and the drive letters to them. On failure returns a
   // message that names the path, having changed nothing. `option_hint` is how
   // the user names another directory ("--machine DIR").
-  static std::variant<std::unique_ptr<Machine>, std::string> open(const std::filesystem::path& dir,
-                                                                  const std::string& option_hint);
+  static Result<std::unique_ptr<Machine>> open(const std::filesystem::path& dir,
+                                               const std::string& option_hint);
 
   ~Machine();
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;
 
-  // Writes the registry if it changed; returns an error message.
-  std::optional<std::string> flush();
-  // Writes and unlocks the registry and unbinds it; returns an error message.
-  std::optional<std::string> close();
+  // Writes the registry if it changed.
+  Result<void> flush();
+  // Writes and unlocks the registry and unbinds it; it is unbound even when
+  // the write fails.
+  Result<void> close();
 
   const std::filesystem::path& directory() const { return m_dir; }
   RegistryStore& store() { return *m_store; }

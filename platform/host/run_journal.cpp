@@ -40,9 +40,10 @@ backup::PlannedFile startupFileOf(const std::string& windows_path) {
 
 std::string startupDigest(const std::string& windows_path) {
   const backup::PlannedFile file = startupFileOf(windows_path);
-  std::string bytes;
-  if (file.host.empty() || backup::readWholeFile(file.host, bytes)) return "-";
-  return backup::sha256Hex(bytes);
+  if (file.host.empty()) return "-";
+  const auto bytes = backup::readWholeFile(file.host);
+  if (!bytes) return "-";
+  return backup::sha256Hex(bytes.value());
 }
 
 }  // namespace
@@ -103,8 +104,8 @@ bool RunJournal::writeBackup() {
 
 bool RunJournal::record(const std::string& line) {
   if (m_backup.empty()) return false;
-  if (auto error = backup::appendLineDurably(backup::manifestPath(m_backup), line)) {
-    report("the run's progress could not be recorded, so it stops here: " + *error);
+  if (auto appended = backup::appendLineDurably(backup::manifestPath(m_backup), line); !appended) {
+    report("the run's progress could not be recorded, so it stops here: " + appended.error());
     return false;
   }
   return true;
@@ -157,32 +158,27 @@ void RunJournal::shutdownRequested() {
     record("finished");
 }
 
-std::optional<RunJournal::Interrupted> RunJournal::findInterrupted(std::string& problem) const {
+Result<std::optional<RunJournal::Interrupted>> RunJournal::findInterrupted() const {
   const auto folders = backup::listBackupFolders(m_machineDir);
   for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
     auto manifest = backup::readManifest(*it);
     // A backup that was cut off while being written stands for a run that
     // removed nothing; the one before it tells how the last real run ended.
     if (manifest && !manifest.value().complete) continue;
-    if (!manifest) {
-      problem = "the newest backup cannot be read: " + manifest.error();
-      return std::nullopt;
-    }
+    if (!manifest) return Error{"the newest backup cannot be read: " + manifest.error()};
     const backup::Manifest& m = manifest.value();
     // A run whose last step is done has nothing left, even when the line
     // after it was never written.
     if (m.finished || m.restored || m.done.count(m.steps) || m.steps != m_steps.count())
-      return std::nullopt;
+      return std::optional<Interrupted>();
     // A title the program could not hold whole would, cut short, name another
     // program's registration.
     const auto fits = [](const std::string& text, std::size_t capacity) {
       return text.size() < capacity && text.find('\0') == std::string::npos;
     };
     if (!fits(m.title, m_steps.titleCapacity) || !fits(m.keyName, m_steps.keyNameCapacity)) {
-      problem = it->string() +
-                ": the recorded title or key name is too long; the run cannot "
-                "be finished";
-      return std::nullopt;
+      return Error{it->string() +
+                   ": the recorded title or key name is too long; the run cannot be finished"};
     }
     // Which steps went through is read from the registry itself: each step
     // wrote it once, so it is in the state before one of them.
@@ -195,15 +191,14 @@ std::optional<RunJournal::Interrupted> RunJournal::findInterrupted(std::string& 
     }
     if (next == 0 && digest == m.registryBefore) next = 1;
     if (next == 0) {
-      problem = "the uninstall recorded in " + it->string() +
-                " was cut off, but the registry has changed since, so it cannot be finished; "
-                "uinq76 --restore " +
-                it->filename().string() + " puts back what it removed";
-      return std::nullopt;
+      return Error{"the uninstall recorded in " + it->string() +
+                   " was cut off, but the registry has changed since, so it cannot be finished; "
+                   "uinq76 --restore " +
+                   it->filename().string() + " puts back what it removed"};
     }
-    return Interrupted{*it, m, next};
+    return std::optional<Interrupted>(Interrupted{*it, m, next});
   }
-  return std::nullopt;
+  return std::optional<Interrupted>();
 }
 
 std::string RunJournal::offerText(const Interrupted& run) const {

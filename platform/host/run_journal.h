@@ -11,6 +11,7 @@
 
 #include "platform/backup/manifest.h"
 #include "platform/host/uninstall_steps.h"
+#include "platform/result/result.h"
 
 class RegistryStore;
 
@@ -39,9 +40,10 @@ class RunJournal final {
     int nextStep = 1;
   };
   // The run of the newest backup, when it neither ended nor was restored and
-  // the registry is in a state that run left. A run that cannot be finished
-  // because the registry changed since is reported through `problem`.
-  std::optional<Interrupted> findInterrupted(std::string& problem) const;
+  // the registry is in a state that run left; nothing when there is none. An
+  // unreadable backup, or a run that cannot be finished because the registry
+  // changed since, is an error.
+  Result<std::optional<Interrupted>> findInterrupted() const;
   // The question put to the user about an interrupted run.
   std::string offerText(const Interrupted& run) const;
   // Goes on with the records of an interrupted run from its next step.

@@ -41,7 +41,7 @@ bool writeAll(int fd, std::string_view bytes, SaveFault fault) {
 
 Error notRegular(const std::filesystem::path& path) {
   return Error{path.string() +
-                       ": not a regular file; the registry must be a plain REGEDIT4 text file"};
+               ": not a regular file; the registry must be a plain REGEDIT4 text file"};
 }
 
 }  // namespace
@@ -78,8 +78,7 @@ Result<LockedFile> openLocked(const std::filesystem::path& path) {
     if (::stat(path.c_str(), &seen) == 0 && !S_ISREG(seen.st_mode)) return notRegular(path);
     LockedFile file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!file.isOpen()) {
-      if (errno == ENOENT)
-        return Error{path.string() + ": the registry file does not exist"};
+      if (errno == ENOENT) return Error{path.string() + ": the registry file does not exist"};
       return fileError(path, "cannot open the registry file", errno);
     }
     if (::flock(file.fd(), LOCK_EX | LOCK_NB) != 0) {
@@ -124,14 +123,13 @@ Result<std::string> readWhole(const LockedFile& file, const std::filesystem::pat
 }
 
 Result<ReplacedFile> replaceFile(const std::filesystem::path& path, std::string_view bytes,
-                                         const LockedFile& current, SaveFault fault) {
+                                 const LockedFile& current, SaveFault fault) {
   return replaceFile(
       path, [bytes](const PieceSink& emit) { return emit(bytes); }, current, fault);
 }
 
-Result<ReplacedFile> replaceFile(const std::filesystem::path& path,
-                                         const FileContent& content, const LockedFile& current,
-                                         SaveFault fault) {
+Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileContent& content,
+                                 const LockedFile& current, SaveFault fault) {
   std::filesystem::path temp = path;
   temp += ".tmp";
   mode_t mode = 0644;
@@ -185,7 +183,7 @@ Result<ReplacedFile> replaceFile(const std::filesystem::path& path,
   LockedFile dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir_fd.isOpen() || ::fsync(dir_fd.fd()) != 0) {
     // The new file is in place; only its name may not have reached the disk yet.
-    return ReplacedFile{std::move(out), describe(dir, "cannot flush the directory", errno)};
+    return ReplacedFile{std::move(out), fileError(dir, "cannot flush the directory", errno)};
   }
-  return ReplacedFile{std::move(out), std::nullopt};
+  return ReplacedFile{std::move(out), {}};
 }

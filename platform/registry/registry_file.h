@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,19 +48,18 @@ Result<std::string> readWhole(const LockedFile& file, const std::filesystem::pat
 // returned file is the new one, already locked, and the caller drops the old
 // lock only then, so that no other program can slip in between. When only the
 // directory flush fails, the file has been replaced all the same: `file` is the
-// new one and `problem` says what went wrong.
+// new one and `directoryFlush` says what went wrong.
 struct ReplacedFile {
   LockedFile file;
-  std::optional<std::string> problem;
+  Result<void> directoryFlush;
 };
 Result<ReplacedFile> replaceFile(const std::filesystem::path& path, std::string_view bytes,
-                                         const LockedFile& current, SaveFault fault);
+                                 const LockedFile& current, SaveFault fault);
 
 // The same, for content that is produced piece by piece: `content` hands each
 // piece in order to the sink it is given and returns false when the sink did
 // (a write failed), so that a large file is never held whole in memory.
 using PieceSink = std::function<bool(std::string_view piece)>;
 using FileContent = std::function<bool(const PieceSink& emit)>;
-Result<ReplacedFile> replaceFile(const std::filesystem::path& path,
-                                         const FileContent& content, const LockedFile& current,
-                                         SaveFault fault);
+Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileContent& content,
+                                 const LockedFile& current, SaveFault fault);

@@ -21,8 +21,8 @@ std::uintptr_t takeHandleValue() {
 // Regedit of Windows 2000 and later exports "Windows Registry Editor Version
 // 5.00" files in UTF-16 with a byte-order mark; the store reads only the
 // REGEDIT4 form. Such a file is named for what it is rather than for the first
-// zero byte it holds. Returns the message, or nothing for any other file.
-std::optional<std::string> describeForeignExport(std::string_view bytes, const std::string& name) {
+// zero byte it holds. Any other file passes.
+Result<void> refuseForeignExport(std::string_view bytes, const std::string& name) {
   constexpr std::string_view kVersion5 = "Windows Registry Editor Version 5.00";
   const bool little = bytes.starts_with("\xFF\xFE");
   const bool big = bytes.starts_with("\xFE\xFF");
@@ -37,14 +37,14 @@ std::optional<std::string> describeForeignExport(std::string_view bytes, const s
   } else if (bytes.starts_with(kVersion5)) {
     first_line = kVersion5;
   } else {
-    return std::nullopt;
+    return {};
   }
   std::string form =
       first_line == kVersion5 ? "a \"" + std::string(kVersion5) + "\" export" : std::string("text");
   if (little || big) form += " in UTF-16";
-  return name + ": line 1: the file is " + form +
-         "; the registry must be in the REGEDIT4 form (8-bit text whose first line is "
-         "REGEDIT4), as regedit saves a \"Win9x/NT4 Registration File\"";
+  return Error{name + ": line 1: the file is " + form +
+               "; the registry must be in the REGEDIT4 form (8-bit text whose first line is "
+               "REGEDIT4), as regedit saves a \"Win9x/NT4 Registration File\""};
 }
 
 }  // namespace
@@ -52,14 +52,13 @@ std::optional<std::string> describeForeignExport(std::string_view bytes, const s
 RegistryStore::RegistryStore(std::filesystem::path path, LockedFile file, RegistryTree tree)
     : m_path(std::move(path)), m_file(std::move(file)), m_tree(std::move(tree)) {}
 
-Result<std::unique_ptr<RegistryStore>> RegistryStore::open(
-    const std::filesystem::path& path) {
+Result<std::unique_ptr<RegistryStore>> RegistryStore::open(const std::filesystem::path& path) {
   auto file = openLocked(path);
   if (!file) return Error{file.error()};
   auto bytes = readWhole(file.value(), path);
   if (!bytes) return Error{bytes.error()};
-  if (auto foreign = describeForeignExport(bytes.value(), path.string()))
-    return Error{*foreign};
+  if (auto form = refuseForeignExport(bytes.value(), path.string()); !form)
+    return Error{form.error()};
   auto tree = parseRegedit4(bytes.value(), path.string());
   if (!tree) return Error{tree.error()};
   return std::unique_ptr<RegistryStore>(
@@ -67,7 +66,7 @@ Result<std::unique_ptr<RegistryStore>> RegistryStore::open(
 }
 
 Result<std::unique_ptr<RegistryStore>> RegistryStore::fromText(std::string_view text,
-                                                                       std::string_view source) {
+                                                               std::string_view source) {
   auto tree = parseRegedit4(text, source);
   if (!tree) return Error{tree.error()};
   auto store = std::unique_ptr<RegistryStore>(
@@ -81,34 +80,35 @@ RegistryStore::~RegistryStore() {
   (void)close();
 }
 
-std::optional<std::string> RegistryStore::flush() {
-  if (!m_dirty) return std::nullopt;
+Result<void> RegistryStore::flush() {
+  if (!m_dirty) return {};
   return save();
 }
 
-std::optional<std::string> RegistryStore::save() {
+Result<void> RegistryStore::save() {
   if (m_inMemory) {
     m_dirty = false;
-    return std::nullopt;
+    return {};
   }
-  if (!m_file.isOpen()) return m_path.string() + ": the registry is closed; changes were not saved";
+  if (!m_file.isOpen())
+    return Error{m_path.string() + ": the registry is closed; changes were not saved"};
   // The text goes to the file in pieces as it is written, never whole.
   auto replaced = replaceFile(
       m_path, [this](const PieceSink& emit) { return writeRegedit4(m_tree, emit); }, m_file,
       m_fault);
-  if (!replaced) return replaced.error();
+  if (!replaced) return Error{replaced.error()};
   // The new file is locked already; the old one's lock can go.
   m_file = std::move(replaced.value().file);
-  if (replaced.value().problem) return replaced.value().problem;
+  if (!replaced.value().directoryFlush) return replaced.value().directoryFlush;
   m_dirty = false;
-  return std::nullopt;
+  return {};
 }
 
-std::optional<std::string> RegistryStore::close() {
-  if (m_inMemory || !m_file.isOpen()) return std::nullopt;
-  auto problem = flush();
+Result<void> RegistryStore::close() {
+  if (m_inMemory || !m_file.isOpen()) return {};
+  auto flushed = flush();
   m_file.close();
-  return problem;
+  return flushed;
 }
 
 std::string RegistryStore::toText() const { return writeRegedit4(m_tree); }

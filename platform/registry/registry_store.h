@@ -15,14 +15,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
 #include "platform/registry/registry_file.h"
-#include "platform/result/result.h"
 #include "platform/registry/registry_tree.h"
+#include "platform/result/result.h"
 #include "platform/win32/windows.h"
 
 class RegistryStore final {
@@ -33,20 +32,20 @@ class RegistryStore final {
   // A store held only in memory, loaded from REGEDIT4 text; flush() only marks
   // it clean. For tests and benchmarks.
   static Result<std::unique_ptr<RegistryStore>> fromText(std::string_view text,
-                                                                 std::string_view source = "text");
+                                                         std::string_view source = "text");
 
   RegistryStore(const RegistryStore&) = delete;
   RegistryStore& operator=(const RegistryStore&) = delete;
   // Closes the store, writing pending changes; call close() to see errors.
   ~RegistryStore();
 
-  // Writes the file when something changed; returns an error message, and then
-  // the file on disk is as it was and the changes are still pending.
-  std::optional<std::string> flush();
+  // Writes the file when something changed. On failure the file on disk is as
+  // it was and the changes are still pending.
+  Result<void> flush();
   // Writes the file whether or not something changed.
-  std::optional<std::string> save();
+  Result<void> save();
   // flush(), then releases the lock. The store keeps its contents in memory.
-  std::optional<std::string> close();
+  Result<void> close();
   bool dirty() const { return m_dirty; }
   void markDirty() { m_dirty = true; }
 

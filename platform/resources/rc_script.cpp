@@ -19,8 +19,13 @@ struct Token {
   int line = 0;
 };
 
-struct ParseError {
-  std::string message;
+// What the parse of a script shares with the parses of the headers it
+// includes: the names they #define, and how the parse went. The first error
+// ends the parse: from then on the lexers hand out only the end of the text,
+// so every loop stops, and each step returns as soon as it has failed.
+struct ParseState {
+  std::map<std::string, long, std::less<>> symbols;
+  Result<void> status;
 };
 
 // The style names a resource script may use, beyond those that its headers
@@ -60,13 +65,15 @@ const std::map<std::string, long, std::less<>>& builtinSymbols() {
 
 class Lexer {
  public:
-  Lexer(std::string_view name, std::string_view text) : m_name(name), m_text(text) {}
+  Lexer(std::string_view name, std::string_view text, Result<void>& status)
+      : m_name(name), m_text(text), m_status(status) {}
 
   // Returns the next token; preprocessor lines are handed to `directive`.
+  // After an error, only the end.
   Token next(const std::function<void(std::string_view, int)>& directive) {
     for (;;) {
       skipBlanksAndComments();
-      if (m_pos >= m_text.size()) return Token{TokenKind::End, {}, 0, m_line};
+      if (failed() || m_pos >= m_text.size()) return endToken();
       if (m_text[m_pos] == '#' && m_atLineStart) {
         const size_t end = m_text.find('\n', m_pos);
         const size_t stop = end == std::string_view::npos ? m_text.size() : end;
@@ -100,12 +107,17 @@ class Lexer {
     } else {
       fail("unexpected character '" + std::string(1, c) + "'");
     }
-    return token;
+    return failed() ? endToken() : token;
   }
 
-  [[noreturn]] void fail(const std::string& what) const { failAt(m_line, what); }
-  [[noreturn]] void failAt(int line, const std::string& what) const {
-    throw ParseError{std::string(m_name) + ":" + std::to_string(line) + ": " + what};
+  Token endToken() const { return Token{TokenKind::End, {}, 0, m_line}; }
+
+  bool failed() const { return !m_status.ok(); }
+  // Records "name:line: what", unless an earlier error stands.
+  void fail(const std::string& what) { failAt(m_line, what); }
+  void failAt(int line, const std::string& what) {
+    if (failed()) return;
+    m_status = Error{std::string(m_name) + ":" + std::to_string(line) + ": " + what};
   }
 
  private:
@@ -122,7 +134,11 @@ class Lexer {
         while (m_pos < m_text.size() && m_text[m_pos] != '\n') ++m_pos;
       } else if (m_text.substr(m_pos, 2) == "/*") {
         const size_t end = m_text.find("*/", m_pos + 2);
-        if (end == std::string_view::npos) fail("comment is not closed");
+        if (end == std::string_view::npos) {
+          fail("comment is not closed");
+          m_pos = m_text.size();
+          return;
+        }
         for (size_t i = m_pos; i < end; ++i)
           if (m_text[i] == '\n') ++m_line;
         m_pos = end + 2;
@@ -137,7 +153,10 @@ class Lexer {
     std::string out;
     ++m_pos;
     for (;;) {
-      if (m_pos >= m_text.size() || m_text[m_pos] == '\n') fail("string is not closed");
+      if (m_pos >= m_text.size() || m_text[m_pos] == '\n') {
+        fail("string is not closed");
+        return out;
+      }
       const char c = m_text[m_pos++];
       if (c == '"') {
         if (m_pos < m_text.size() && m_text[m_pos] == '"') {
@@ -148,7 +167,10 @@ class Lexer {
         return out;
       }
       if (c == '\\') {
-        if (m_pos >= m_text.size()) fail("string is not closed");
+        if (m_pos >= m_text.size()) {
+          fail("string is not closed");
+          return out;
+        }
         const char e = m_text[m_pos++];
         switch (e) {
           case '\\':
@@ -165,6 +187,7 @@ class Lexer {
             break;
           default:
             fail(std::string("unknown escape \\") + e);
+            return out;
         }
         continue;
       }
@@ -182,7 +205,10 @@ class Lexer {
     const char* last = m_text.data() + m_text.size();
     unsigned long value = 0;
     const auto [ptr, ec] = std::from_chars(first, last, value, base);
-    if (ec != std::errc() || ptr == first || value > 0xFFFFFFFFul) fail("bad number");
+    if (ec != std::errc() || ptr == first || value > 0xFFFFFFFFul) {
+      fail("bad number");
+      return 0;
+    }
     m_pos += static_cast<size_t>(ptr - first);
     // A trailing L or U marks a long or unsigned constant.
     while (m_pos < m_text.size() && (m_text[m_pos] == 'L' || m_text[m_pos] == 'l' ||
@@ -193,6 +219,7 @@ class Lexer {
 
   std::string_view m_name;
   std::string_view m_text;
+  Result<void>& m_status;
   size_t m_pos = 0;
   int m_line = 1;
   bool m_atLineStart = true;
@@ -201,8 +228,8 @@ class Lexer {
 class Parser {
  public:
   Parser(std::string_view name, std::string_view text, const FileLookup& files, int depth,
-         std::map<std::string, long, std::less<>>& symbols)
-      : m_lexer(name, text), m_files(files), m_depth(depth), m_symbols(symbols) {
+         ParseState& state)
+      : m_lexer(name, text, state.status), m_files(files), m_depth(depth), m_state(state) {
     advance();
   }
 
@@ -225,7 +252,8 @@ class Parser {
         skipMemoryOptions();
         parseDialog(out, static_cast<UINT>(id), line);
       } else {
-        m_lexer.fail("expected ICON, DIALOG or STRINGTABLE");
+        fail("expected ICON, DIALOG or STRINGTABLE");
+        return;
       }
     }
   }
@@ -238,6 +266,17 @@ class Parser {
  private:
   void advance() {
     m_token = m_lexer.next([this](std::string_view line, int number) { directive(line, number); });
+  }
+
+  bool failed() const { return m_lexer.failed(); }
+  // Records the error and ends the parse: the current token becomes the end.
+  void fail(const std::string& what) {
+    m_lexer.fail(what);
+    m_token = m_lexer.endToken();
+  }
+  void failAt(int line, const std::string& what) {
+    m_lexer.failAt(line, what);
+    m_token = m_lexer.endToken();
   }
 
   void directive(std::string_view line, int /*number*/) {
@@ -275,19 +314,29 @@ class Parser {
       const auto [ptr, ec] =
           std::from_chars(digits.data(), digits.data() + digits.size(), parsed, base);
       if (ec == std::errc() && ptr == digits.data() + digits.size())
-        m_symbols[name] = negative ? -parsed : parsed;
+        m_state.symbols[name] = negative ? -parsed : parsed;
     } else if (keyword == "include") {
       std::string_view target = word();
       // A system header (<windows.h>) gives the resource compiler the names
       // of the styles, which this reader knows itself.
       if (target.size() >= 2 && target.front() == '<' && target.back() == '>') return;
-      if (target.size() < 2 || target.front() != '"' || target.back() != '"')
+      // A directive is read within the lexer's next(), which hands out the
+      // end once an error is recorded; so an error here is only recorded.
+      if (target.size() < 2 || target.front() != '"' || target.back() != '"') {
         m_lexer.fail("#include needs a quoted file name");
+        return;
+      }
       target = target.substr(1, target.size() - 2);
-      if (m_depth > 8) m_lexer.fail("#include nested too deeply");
+      if (m_depth > 8) {
+        m_lexer.fail("#include nested too deeply");
+        return;
+      }
       const auto text = m_files(target);
-      if (!text) m_lexer.fail("cannot find included file \"" + std::string(target) + "\"");
-      Parser header(target, *text, m_files, m_depth + 1, m_symbols);
+      if (!text) {
+        m_lexer.fail("cannot find included file \"" + std::string(target) + "\"");
+        return;
+      }
+      Parser header(target, *text, m_files, m_depth + 1, m_state);
       header.parseHeaderOnly();
     }
     // #pragma, #if and the like carry nothing the resources need.
@@ -301,7 +350,10 @@ class Parser {
   }
 
   void expectPunct(char c) {
-    if (!isPunct(c)) m_lexer.fail(std::string("expected '") + c + "'");
+    if (!isPunct(c)) {
+      fail(std::string("expected '") + c + "'");
+      return;
+    }
     advance();
   }
 
@@ -312,7 +364,10 @@ class Parser {
   }
 
   std::string expectString() {
-    if (m_token.kind != TokenKind::String) m_lexer.fail("expected a quoted text");
+    if (m_token.kind != TokenKind::String) {
+      fail("expected a quoted text");
+      return {};
+    }
     std::string s = std::move(m_token.text);
     advance();
     return s;
@@ -335,19 +390,21 @@ class Parser {
       return v;
     }
     if (m_token.kind == TokenKind::Identifier) {
-      const auto own = m_symbols.find(m_token.text);
+      const auto own = m_state.symbols.find(m_token.text);
       long v = 0;
-      if (own != m_symbols.end()) {
+      if (own != m_state.symbols.end()) {
         v = own->second;
       } else if (const auto b = builtinSymbols().find(m_token.text); b != builtinSymbols().end()) {
         v = b->second;
       } else {
-        m_lexer.fail("unknown name " + m_token.text);
+        fail("unknown name " + m_token.text);
+        return 0;
       }
       advance();
       return v;
     }
-    m_lexer.fail("expected a number or a name");
+    fail("expected a number or a name");
+    return 0;
   }
 
   // expr := ["NOT"] primary { "|" ["NOT"] primary }; NOT clears the bits.
@@ -368,15 +425,27 @@ class Parser {
   }
 
   void parseStringTable(ResourceSet& out) {
-    if (!isWord("BEGIN")) m_lexer.fail("expected BEGIN");
+    if (!isWord("BEGIN")) {
+      fail("expected BEGIN");
+      return;
+    }
     advance();
     while (!isWord("END")) {
-      if (m_token.kind == TokenKind::End) m_lexer.fail("STRINGTABLE is not closed with END");
+      if (m_token.kind == TokenKind::End) {
+        fail("STRINGTABLE is not closed with END");
+        return;
+      }
       const long id = parseExpression();
       if (isPunct(',')) advance();
-      if (id < 0 || id > 0xFFFF) m_lexer.fail("string id out of range");
+      if (id < 0 || id > 0xFFFF) {
+        fail("string id out of range");
+        return;
+      }
       const auto [it, added] = out.strings.emplace(static_cast<UINT>(id), expectString());
-      if (!added) m_lexer.fail("string " + std::to_string(id) + " is defined twice");
+      if (!added) {
+        fail("string " + std::to_string(id) + " is defined twice");
+        return;
+      }
     }
     advance();
   }
@@ -384,15 +453,19 @@ class Parser {
   void parseIcon(ResourceSet& out, UINT id, int line) {
     const int fileLine = m_token.line;
     const std::string file = expectString();
+    if (failed()) return;
     const auto bytes = m_files(file);
-    if (!bytes) m_lexer.failAt(fileLine, "cannot find icon file \"" + file + "\"");
+    if (!bytes) {
+      failAt(fileLine, "cannot find icon file \"" + file + "\"");
+      return;
+    }
     IconResource icon;
     icon.id = id;
     const size_t dot = file.rfind('.');
     if (dot != std::string::npos)
       icon.format = ascii::toLower(std::string_view(file).substr(dot + 1));
     icon.bytes = *bytes;
-    if (!out.icons.emplace(id, std::move(icon)).second) m_lexer.failAt(line, "icon defined twice");
+    if (!out.icons.emplace(id, std::move(icon)).second) failAt(line, "icon defined twice");
   }
 
   int parseNumberArg() {
@@ -430,17 +503,20 @@ class Parser {
         dialog.fontName = expectString();
         dialog.style |= DS_SETFONT;
       } else {
-        m_lexer.fail("expected STYLE, CAPTION, FONT or BEGIN in a dialog");
+        fail("expected STYLE, CAPTION, FONT or BEGIN in a dialog");
+        return;
       }
     }
     advance();
     while (!isWord("END")) {
-      if (m_token.kind == TokenKind::End) m_lexer.fail("DIALOG is not closed with END");
+      if (m_token.kind == TokenKind::End) {
+        fail("DIALOG is not closed with END");
+        return;
+      }
       dialog.controls.push_back(parseControl());
     }
     advance();
-    if (!out.dialogs.emplace(id, std::move(dialog)).second)
-      m_lexer.failAt(line, "dialog defined twice");
+    if (!out.dialogs.emplace(id, std::move(dialog)).second) failAt(line, "dialog defined twice");
   }
 
   static ControlKind kindOf(const std::string& windowClass, DWORD style) {
@@ -508,7 +584,8 @@ class Parser {
     } else if (isWord("ICON")) {
       advance();
       if (m_token.kind == TokenKind::String) {
-        m_lexer.fail("an ICON control must name its icon by id");
+        fail("an ICON control must name its icon by id");
+        return c;
       }
       c.iconId = parseNumberArg();
       expectPunct(',');
@@ -538,7 +615,8 @@ class Parser {
         c.windowClass = m_token.text;
         advance();
       } else {
-        m_lexer.fail("expected a window class");
+        fail("expected a window class");
+        return c;
       }
       expectPunct(',');
       c.style = static_cast<DWORD>(parseExpression(base));
@@ -549,7 +627,8 @@ class Parser {
         c.exStyle = static_cast<DWORD>(parseExpression());
       }
     } else {
-      m_lexer.fail("expected a control statement (LTEXT, CONTROL, ICON, ...)");
+      fail("expected a control statement (LTEXT, CONTROL, ICON, ...)");
+      return c;
     }
     c.kind = kindOf(c.windowClass, c.style);
     return c;
@@ -558,23 +637,20 @@ class Parser {
   Lexer m_lexer;
   const FileLookup& m_files;
   int m_depth;
-  std::map<std::string, long, std::less<>>& m_symbols;
+  ParseState& m_state;
   Token m_token;
 };
 
 }  // namespace
 
-ParseResult parseResourceScript(std::string_view name, std::string_view text,
-                                const FileLookup& files) {
-  try {
-    std::map<std::string, long, std::less<>> symbols;
-    ResourceSet set;
-    Parser parser(name, text, files, 0, symbols);
-    parser.parseScript(set);
-    return set;
-  } catch (const ParseError& e) {
-    return e.message;
-  }
+Result<ResourceSet> parseResourceScript(std::string_view name, std::string_view text,
+                                        const FileLookup& files) {
+  ParseState state;
+  ResourceSet set;
+  Parser parser(name, text, files, 0, state);
+  parser.parseScript(set);
+  if (!state.status) return Error{state.status.error()};
+  return set;
 }
 
 }  // namespace resources

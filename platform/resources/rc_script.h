@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 
 #include "platform/resources/resources.h"
+#include "platform/result/result.h"
 
 namespace resources {
 
@@ -24,10 +24,8 @@ struct ResourceSet {
 // file), or nothing when there is no such file.
 using FileLookup = std::function<std::optional<std::string>(std::string_view name)>;
 
-// Either the resources or an error message "name:line: what is wrong".
-using ParseResult = std::variant<ResourceSet, std::string>;
-
-ParseResult parseResourceScript(std::string_view name, std::string_view text,
-                                const FileLookup& files);
+// The resources, or the error "name:line: what is wrong" of the first fault.
+Result<ResourceSet> parseResourceScript(std::string_view name, std::string_view text,
+                                        const FileLookup& files);
 
 }  // namespace resources

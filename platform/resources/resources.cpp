@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <variant>
 
 #include "platform/resources/embedded_files.h"
 #include "platform/resources/rc_script.h"
@@ -28,13 +27,13 @@ const resources::ResourceSet& loaded() {
       return resources::ResourceSet{};
     }
     auto result = resources::parseResourceScript("uinq76.rc", *script, lookup);
-    if (auto* error = std::get_if<std::string>(&result)) {
+    if (!result) {
       // The script is checked by the tests; a broken one leaves the program
       // without resources rather than half of them.
-      std::fprintf(stderr, "uinq76: %s\n", error->c_str());
+      std::fprintf(stderr, "uinq76: %s\n", result.error().c_str());
       return resources::ResourceSet{};
     }
-    return std::get<resources::ResourceSet>(std::move(result));
+    return std::move(result).value();
   }();
   return set;
 }

@@ -28,11 +28,11 @@ int saveRegistry(const char* file) {
   SetActiveRegistry(store.value().get());
   if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ76") != ERROR_SUCCESS) return 3;
   mark();
-  const auto error = store.value()->flush();
+  const auto flushed = store.value()->flush();
   mark();
   SetActiveRegistry(nullptr);
-  if (error) {
-    std::fprintf(stderr, "%s\n", error->c_str());
+  if (!flushed) {
+    std::fprintf(stderr, "%s\n", flushed.error().c_str());
     return 4;
   }
   return 0;

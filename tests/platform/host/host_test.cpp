@@ -60,12 +60,12 @@ TEST(Outcome, OneSafeLineNamedAfterTheBoxes) {
 
 TEST(HostOptions, UiChoices) {
   auto parse = [](std::vector<const char*> args) { return parseHostOptions(args); };
-  EXPECT_EQ(parse({"--ui", "lines"}).options->ui, UiChoice::Lines);
-  EXPECT_EQ(parse({"--ui=text"}).options->ui, UiChoice::Text);
-  EXPECT_EQ(parse({}).options->ui, UiChoice::Automatic);
+  EXPECT_EQ(parse({"--ui", "lines"}).value().ui, UiChoice::Lines);
+  EXPECT_EQ(parse({"--ui=text"}).value().ui, UiChoice::Text);
+  EXPECT_EQ(parse({}).value().ui, UiChoice::Automatic);
   const auto bad = parse({"--ui", "curses"});
-  EXPECT_FALSE(bad.options);
-  EXPECT_EQ(bad.error, "--ui takes 'gui', 'text' or 'lines', not 'curses'");
+  ASSERT_FALSE(bad.ok());
+  EXPECT_EQ(bad.error(), "--ui takes 'gui', 'text' or 'lines', not 'curses'");
   EXPECT_NE(usageText().find("--ui gui|text|lines"), std::string::npos);
 }
 

@@ -82,8 +82,8 @@ TEST(RegistryFile, NothingIsWrittenWithoutChanges) {
     const ino_t before = inodeOf(path);
     auto store = openStore(path);
     ASSERT_NE(store, nullptr);
-    EXPECT_FALSE(store->flush());
-    EXPECT_FALSE(store->close());
+    EXPECT_TRUE(store->flush().ok());
+    EXPECT_TRUE(store->close().ok());
     EXPECT_EQ(inodeOf(path), before);
     EXPECT_EQ(readFile(path), text);
   }
@@ -103,7 +103,7 @@ TEST(RegistryFile, FlushReplacesTheFileWholeAndKeepsTheLock) {
 
   removeProductKey(*store);
   EXPECT_TRUE(store->dirty());
-  EXPECT_FALSE(store->flush());
+  EXPECT_TRUE(store->flush().ok());
   EXPECT_FALSE(store->dirty());
   const std::string expected = store->toText();
   EXPECT_EQ(readFile(path), expected);
@@ -115,7 +115,7 @@ TEST(RegistryFile, FlushReplacesTheFileWholeAndKeepsTheLock) {
   // The new file is locked too: the lock moved with the replace.
   EXPECT_FALSE(RegistryStore::open(path).ok());
   // Closing releases it; the saved file loads again unchanged.
-  EXPECT_FALSE(store->close());
+  EXPECT_TRUE(store->close().ok());
   auto reopened = openStore(path);
   ASSERT_NE(reopened, nullptr);
   EXPECT_EQ(reopened->toText(), expected);
@@ -149,15 +149,15 @@ TEST(RegistryFile, InterruptedSaveLeavesTheOldFile) {
   // the old file stays, no temporary file is left, the change is still pending.
   for (SaveFault fault : {SaveFault::FailWrite, SaveFault::StopBeforeRename}) {
     store->setSaveFaultForTesting(fault);
-    const auto problem = store->flush();
-    ASSERT_TRUE(problem.has_value());
-    EXPECT_NE(problem->find(temp.string()), std::string::npos) << *problem;
+    const auto flushed = store->flush();
+    ASSERT_FALSE(flushed.ok());
+    EXPECT_NE(flushed.error().find(temp.string()), std::string::npos) << flushed.error();
     EXPECT_EQ(readFile(path), kCanonical);
     EXPECT_FALSE(std::filesystem::exists(temp));
     EXPECT_TRUE(store->dirty());
   }
   store->setSaveFaultForTesting(SaveFault::None);
-  EXPECT_FALSE(store->flush());
+  EXPECT_TRUE(store->flush().ok());
   EXPECT_EQ(readFile(path).find("KivraQ76"), std::string::npos);
 }
 
@@ -188,7 +188,7 @@ TEST(RegistryFile, CrashBeforeRenameLeavesTheOldFile) {
   auto store = openStore(path);
   ASSERT_NE(store, nullptr);
   removeProductKey(*store);
-  EXPECT_FALSE(store->close());
+  EXPECT_TRUE(store->close().ok());
   EXPECT_FALSE(std::filesystem::exists(temp));
   EXPECT_EQ(readFile(path).find("KivraQ76"), std::string::npos);
 }

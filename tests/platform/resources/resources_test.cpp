@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <variant>
 
 #include "app/resource.h"
 #include "platform/resources/rc_script.h"
@@ -187,7 +186,7 @@ std::string parseError(std::string_view text) {
     return std::nullopt;
   };
   auto result = resources::parseResourceScript("test.rc", text, files);
-  if (auto* error = std::get_if<std::string>(&result)) return *error;
+  if (!result) return result.error();
   return "";
 }
 
@@ -224,8 +223,8 @@ TEST(ResourceScript, StylesCombineAndNotClearsBits) {
       "  CONTROL \"c\", 9, \"Button\", BS_AUTOCHECKBOX | NOT WS_VISIBLE, 1, 2, 3, 4\n"
       "  LTEXT \"t\", -1, 0, 0, 5, 5, WS_DISABLED\nEND\n",
       noFiles);
-  ASSERT_TRUE(std::holds_alternative<resources::ResourceSet>(result));
-  const auto& dialog = std::get<resources::ResourceSet>(result).dialogs.at(5);
+  ASSERT_TRUE(result.ok()) << result.error();
+  const auto& dialog = result.value().dialogs.at(5);
   EXPECT_EQ(dialog.style, WS_POPUP | WS_CAPTION);
   EXPECT_EQ(dialog.controls[0].kind, ControlKind::CheckBox);
   EXPECT_FALSE(dialog.controls[0].style & WS_VISIBLE);
