@@ -20,7 +20,7 @@ std::vector<std::filesystem::path> listBackupFolders(const std::filesystem::path
 
 // Creates a new, empty backup folder named after `when` (UTC).
 Result<std::filesystem::path> createBackupFolder(const std::filesystem::path& machine_dir,
-                                                         std::time_t when);
+                                                 std::time_t when);
 
 std::filesystem::path manifestPath(const std::filesystem::path& backup_dir);
 Result<Manifest> readManifest(const std::filesystem::path& backup_dir);

@@ -37,6 +37,6 @@ struct PlannedRun {
 // last. Returns the folder, or an error naming what could not be written; a
 // folder without a complete manifest is left then and ignored later.
 Result<std::filesystem::path> writeBackup(const std::filesystem::path& machine_dir,
-                                                  const PlannedRun& run, std::time_t when);
+                                          const PlannedRun& run, std::time_t when);
 
 }  // namespace backup

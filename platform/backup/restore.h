@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/result/result.h"
 #include "platform/registry/registry_store.h"
+#include "platform/result/result.h"
 
 namespace backup {
 
@@ -27,7 +27,6 @@ struct RestoreOutcome {
 // Restores from `backup_dir` into the open machine: the drives bound by
 // SetMachineDirectory and `store`, which is written when it changed. An error
 // (unreadable backup, a failed write) is returned as the error message.
-Result<RestoreOutcome> restoreBackup(const std::filesystem::path& backup_dir,
-                                             RegistryStore& store);
+Result<RestoreOutcome> restoreBackup(const std::filesystem::path& backup_dir, RegistryStore& store);
 
 }  // namespace backup

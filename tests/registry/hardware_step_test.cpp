@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "platform/registry/registry_api.h"
-#include "tests/support/recorded_progress.h"
 #include "tests/platform/registry/registry_test_support.h"
+#include "tests/support/recorded_progress.h"
 
 namespace {
 
