@@ -12,17 +12,6 @@
 
 namespace {
 
-std::string hexOf(const std::string& bytes) {
-  std::string out;
-  char buf[4];
-  for (unsigned char c : bytes) {
-    std::snprintf(buf, sizeof buf, "%02x", c);
-    if (!out.empty()) out += ',';
-    out += buf;
-  }
-  return out;
-}
-
 // A value line of the product key: `head`, then `body`, then `tail`.
 std::string valueLine(const char* head, const std::string& body, const char* tail) {
   std::string line = head;

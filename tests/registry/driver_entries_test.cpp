@@ -15,17 +15,6 @@ constexpr char kMidi[] =
 
 std::string section(const std::string& path) { return "[" + path + "]"; }
 
-std::string hexOf(const std::string& bytes) {
-  std::string out;
-  char buf[4];
-  for (unsigned char c : bytes) {
-    std::snprintf(buf, sizeof buf, "%02x", c);
-    if (!out.empty()) out += ',';
-    out += buf;
-  }
-  return out;
-}
-
 bool exists(const std::string& path) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {

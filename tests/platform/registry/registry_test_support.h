@@ -2,6 +2,8 @@
 // an in-memory store made active for the Reg*A functions.
 #pragma once
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -45,6 +47,18 @@ inline std::string crlf(std::initializer_list<std::string_view> lines) {
   for (auto line : lines) {
     out += line;
     out += "\r\n";
+  }
+  return out;
+}
+
+// Bytes as the comma-separated hex pairs of a REGEDIT4 hex value.
+inline std::string hexOf(std::string_view bytes) {
+  std::string out;
+  char buf[4];
+  for (unsigned char c : bytes) {
+    std::snprintf(buf, sizeof buf, "%02x", c);
+    if (!out.empty()) out += ',';
+    out += buf;
   }
   return out;
 }
