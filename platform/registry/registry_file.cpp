@@ -41,7 +41,7 @@ bool writeAll(int fd, std::string_view bytes, SaveFault fault) {
 
 Error notRegular(const std::filesystem::path& path) {
   return Error{path.string() +
-                       ": not a regular file; the registry must be a plain REGEDIT4 text file"};
+               ": not a regular file; the registry must be a plain REGEDIT4 text file"};
 }
 
 }  // namespace
@@ -78,8 +78,7 @@ Result<LockedFile> openLocked(const std::filesystem::path& path) {
     if (::stat(path.c_str(), &seen) == 0 && !S_ISREG(seen.st_mode)) return notRegular(path);
     LockedFile file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!file.isOpen()) {
-      if (errno == ENOENT)
-        return Error{path.string() + ": the registry file does not exist"};
+      if (errno == ENOENT) return Error{path.string() + ": the registry file does not exist"};
       return fileError(path, "cannot open the registry file", errno);
     }
     if (::flock(file.fd(), LOCK_EX | LOCK_NB) != 0) {
@@ -124,14 +123,13 @@ Result<std::string> readWhole(const LockedFile& file, const std::filesystem::pat
 }
 
 Result<ReplacedFile> replaceFile(const std::filesystem::path& path, std::string_view bytes,
-                                         const LockedFile& current, SaveFault fault) {
+                                 const LockedFile& current, SaveFault fault) {
   return replaceFile(
       path, [bytes](const PieceSink& emit) { return emit(bytes); }, current, fault);
 }
 
-Result<ReplacedFile> replaceFile(const std::filesystem::path& path,
-                                         const FileContent& content, const LockedFile& current,
-                                         SaveFault fault) {
+Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileContent& content,
+                                 const LockedFile& current, SaveFault fault) {
   std::filesystem::path temp = path;
   temp += ".tmp";
   mode_t mode = 0644;
@@ -166,8 +164,17 @@ Result<ReplacedFile> replaceFile(const std::filesystem::path& path,
     (void)::fchown(out.fd(), static_cast<uid_t>(-1), st.st_gid);
   }
   if (::fchmod(out.fd(), mode) != 0) return failWith("cannot set permissions");
+  // Each piece is sent on its way to the disk as soon as it is written, so
+  // that the disk works while the rest of the text is made and the fsync
+  // below has little left to wait for. That is only a head start: the fsync
+  // is what makes the file durable, and it reports any error of the writeback.
+  off_t written = 0;
   const PieceSink write_piece = [&](std::string_view piece) {
-    return writeAll(out.fd(), piece, fault);
+    if (!writeAll(out.fd(), piece, fault)) return false;
+    const auto length = static_cast<off_t>(piece.size());
+    (void)::sync_file_range(out.fd(), written, length, SYNC_FILE_RANGE_WRITE);
+    written += length;
+    return true;
   };
   if (!content(write_piece)) return failWith("cannot write");
   if (::fsync(out.fd()) != 0) return failWith("cannot flush to disk");
