@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -199,7 +200,9 @@ class Writer final {
     } else {
       out = putHex(out, value, line_start);
     }
-    done(put(out, kLineEnd));
+    out = put(out, kLineEnd);
+    assert(static_cast<std::size_t>(out - line_start) <= longestLine(value));
+    done(out);
   }
 
   const TextSink* m_emit;
