@@ -1,12 +1,13 @@
 #include "platform/registry/regedit4_parser.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/registry/name_fold.h"
-#include "platform/text/ascii.h"
 
 namespace {
 
@@ -15,19 +16,56 @@ struct Line {
   std::size_t number = 0;
 };
 
-// Blanks around the parts of a line: spaces and tabs.
-constexpr std::string_view kBlanks = " \t";
+// Blanks around the parts of a line: spaces and tabs. The trims are written
+// out here rather than taken from the text helper: they run several times on
+// every line of a file of some hundred thousand lines, and a loop over the
+// few blanks there are is much quicker than a search for each byte in a set.
+constexpr bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string_view trimLeft(std::string_view s) { return ascii::trimLeft(s, kBlanks); }
-std::string_view trimRight(std::string_view s) { return ascii::trimRight(s, kBlanks); }
-std::string_view trim(std::string_view s) { return ascii::trim(s, kBlanks); }
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+std::string_view trimLeft(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size() && isBlank(s[i])) ++i;
+  s.remove_prefix(i);
+  return s;
 }
+
+std::string_view trimRight(std::string_view s) {
+  std::size_t n = s.size();
+  while (n > 0 && isBlank(s[n - 1])) --n;
+  return s.substr(0, n);
+}
+
+std::string_view trim(std::string_view s) { return trimRight(trimLeft(s)); }
+
+// The first `c` in `s`, or npos: a plain loop, as hex tokens are a few bytes
+// long and a library search costs more in the call than in the looking.
+std::size_t findByte(std::string_view s, char c) {
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == c) return i;
+  }
+  return std::string_view::npos;
+}
+
+// Whether two short names are the same bytes: a plain loop, for the same
+// reason.
+bool sameBytes(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+constexpr std::array<signed char, 256> kHexDigitValues = [] {
+  std::array<signed char, 256> t{};
+  for (auto& v : t) v = -1;
+  for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<signed char>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<signed char>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<signed char>(c - 'A' + 10);
+  return t;
+}();
+
+int hexDigit(char c) { return kHexDigitValues[static_cast<unsigned char>(c)]; }
 
 // Parses 1 to `max_digits` hex digits making up the whole of `s`.
 std::optional<DWORD> parseHexNumber(std::string_view s, std::size_t max_digits) {
@@ -45,29 +83,16 @@ bool startsWithNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && namesEqual(s.substr(0, prefix.size()), prefix);
 }
 
-// How many lines may make a key and how many a value, counted before reading
-// so that the tree's tables get their room at once instead of growing.
-struct LineCounts {
-  std::size_t sections = 0;
+// Room for the tree's tables, guessed from the file's size rather than
+// counted, which would take a pass of its own over every line: a key's
+// section and a value line take a few dozen bytes each in any real export.
+// Too little room only means that a table grows.
+struct Estimate {
+  std::size_t keys = 0;
   std::size_t values = 0;
 };
 
-LineCounts countLines(std::string_view text) {
-  LineCounts counts;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    pos = std::min(text.find_first_not_of(kBlanks, pos), text.size());
-    if (pos < text.size()) {
-      const char c = text[pos];
-      if (c == '[') ++counts.sections;
-      if (c == '"' || c == '@') ++counts.values;
-    }
-    const std::size_t lf = text.find('\n', pos);
-    if (lf == std::string_view::npos) break;
-    pos = lf + 1;
-  }
-  return counts;
-}
+Estimate estimateFromSize(std::size_t bytes) { return Estimate{bytes / 80, bytes / 40}; }
 
 class Parser {
  public:
@@ -83,14 +108,16 @@ class Parser {
     }
     const std::optional<Line> first = nextLine();
     if (!first || trimRight(first->text) != "REGEDIT4") {
-      return Error{std::string(m_source) +
-                           ": line 1: the file does not start with REGEDIT4"};
+      return Error{std::string(m_source) + ": line 1: the file does not start with REGEDIT4"};
     }
-    const LineCounts counts = countLines(m_text);
-    m_tree.reserve(counts.sections, counts.values, m_text.size());
+    const Estimate estimate = estimateFromSize(m_text.size());
+    m_tree.reserve(estimate.keys, estimate.values, m_text.size());
+    m_tree.noteTextSize(m_text.size());
     while (const std::optional<Line> line = nextLine()) {
+      // Past its leading blanks a line that is not blank starts with a byte
+      // that is not a blank either.
       const std::string_view body = trimLeft(line->text);
-      if (trimRight(body).empty()) continue;
+      if (body.empty()) continue;
       std::optional<std::string> problem;
       if (body.front() == '[') {
         problem = parseSection(body);
@@ -110,11 +137,13 @@ class Parser {
   // The next line without its line end (LF, or CR LF), or nothing at the end.
   std::optional<Line> nextLine() {
     if (m_pos >= m_text.size()) return std::nullopt;
-    const std::size_t lf = m_text.find('\n', m_pos);
-    std::string_view line = m_text.substr(m_pos, lf == std::string_view::npos ? lf : lf - m_pos);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    m_pos = lf == std::string_view::npos ? m_text.size() : lf + 1;
-    return Line{line, ++m_lineNumber};
+    const char* start = m_text.data() + m_pos;
+    const std::size_t left = m_text.size() - m_pos;
+    const auto* lf = static_cast<const char*>(std::memchr(start, '\n', left));
+    std::size_t length = lf == nullptr ? left : static_cast<std::size_t>(lf - start);
+    m_pos += lf == nullptr ? left : length + 1;
+    if (length != 0 && start[length - 1] == '\r') --length;
+    return Line{std::string_view(start, length), ++m_lineNumber};
   }
 
   Error fail(std::size_t line, const std::string& problem) const {
@@ -132,55 +161,51 @@ class Parser {
     const std::size_t root_end = path.find('\\');
     const std::string_view root_name = path.substr(0, root_end);
     // Sections mostly spell their root as the one before did.
-    const auto root = root_name == m_rootName ? m_pathRoot : rootKeyFromName(root_name);
+    const auto root = sameBytes(root_name, m_rootName) ? m_pathRoot : rootKeyFromName(root_name);
     if (!root) return "unknown root key \"" + std::string(root_name) + "\"";
-    std::string_view names;  // The key names below the root, joined by backslashes.
+    // The key names below the root, split at their backslashes in one pass
+    // and checked before any key is made.
+    m_names.clear();
     if (root_end != std::string_view::npos) {
-      names = path.substr(root_end + 1);
-      std::size_t depth = 0;
+      const std::string_view names = path.substr(root_end + 1);
       bool empty_name = false;
-      for (std::size_t start = 0;; ++depth) {
-        const std::size_t sep = names.find('\\', start);
-        const std::size_t end = sep == std::string_view::npos ? names.size() : sep;
-        empty_name = empty_name || end == start;
-        if (sep == std::string_view::npos) break;
-        start = sep + 1;
+      std::size_t start = 0;
+      for (std::size_t i = 0; i <= names.size(); ++i) {
+        if (i != names.size() && names[i] != '\\') continue;
+        empty_name = empty_name || i == start;
+        m_names.push_back(names.substr(start, i - start));
+        start = i + 1;
       }
-      if (depth + 1 > kMaxKeyDepth) return "a key path deeper than 512 levels";
+      if (m_names.size() > kMaxKeyDepth) return "a key path deeper than 512 levels";
       if (empty_name) return "a key path with an empty name (a stray backslash)";
     }
-    m_tree.noteMentioned(*root);
+    // The root of the section before has been noted already.
+    if (root != m_pathRoot) m_tree.noteMentioned(*root);
     if (root_end == std::string_view::npos) m_tree.noteListed(*root);
     m_rootName = root_name;
-    m_key = walkSection(*root, names);
+    m_key = walkSection(*root);
     return std::nullopt;
   }
 
-  // Finds or adds the keys of a section's path. Sections mostly follow their
-  // parent or a sibling, so the names that match the previous section's path
-  // byte for byte reuse its keys without a lookup.
-  KeyId walkSection(RootKey root, std::string_view names) {
+  // Finds or adds the keys of m_names below `root`. Sections mostly follow
+  // their parent or a sibling, so the names that match the previous section's
+  // path byte for byte reuse its keys without a lookup.
+  KeyId walkSection(RootKey root) {
     if (m_pathRoot != root) {
       m_path.clear();
       m_pathRoot = root;
     }
     KeyId key = RegistryTree::rootKey(root);
-    std::size_t depth = 0;
-    while (!names.empty()) {
-      const std::size_t sep = names.find('\\');
-      const std::string_view name = names.substr(0, sep);
-      if (depth < m_path.size() && m_path[depth].name == name) {
-        key = m_path[depth].key;
-      } else {
-        m_path.resize(depth);
-        key = m_tree.findOrAddSubkey(key, name);
-        m_path.push_back(PathStep{name, key});
-      }
-      ++depth;
-      if (sep == std::string_view::npos) break;
-      names.remove_prefix(sep + 1);
+    const std::size_t depth = m_names.size();
+    std::size_t same = 0;
+    while (same < depth && same < m_path.size() && sameBytes(m_path[same].name, m_names[same]))
+      ++same;
+    if (same != 0) key = m_path[same - 1].key;
+    m_path.resize(same);
+    for (std::size_t i = same; i < depth; ++i) {
+      key = m_tree.findOrAddSubkey(key, m_names[i]);
+      m_path.push_back(PathStep{m_names[i], key});
     }
-    m_path.resize(depth);
     return key;
   }
 
@@ -235,7 +260,10 @@ class Parser {
     if (startsWithNoCase(rest, "dword:")) {
       const auto v = parseHexNumber(trimRight(rest.substr(6)), 8);
       if (!v) return "bad dword: value (1 to 8 hex digits expected)";
-      for (int i = 0; i < 4; ++i) arena.put(static_cast<char>((*v >> (8 * i)) & 0xFF));
+      const char bytes[4] = {static_cast<char>(*v & 0xFF), static_cast<char>((*v >> 8) & 0xFF),
+                             static_cast<char>((*v >> 16) & 0xFF),
+                             static_cast<char>((*v >> 24) & 0xFF)};
+      arena.append(std::string_view(bytes, sizeof bytes));
       m_tree.setValue(m_key, name, REG_DWORD, arena.since(data_start));
       return std::nullopt;
     }
@@ -275,7 +303,7 @@ class Parser {
       if (!s.empty()) {
         bool ends_with_comma = false;
         while (true) {
-          const std::size_t comma = s.find(',');
+          const std::size_t comma = findByte(s, ',');
           const std::string_view token = trim(s.substr(0, comma));
           if (comma != std::string_view::npos && comma + 1 == s.size() &&
               trim(s.substr(comma + 1)).empty()) {
@@ -329,6 +357,7 @@ class Parser {
   std::optional<RootKey> m_pathRoot;
   std::string_view m_rootName;  // As the previous section spelled m_pathRoot.
   std::vector<PathStep> m_path;
+  std::vector<std::string_view> m_names;  // Of the section being read.
 };
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include "platform/registry/regedit4_writer.h"
 
+#include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -10,6 +13,8 @@ constexpr std::size_t kHexWrapColumn = 77;
 // The text goes out in pieces of about this size: big enough for few writes,
 // small enough that a large registry is never held twice in memory.
 constexpr std::size_t kPieceSize = 256 * 1024;
+// The room that the writer makes at a time for the lines to come.
+constexpr std::size_t kSlice = 64 * 1024;
 
 constexpr std::array<char, 16> kHexDigits{'0', '1', '2', '3', '4', '5', '6', '7',
                                           '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
@@ -27,17 +32,21 @@ constexpr std::array<InQuotes, 256> kInQuotes = [] {
   return table;
 }();
 
+// The text is written through a cursor into room made beforehand for the
+// longest form each line could take, so that each byte costs a store rather
+// than a call with its own check for room.
 class Writer final {
  public:
-  // Without a sink the whole text collects in the buffer.
-  explicit Writer(const TextSink* emit) : m_emit(emit) {
-    if (m_emit != nullptr) m_out.reserve(kPieceSize + kPieceSize / 4);
-  }
+  // Without a sink the whole text collects in the buffer. `expected` is the
+  // room made at the start.
+  Writer(const TextSink* emit, std::size_t expected) : m_emit(emit) { m_out.reserve(expected); }
 
   bool write(const RegistryTree& tree) {
-    m_out += "REGEDIT4";
-    m_out += kLineEnd;
-    m_out += kLineEnd;
+    char* out = room(16);
+    out = put(out, "REGEDIT4");
+    out = put(out, kLineEnd);
+    out = put(out, kLineEnd);
+    done(out);
     for (RootKey root : tree.mentionOrder()) {
       const KeyId key = RegistryTree::rootKey(root);
       m_path.assign(rootKeyName(root));
@@ -47,14 +56,34 @@ class Writer final {
     return flush();
   }
 
-  std::string take() { return std::move(m_out); }
+  std::string take() {
+    m_out.resize(m_used);
+    return std::move(m_out);
+  }
 
  private:
   bool flush() {
-    if (m_emit == nullptr || m_out.empty()) return true;
-    const bool ok = (*m_emit)(m_out);
-    m_out.clear();
+    if (m_emit == nullptr || m_used == 0) return true;
+    const bool ok = (*m_emit)(std::string_view(m_out.data(), m_used));
+    m_used = 0;
     return ok;
+  }
+
+  // A cursor with room for `bytes` more; done() says how far it got. The
+  // room is made a slice at a time, so that the buffer never holds more than
+  // a slice beyond the text, and a reallocation copies only the text.
+  char* room(std::size_t bytes) {
+    if (m_out.size() - m_used < bytes) {
+      m_out.resize(m_used);
+      m_out.resize(m_used + std::max(bytes, kSlice));
+    }
+    return m_out.data() + m_used;
+  }
+  void done(const char* out) { m_used = static_cast<std::size_t>(out - m_out.data()); }
+
+  static char* put(char* out, std::string_view bytes) {
+    std::memcpy(out, bytes.data(), bytes.size());
+    return out + bytes.size();
   }
 
   // Depth is bounded by the reader's limit on key paths, and the program
@@ -67,7 +96,7 @@ class Writer final {
       m_path.push_back('\\');
       m_path += tree.name(child);
       appendSection(tree, child);
-      if (m_emit != nullptr && m_out.size() >= kPieceSize) ok = flush();
+      if (m_emit != nullptr && m_used >= kPieceSize) ok = flush();
       if (ok) ok = appendTree(tree, child);
       m_path.resize(mark);
     });
@@ -75,116 +104,125 @@ class Writer final {
   }
 
   void appendSection(const RegistryTree& tree, KeyId key) {
-    m_out.push_back('[');
-    m_out += m_path;
-    m_out.push_back(']');
-    m_out += kLineEnd;
+    char* out = room(m_path.size() + 6);
+    *out++ = '[';
+    out = put(out, m_path);
+    *out++ = ']';
+    out = put(out, kLineEnd);
+    done(out);
     tree.forEachValue(key, [&](const RegistryValue& value) { appendValue(value); });
-    m_out += kLineEnd;
+    done(put(room(2), kLineEnd));
   }
 
-  // Appends `text` in quotes with its escapes. With `text_only`, a zero or
-  // line feed in it undoes the append and gives false.
-  bool appendQuoted(std::string_view text, bool text_only = false) {
-    const std::size_t mark = m_out.size();
-    m_out.push_back('"');
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      const InQuotes how = kInQuotes[static_cast<unsigned char>(text[i])];
-      if (how == InQuotes::Plain) continue;
-      if (how == InQuotes::Impossible && text_only) {
-        m_out.resize(mark);
-        return false;
-      }
+  // The most a value's line can take: its name quoted with every byte
+  // escaped, and its data as hex, the longest of the forms, with a line
+  // break of five bytes after every twenty-fourth byte at most.
+  static std::size_t longestLine(const RegistryValue& value) {
+    return 2 * value.name.size() + 3 + 16 + 3 * value.data.size() +
+           5 * (value.data.size() / 24 + 1) + 2;
+  }
+
+  // Writes `text` in quotes with its escapes. With `text_only`, a zero or
+  // line feed in it gives nullptr instead.
+  static char* putQuoted(char* out, std::string_view text, bool text_only) {
+    *out++ = '"';
+    for (const char c : text) {
+      const InQuotes how = kInQuotes[static_cast<unsigned char>(c)];
       if (how == InQuotes::Escaped) {
-        m_out.append(text.substr(start, i - start));
-        m_out.push_back('\\');
-        start = i;
+        *out++ = '\\';
+      } else if (how == InQuotes::Impossible && text_only) {
+        return nullptr;
       }
+      *out++ = c;
     }
-    m_out.append(text.substr(start));
-    m_out.push_back('"');
-    return true;
+    *out++ = '"';
+    return out;
   }
 
   // A REG_SZ whose bytes end in their only zero and hold no line feed goes out
-  // as "text"; anything else gives false, having appended nothing.
-  bool appendAsText(const RegistryValue& value) {
-    if (value.type != REG_SZ || value.data.empty() || value.data.back() != '\0') return false;
-    return appendQuoted(value.data.substr(0, value.data.size() - 1), true);
+  // as "text"; anything else gives nullptr.
+  static char* putAsText(char* out, const RegistryValue& value) {
+    if (value.type != REG_SZ || value.data.empty() || value.data.back() != '\0') return nullptr;
+    return putQuoted(out, value.data.substr(0, value.data.size() - 1), true);
   }
 
-  void appendHexByte(unsigned char byte) {
-    m_out.push_back(kHexDigits[byte >> 4]);
-    m_out.push_back(kHexDigits[byte & 0xF]);
+  static char* putHexByte(char* out, unsigned char byte) {
+    out[0] = kHexDigits[byte >> 4];
+    out[1] = kHexDigits[byte & 0xF];
+    return out + 2;
   }
 
-  void appendHex(const RegistryValue& value, std::size_t line_start) {
+  static char* putHex(char* out, const RegistryValue& value, const char* line_start) {
     if (value.type == REG_BINARY) {
-      m_out += "hex:";
+      out = put(out, "hex:");
     } else {
       char buf[16];
-      std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(value.type));
-      m_out += buf;
+      const int n = std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(value.type));
+      out = put(out, std::string_view(buf, static_cast<std::size_t>(n)));
     }
-    std::size_t column = m_out.size() - line_start;
+    std::size_t column = static_cast<std::size_t>(out - line_start);
     const std::size_t n = value.data.size();
     for (std::size_t i = 0; i < n; ++i) {
-      appendHexByte(static_cast<unsigned char>(value.data[i]));
+      out = putHexByte(out, static_cast<unsigned char>(value.data[i]));
       if (i + 1 == n) break;
-      m_out.push_back(',');
+      *out++ = ',';
       column += 3;
       if (column >= kHexWrapColumn) {
-        m_out += "\\";
-        m_out += kLineEnd;
-        m_out += "  ";
+        *out++ = '\\';
+        out = put(out, kLineEnd);
+        out = put(out, "  ");
         column = 2;
       }
     }
+    return out;
   }
 
   // dword:%08x of four little-endian bytes.
-  void appendDword(std::string_view bytes) {
-    char dword[14] = {'d', 'w', 'o', 'r', 'd', ':'};
-    for (int i = 0; i < 4; ++i) {
-      const auto byte = static_cast<unsigned char>(bytes[3 - i]);
-      dword[6 + 2 * i] = kHexDigits[byte >> 4];
-      dword[7 + 2 * i] = kHexDigits[byte & 0xF];
-    }
-    m_out.append(dword, sizeof dword);
+  static char* putDword(char* out, std::string_view bytes) {
+    out = put(out, "dword:");
+    for (int i = 0; i < 4; ++i) out = putHexByte(out, static_cast<unsigned char>(bytes[3 - i]));
+    return out;
   }
 
   void appendValue(const RegistryValue& value) {
-    const std::size_t line_start = m_out.size();
+    char* const line_start = room(longestLine(value));
+    char* out = line_start;
     if (value.name.empty()) {
-      m_out.push_back('@');
+      *out++ = '@';
     } else {
-      appendQuoted(value.name);
+      out = putQuoted(out, value.name, false);
     }
-    m_out.push_back('=');
-    if (!appendAsText(value)) {
-      if (value.type == REG_DWORD && value.data.size() == 4) {
-        appendDword(value.data);
-      } else {
-        appendHex(value, line_start);
-      }
+    *out++ = '=';
+    if (char* text_end = putAsText(out, value)) {
+      out = text_end;
+    } else if (value.type == REG_DWORD && value.data.size() == 4) {
+      out = putDword(out, value.data);
+    } else {
+      out = putHex(out, value, line_start);
     }
-    m_out += kLineEnd;
+    out = put(out, kLineEnd);
+    assert(static_cast<std::size_t>(out - line_start) <= longestLine(value));
+    done(out);
   }
 
   const TextSink* m_emit;
+  // m_out's first m_used bytes are the text not yet handed on; the rest is
+  // room to write into.
   std::string m_out;
+  std::size_t m_used = 0;
   std::string m_path;  // The path of the key being written.
 };
 
 }  // namespace
 
 bool writeRegedit4(const RegistryTree& tree, const TextSink& emit) {
-  return Writer(&emit).write(tree);
+  return Writer(&emit, kPieceSize + kPieceSize / 4).write(tree);
 }
 
 std::string writeRegedit4(const RegistryTree& tree) {
-  Writer writer(nullptr);
+  // Room for about the text the tree was read from, and a little more for
+  // what was added since, so that the text is not copied as it grows.
+  Writer writer(nullptr, tree.textSize() + tree.textSize() / 16);
   writer.write(tree);
   return writer.take();
 }

@@ -164,8 +164,17 @@ Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileCo
     (void)::fchown(out.fd(), static_cast<uid_t>(-1), st.st_gid);
   }
   if (::fchmod(out.fd(), mode) != 0) return failWith("cannot set permissions");
+  // Each piece is sent on its way to the disk as soon as it is written, so
+  // that the disk works while the rest of the text is made and the fsync
+  // below has little left to wait for. That is only a head start: the fsync
+  // is what makes the file durable, and it reports any error of the writeback.
+  off_t written = 0;
   const PieceSink write_piece = [&](std::string_view piece) {
-    return writeAll(out.fd(), piece, fault);
+    if (!writeAll(out.fd(), piece, fault)) return false;
+    const auto length = static_cast<off_t>(piece.size());
+    (void)::sync_file_range(out.fd(), written, length, SYNC_FILE_RANGE_WRITE);
+    written += length;
+    return true;
   };
   if (!content(write_piece)) return failWith("cannot write");
   if (::fsync(out.fd()) != 0) return failWith("cannot flush to disk");

@@ -115,6 +115,10 @@ class RegistryTree final {
   // For the reader: where names and data go, and room for what it counted.
   RegistryArena& arena() { return m_arena; }
   void reserve(std::size_t keys, std::size_t values, std::size_t bytes);
+  // The size of the text the tree was read from: about what its text takes
+  // when written again, so that the writer can make room for it at once.
+  void noteTextSize(std::size_t bytes) { m_textSize = bytes; }
+  std::size_t textSize() const { return m_textSize; }
 
  private:
   static constexpr std::uint32_t kNone = UINT32_MAX;
@@ -160,4 +164,5 @@ class RegistryTree final {
   std::vector<ValueRecord> m_values;
   std::array<bool, kRootKeyCount> m_listed{};
   std::vector<RootKey> m_order;
+  std::size_t m_textSize = 0;
 };

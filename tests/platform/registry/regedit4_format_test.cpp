@@ -129,6 +129,41 @@ TEST(Regedit4Format, HugeNamesAndDataAreKept) {
   }
 }
 
+// The longest lines the writer can make: names that are all escapes, hex data
+// of every length around the wraps, under every type, each read back as it was.
+TEST(Regedit4Format, EscapedNamesAndWrappedHexOfEverySizeComeBack) {
+  auto tree = parseRegedit4("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n", "k.reg");
+  ASSERT_TRUE(tree.ok()) << tree.error();
+  RegistryTree& made = tree.value();
+  const KeyId key = made.findSubkey(RegistryTree::rootKey(RootKey::LocalMachine), "K");
+  const DWORD types[] = {REG_BINARY, REG_SZ, REG_DWORD, 0xFFFFFFFFu};
+  std::string data;
+  for (int size = 0; size <= 80; ++size) {
+    for (const DWORD type : types) {
+      // "\"\\..." with the size and type in it, to keep the names apart.
+      std::string name(size % 7 * 40, size % 2 ? '"' : '\\');
+      name += std::to_string(size) + "/" + std::to_string(type);
+      made.setValue(key, name, type, data);
+    }
+    data.push_back(static_cast<char>(size * 37));
+  }
+  const std::string written = writeRegedit4(made);
+  auto read = parseRegedit4(written, "written.reg");
+  ASSERT_TRUE(read.ok()) << read.error();
+  EXPECT_EQ(writeRegedit4(read.value()), written);
+  const KeyId read_key = read.value().findSubkey(RegistryTree::rootKey(RootKey::LocalMachine), "K");
+  ASSERT_NE(read_key, kNoKey);
+  std::size_t compared = 0;
+  made.forEachValue(key, [&](const RegistryValue& value) {
+    const auto back = read.value().findValue(read_key, value.name);
+    ASSERT_TRUE(back.has_value()) << value.name;
+    EXPECT_EQ(back->type, value.type) << value.name;
+    EXPECT_EQ(back->data, value.data) << value.name;
+    ++compared;
+  });
+  EXPECT_EQ(compared, 81u * 4u);
+}
+
 // Malformed and hostile input is refused with the file name and line number.
 TEST(Regedit4Format, MalformedInputIsRefusedWithItsLine) {
   struct Case {
