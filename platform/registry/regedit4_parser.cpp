@@ -118,17 +118,16 @@ class Parser {
       // that is not a blank either.
       const std::string_view body = trimLeft(line->text);
       if (body.empty()) continue;
-      std::optional<std::string> problem;
+      Result<void> parsed;
       if (body.front() == '[') {
-        problem = parseSection(body);
+        parsed = parseSection(body);
       } else if (body.front() == '"' || body.front() == '@') {
-        problem = m_key != kNoKey
-                      ? parseValue(body, line->number)
-                      : std::optional<std::string>("a value before the first [key] line");
+        parsed = m_key != kNoKey ? parseValue(body, line->number)
+                                 : Error{"a value before the first [key] line"};
       } else {
-        problem = "not a [key], value or blank line";
+        parsed = Error{"not a [key], value or blank line"};
       }
-      if (problem) return fail(m_errorLine ? m_errorLine : line->number, *problem);
+      if (!parsed) return fail(m_errorLine ? m_errorLine : line->number, parsed.error());
     }
     return std::move(m_tree);
   }
@@ -150,19 +149,20 @@ class Parser {
     return Error{std::string(m_source) + ": line " + std::to_string(line) + ": " + problem};
   }
 
-  std::optional<std::string> parseSection(std::string_view body) {
+  Result<void> parseSection(std::string_view body) {
     const std::size_t close = body.rfind(']');
-    if (close == std::string_view::npos) return "a [key] line without its closing ]";
-    if (!trim(body.substr(close + 1)).empty()) return "text after the closing ] of a [key] line";
+    if (close == std::string_view::npos) return Error{"a [key] line without its closing ]"};
+    if (!trim(body.substr(close + 1)).empty())
+      return Error{"text after the closing ] of a [key] line"};
     const std::string_view path = body.substr(1, close - 1);
     if (!path.empty() && path.front() == '-') {
-      return "a [-key] line deletes a key; a registry file cannot hold one";
+      return Error{"a [-key] line deletes a key; a registry file cannot hold one"};
     }
     const std::size_t root_end = path.find('\\');
     const std::string_view root_name = path.substr(0, root_end);
     // Sections mostly spell their root as the one before did.
     const auto root = sameBytes(root_name, m_rootName) ? m_pathRoot : rootKeyFromName(root_name);
-    if (!root) return "unknown root key \"" + std::string(root_name) + "\"";
+    if (!root) return Error{"unknown root key \"" + std::string(root_name) + "\""};
     // The key names below the root, split at their backslashes in one pass
     // and checked before any key is made.
     m_names.clear();
@@ -176,15 +176,15 @@ class Parser {
         m_names.push_back(names.substr(start, i - start));
         start = i + 1;
       }
-      if (m_names.size() > kMaxKeyDepth) return "a key path deeper than 512 levels";
-      if (empty_name) return "a key path with an empty name (a stray backslash)";
+      if (m_names.size() > kMaxKeyDepth) return Error{"a key path deeper than 512 levels"};
+      if (empty_name) return Error{"a key path with an empty name (a stray backslash)"};
     }
     // The root of the section before has been noted already.
     if (root != m_pathRoot) m_tree.noteMentioned(*root);
     if (root_end == std::string_view::npos) m_tree.noteListed(*root);
     m_rootName = root_name;
     m_key = walkSection(*root);
-    return std::nullopt;
+    return {};
   }
 
   // Finds or adds the keys of m_names below `root`. Sections mostly follow
@@ -211,7 +211,7 @@ class Parser {
 
   // Reads a quoted text starting at body[pos] == '"' into the arena; leaves
   // pos after the closing quote.
-  std::optional<std::string> parseQuoted(std::string_view body, std::size_t& pos, ArenaSpan& out) {
+  Result<void> parseQuoted(std::string_view body, std::size_t& pos, ArenaSpan& out) {
     RegistryArena& arena = m_tree.arena();
     const std::size_t start = arena.mark();
     for (++pos; pos < body.size();) {
@@ -223,49 +223,49 @@ class Parser {
       if (body[pos] == '"') {
         ++pos;
         out = arena.since(start);
-        return std::nullopt;
+        return {};
       }
       if (pos + 1 >= body.size()) break;
       const char e = body[++pos];
-      if (e != '\\' && e != '"') return std::string("bad escape \\") + e + " in quoted text";
+      if (e != '\\' && e != '"') return Error{std::string("bad escape \\") + e + " in quoted text"};
       arena.put(e);
       ++pos;
     }
-    return "quoted text without its closing quote";
+    return Error{"quoted text without its closing quote"};
   }
 
-  std::optional<std::string> parseValue(std::string_view body, std::size_t line) {
+  Result<void> parseValue(std::string_view body, std::size_t line) {
     RegistryArena& arena = m_tree.arena();
     ArenaSpan name{static_cast<std::uint32_t>(arena.mark()), 0};
     std::size_t pos = 0;
     if (body.front() == '@') {
       pos = 1;
-    } else if (auto problem = parseQuoted(body, pos, name)) {
-      return problem;
+    } else if (auto parsed = parseQuoted(body, pos, name); !parsed) {
+      return parsed;
     }
     std::string_view rest = trimLeft(body.substr(pos));
-    if (rest.empty() || rest.front() != '=') return "a value name without =";
+    if (rest.empty() || rest.front() != '=') return Error{"a value name without ="};
     rest = trimLeft(rest.substr(1));
 
     const std::size_t data_start = arena.mark();
     if (!rest.empty() && rest.front() == '"') {
       ArenaSpan text;
       std::size_t p = 0;
-      if (auto problem = parseQuoted(rest, p, text)) return problem;
-      if (!trim(rest.substr(p)).empty()) return "text after a quoted value";
+      if (auto parsed = parseQuoted(rest, p, text); !parsed) return parsed;
+      if (!trim(rest.substr(p)).empty()) return Error{"text after a quoted value"};
       arena.put('\0');
       m_tree.setValue(m_key, name, REG_SZ, arena.since(data_start));
-      return std::nullopt;
+      return {};
     }
     if (startsWithNoCase(rest, "dword:")) {
       const auto v = parseHexNumber(trimRight(rest.substr(6)), 8);
-      if (!v) return "bad dword: value (1 to 8 hex digits expected)";
+      if (!v) return Error{"bad dword: value (1 to 8 hex digits expected)"};
       const char bytes[4] = {static_cast<char>(*v & 0xFF), static_cast<char>((*v >> 8) & 0xFF),
                              static_cast<char>((*v >> 16) & 0xFF),
                              static_cast<char>((*v >> 24) & 0xFF)};
       arena.append(std::string_view(bytes, sizeof bytes));
       m_tree.setValue(m_key, name, REG_DWORD, arena.since(data_start));
-      return std::nullopt;
+      return {};
     }
     if (startsWithNoCase(rest, "hex")) {
       rest.remove_prefix(3);
@@ -275,24 +275,24 @@ class Parser {
         const auto t = close == std::string_view::npos
                            ? std::nullopt
                            : parseHexNumber(rest.substr(1, close - 1), 8);
-        if (!t) return "bad hex(type): value type";
+        if (!t) return Error{"bad hex(type): value type"};
         type = *t;
         rest.remove_prefix(close + 1);
       }
-      if (rest.empty() || rest.front() != ':') return "hex value without :";
-      if (auto problem = parseHexBytes(rest.substr(1), line)) return problem;
+      if (rest.empty() || rest.front() != ':') return Error{"hex value without :"};
+      if (auto parsed = parseHexBytes(rest.substr(1), line); !parsed) return parsed;
       m_tree.setValue(m_key, name, type, arena.since(data_start));
-      return std::nullopt;
+      return {};
     }
     if (trim(rest) == "-")
-      return "a \"name\"=- line deletes a value; a registry file cannot hold one";
-    return "unrecognised value data";
+      return Error{"a \"name\"=- line deletes a value; a registry file cannot hold one"};
+    return Error{"unrecognised value data"};
   }
 
   // Reads comma-separated hex bytes into the arena, following "\"
   // continuations onto the next lines. Errors are reported at the line where
   // they are found.
-  std::optional<std::string> parseHexBytes(std::string_view segment, std::size_t line) {
+  Result<void> parseHexBytes(std::string_view segment, std::size_t line) {
     RegistryArena& arena = m_tree.arena();
     bool first = true;
     while (true) {
@@ -312,8 +312,8 @@ class Parser {
           const auto byte = parseHexNumber(token, 2);
           if (!byte) {
             m_errorLine = line;
-            return token.empty() ? std::string("a missing hex byte (stray comma)")
-                                 : "bad hex byte \"" + std::string(token) + "\"";
+            return Error{token.empty() ? std::string("a missing hex byte (stray comma)")
+                                       : "bad hex byte \"" + std::string(token) + "\""};
           }
           arena.put(static_cast<char>(*byte));
           if (comma == std::string_view::npos || ends_with_comma) break;
@@ -321,18 +321,18 @@ class Parser {
         }
         if (continued != ends_with_comma) {
           m_errorLine = line;
-          return continued ? "a hex line continued without a comma before the backslash"
-                           : "a hex list ending in a comma";
+          return Error{continued ? "a hex line continued without a comma before the backslash"
+                                 : "a hex list ending in a comma"};
         }
       } else if (!first && continued) {
         m_errorLine = line;
-        return "an empty continuation line in hex data";
+        return Error{"an empty continuation line in hex data"};
       }
-      if (!continued) return std::nullopt;
+      if (!continued) return {};
       const std::optional<Line> next = nextLine();
       if (!next) {
         m_errorLine = line;
-        return "hex data continued past the end of the file";
+        return Error{"hex data continued past the end of the file"};
       }
       segment = next->text;
       line = next->number;

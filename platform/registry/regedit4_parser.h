@@ -22,8 +22,8 @@
 
 #include <string_view>
 
-#include "platform/result/result.h"
 #include "platform/registry/registry_tree.h"
+#include "platform/result/result.h"
 
 // Windows limits a key path to 512 levels; deeper sections are refused, which
 // also bounds the recursion of every walk over the tree.
