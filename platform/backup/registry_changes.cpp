@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 #include <string_view>
+#include <unordered_set>
+#include <utility>
 
 namespace {
 
@@ -98,6 +100,22 @@ std::string_view lastNameOf(std::string_view path) {
   return sep == std::string_view::npos ? path : path.substr(sep + 1);
 }
 
+// Where a key stands: the root's number, then its position among its
+// siblings at every level down. Sorting by it gives the order of a walk of
+// the tree, depth first.
+std::vector<std::size_t> placeOf(RegistryTree& tree, KeyId key) {
+  std::vector<std::size_t> place;
+  for (; tree.parent(key) != kNoKey; key = tree.parent(key)) place.push_back(tree.positionOf(key));
+  place.push_back(key);
+  std::reverse(place.begin(), place.end());
+  return place;
+}
+
+std::string pathOf(const RegistryTree& tree, KeyId key) {
+  if (tree.parent(key) == kNoKey) return std::string(tree.name(key));
+  return childPath(pathOf(tree, tree.parent(key)), tree.name(key));
+}
+
 }  // namespace
 
 // The tree is numbered tables and one arena, so a plain copy is a deep one;
@@ -111,6 +129,41 @@ RegistryRemovals findRemovals(const RegistryTree& before, const RegistryTree& af
     diffKey(before, RegistryTree::rootKey(root), after, RegistryTree::rootKey(root),
             std::string(rootKeyName(root)), removals);
   }
+  return removals;
+}
+
+RegistryRemovals removalsFromLog(RegistryTree& tree, std::span<const TreeRemoval> log) {
+  std::unordered_set<KeyId> removed_keys;
+  for (const auto& removal : log) {
+    if (removal.value == kNoValueRecord) removed_keys.insert(removal.key);
+  }
+  // A removed key is listed at the top of what went with it; a value only
+  // when its key stays.
+  std::vector<std::pair<std::vector<std::size_t>, KeyRemoval>> keys;
+  // A key's values come before those of the keys below it.
+  std::vector<std::pair<std::vector<std::size_t>, ValueRemoval>> values;
+  for (const auto& removal : log) {
+    if (removal.value == kNoValueRecord) {
+      if (removed_keys.count(tree.parent(removal.key)) != 0) continue;
+      keys.emplace_back(placeOf(tree, removal.key), KeyRemoval{pathOf(tree, removal.key), 0});
+      keys.back().second.position = keys.back().first.back();
+    } else if (removed_keys.count(removal.key) == 0) {
+      const std::size_t position = tree.valuePosition(removal.key, removal.value);
+      values.emplace_back(
+          placeOf(tree, removal.key),
+          ValueRemoval{pathOf(tree, removal.key), std::string(tree.valueRecord(removal.value).name),
+                       position});
+    }
+  }
+  std::sort(keys.begin(), keys.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::sort(values.begin(), values.end(), [](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first < b.first;
+    return a.second.position < b.second.position;
+  });
+  RegistryRemovals removals;
+  for (auto& key : keys) removals.keys.push_back(std::move(key.second));
+  for (auto& value : values) removals.values.push_back(std::move(value.second));
   return removals;
 }
 

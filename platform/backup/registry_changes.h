@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,11 @@ struct RegistryRemovals {
 // listed once, with its subtree; values are listed only for keys that stay.
 // Keys and values that `after` added are not looked at.
 RegistryRemovals findRemovals(const RegistryTree& before, const RegistryTree& after);
+
+// The same list from what the tree recorded while one step removed things:
+// `log` holds that step's removals, and `tree` must be as it was before the
+// step (the removals undone). Needs no second tree.
+RegistryRemovals removalsFromLog(RegistryTree& tree, std::span<const TreeRemoval> log);
 
 // A tree holding just the removed keys (with their subtrees) and values, and
 // the keys above them, to be written as REGEDIT4 text.

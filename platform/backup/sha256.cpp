@@ -2,12 +2,12 @@
 
 #include <nettle/sha2.h>
 
-namespace backup {
+#include "platform/registry/regedit4_writer.h"
 
-std::string sha256Hex(std::string_view bytes) {
-  sha256_ctx context;
-  sha256_init(&context);
-  sha256_update(&context, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
+namespace backup {
+namespace {
+
+std::string hexOf(sha256_ctx& context) {
   uint8_t digest[SHA256_DIGEST_SIZE];
   sha256_digest(&context, sizeof digest, digest);
   static constexpr char kHex[] = "0123456789abcdef";
@@ -18,6 +18,29 @@ std::string sha256Hex(std::string_view bytes) {
     hex += kHex[byte & 15];
   }
   return hex;
+}
+
+void add(sha256_ctx& context, std::string_view bytes) {
+  sha256_update(&context, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
+}
+
+}  // namespace
+
+std::string sha256Hex(std::string_view bytes) {
+  sha256_ctx context;
+  sha256_init(&context);
+  add(context, bytes);
+  return hexOf(context);
+}
+
+std::string registryDigest(const RegistryTree& tree) {
+  sha256_ctx context;
+  sha256_init(&context);
+  writeRegedit4(tree, [&](std::string_view piece) {
+    add(context, piece);
+    return true;
+  });
+  return hexOf(context);
 }
 
 }  // namespace backup

@@ -4,7 +4,10 @@
 
 #include <cstdio>
 #include <ctime>
+#include <functional>
+#include <span>
 #include <utility>
+#include <vector>
 
 #include "platform/backup/backup_folder.h"
 #include "platform/backup/backup_writer.h"
@@ -51,6 +54,58 @@ std::string startupDigest(const std::string& windows_path) {
 RunJournal::RunJournal(fs::path machine_dir, RegistryStore& store, UninstallSteps steps)
     : m_machineDir(std::move(machine_dir)), m_store(store), m_steps(std::move(steps)) {}
 
+bool RunJournal::previewSteps(backup::PlannedRun& run) {
+  // The steps run for real on the registry itself, with the file functions in
+  // a dry run, while the registry records what they remove: that is what the
+  // run will remove. Each step's removals are undone to see the registry as
+  // the step found it, and made again for the next step; at the end all are
+  // undone, and the registry must be as it was, byte for byte.
+  RegistryTree& tree = m_store.tree();
+  std::vector<TreeRemoval> log;
+  RegistryStore* live = ActiveRegistry();
+  SetActiveRegistry(&m_store);
+  m_store.beginPreview(log);
+  const auto undoAll = [&] {
+    for (std::size_t i = log.size(); i-- > 0;) tree.undoRemoval(log[i]);
+  };
+  // Should a step throw, the registry cannot be trusted to be whole: it is
+  // put back as far as it can be and never saved.
+  struct Unfinished {
+    RegistryStore* store;
+    std::function<void()> undo;
+    ~Unfinished() {
+      if (store == nullptr) return;
+      undo();
+      store->endPreview(false);
+    }
+  } unfinished{&m_store, undoAll};
+  std::string digest = run.registryBefore;
+  for (int step = 1; step <= run.steps; ++step) {
+    const std::size_t first = log.size();
+    BeginFileDryRun();
+    m_steps.runStepWithoutWindow(step);
+    for (auto& deletion : EndFileDryRun())
+      run.deletions[step].push_back({deletion.windowsPath, deletion.host});
+    if (log.size() == first) {
+      run.registryAfter[step] = digest;
+      continue;
+    }
+    for (std::size_t i = log.size(); i-- > first;) tree.undoRemoval(log[i]);
+    auto removals = removalsFromLog(tree, std::span(log).subspan(first));
+    if (!removals.empty()) run.removedTrees.emplace(step, removalsAsTree(tree, removals));
+    run.removals[step] = std::move(removals);
+    for (std::size_t i = first; i < log.size(); ++i) tree.redoRemoval(log[i]);
+    digest = backup::registryDigest(tree);
+    run.registryAfter[step] = digest;
+  }
+  unfinished.store = nullptr;
+  undoAll();
+  const bool restored = backup::registryDigest(tree) == run.registryBefore;
+  m_store.endPreview(restored);
+  SetActiveRegistry(live);
+  return restored;
+}
+
 bool RunJournal::writeBackup() {
   backup::PlannedRun run;
   run.title = m_steps.productTitle();
@@ -58,39 +113,13 @@ bool RunJournal::writeBackup() {
   run.steps = m_steps.count();
   run.startupFile = startupFileOf(m_steps.startupFile);
 
-  // The steps run for real on a copy of the registry, with the file functions
-  // in a dry run: what they remove there is what the run will remove.
-  const std::string before = m_store.toText();
-  run.registryBefore = backup::sha256Hex(before);
-  auto preview = RegistryStore::fromText(before, "preview");
-  if (!preview) {
-    report("cannot prepare the backup: " + preview.error());
+  run.registryBefore = backup::registryDigest(m_store.tree());
+  if (!previewSteps(run)) {
+    report(
+        "cannot prepare the backup: the registry could not be put back as it was after the "
+        "steps were tried on it; nothing was removed, and the registry file is left as it is");
     return false;
   }
-  RegistryStore& copy = *preview.value();
-  RegistryStore* live = ActiveRegistry();
-  SetActiveRegistry(&copy);
-  std::string digest = run.registryBefore;
-  for (int step = 1; step <= run.steps; ++step) {
-    // The state before the step: before the first one, the live registry is
-    // it, as nothing has touched that.
-    std::optional<RegistryTree> snapshot;
-    if (step > 1) snapshot = cloneRegistryTree(copy.tree());
-    const RegistryTree& before_step = snapshot ? *snapshot : m_store.tree();
-    (void)copy.flush();  // marks the copy clean, so that a change shows
-    BeginFileDryRun();
-    m_steps.runStepWithoutWindow(step);
-    for (auto& deletion : EndFileDryRun())
-      run.deletions[step].push_back({deletion.windowsPath, deletion.host});
-    if (copy.dirty()) {
-      auto removals = findRemovals(before_step, copy.tree());
-      if (!removals.empty()) run.removedTrees.emplace(step, removalsAsTree(before_step, removals));
-      run.removals[step] = std::move(removals);
-      digest = backup::sha256Hex(copy.toText());
-    }
-    run.registryAfter[step] = digest;
-  }
-  SetActiveRegistry(live);
 
   auto written = backup::writeBackup(m_machineDir, run, std::time(nullptr));
   if (!written) {
@@ -182,7 +211,7 @@ Result<std::optional<RunJournal::Interrupted>> RunJournal::findInterrupted() con
     }
     // Which steps went through is read from the registry itself: each step
     // wrote it once, so it is in the state before one of them.
-    const std::string digest = backup::sha256Hex(m_store.toText());
+    const std::string digest = backup::registryDigest(m_store.tree());
     int next = 0;
     for (int step = m.steps; step >= 1 && next == 0; --step) {
       const auto after = m.registryAfter.find(step);

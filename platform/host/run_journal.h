@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/backup/backup_writer.h"
 #include "platform/backup/manifest.h"
 #include "platform/host/uninstall_steps.h"
 #include "platform/result/result.h"
@@ -51,6 +52,9 @@ class RunJournal final {
 
  private:
   bool writeBackup();
+  // Finds what each step removes by trying the steps on the registry and
+  // undoing them; false when the registry could not be put back as it was.
+  bool previewSteps(backup::PlannedRun& run);
   bool record(const std::string& line);
 
   std::filesystem::path m_machineDir;

@@ -147,34 +147,46 @@ KeyId RegistryTree::insertSubkeyAt(KeyId parent, std::size_t index, std::string_
 
 KeyId RegistryTree::addSubkey(KeyId parent, std::size_t slot, std::uint32_t hash,
                               std::string_view name) {
-  SubkeyList& siblings = m_subkeyLists[m_keys[parent].subkeys];
   const KeyId id = static_cast<KeyId>(m_keys.size());
   KeyRecord record;
   record.name = m_arena.keep(name);
   record.nameHash = hash;
   record.parent = parent;
-  record.slot = static_cast<std::uint32_t>(slot);
   m_keys.push_back(record);
+  linkSubkey(parent, slot, id);
+  return id;
+}
+
+void RegistryTree::linkSubkey(KeyId parent, std::size_t slot, KeyId id) {
+  SubkeyList& siblings = m_subkeyLists[m_keys[parent].subkeys];
+  m_keys[id].slot = static_cast<std::uint32_t>(slot);
   siblings.ids.insert(siblings.ids.begin() + static_cast<std::ptrdiff_t>(slot), id);
   // The subkeys after it moved up by one.
   for (std::size_t i = slot + 1; i < siblings.ids.size(); ++i) {
     if (siblings.ids[i] != kNoKey) m_keys[siblings.ids[i]].slot = static_cast<std::uint32_t>(i);
   }
   if (!siblings.index.empty()) {
-    siblings.index.insert(hash, id);
+    siblings.index.insert(m_keys[id].nameHash, id);
   } else if (siblings.ids.size() > kUnindexedSubkeys) {
     // The list outgrew searching in turn: it is indexed from now on.
     for (KeyId sibling : siblings.ids) {
       if (sibling != kNoKey) siblings.index.insert(m_keys[sibling].nameHash, sibling);
     }
   }
-  return id;
 }
 
 void RegistryTree::removeSubkey(KeyId child) {
   KeyRecord& record = m_keys[child];
   if (child < kRootKeyCount || record.deleted || hasSubkeys(child)) return;
   SubkeyList& siblings = m_subkeyLists[m_keys[record.parent].subkeys];
+  if (m_log.log != nullptr) {
+    // Its position counts the subkeys before it, not the empty slots.
+    std::size_t position = record.slot;
+    if (siblings.removed != 0)
+      position -= static_cast<std::size_t>(
+          std::count(siblings.ids.begin(), siblings.ids.begin() + record.slot, kNoKey));
+    m_log.log->push_back(TreeRemoval{child, kNoValueRecord, position});
+  }
   siblings.ids[record.slot] = kNoKey;
   ++siblings.removed;
   siblings.index.erase(record.nameHash, child);
@@ -218,10 +230,15 @@ void RegistryTree::setValue(KeyId key, std::string_view name, DWORD type, std::s
 
 bool RegistryTree::insertValueAt(KeyId key, std::size_t index, const RegistryValue& value) {
   if (findValueRecord(key, value.name) != kNone) return false;
-  KeyRecord& record = m_keys[key];
   const auto v = static_cast<std::uint32_t>(m_values.size());
   const ArenaSpan name = m_arena.keep(value.name);
   m_values.push_back(ValueRecord{name, m_arena.keep(value.data), value.type, kNone});
+  linkValueAt(key, index, v);
+  return true;
+}
+
+void RegistryTree::linkValueAt(KeyId key, std::size_t index, std::uint32_t v) {
+  KeyRecord& record = m_keys[key];
   // The value it follows: the one at index - 1, or the last when there are fewer.
   std::uint32_t previous = kNone;
   for (std::uint32_t at = record.firstValue; at != kNone && index != 0; at = m_values[at].next) {
@@ -236,22 +253,72 @@ bool RegistryTree::insertValueAt(KeyId key, std::size_t index, const RegistryVal
     m_values[previous].next = v;
   }
   if (m_values[v].next == kNone) record.lastValue = v;
-  return true;
+}
+
+void RegistryTree::unlinkValue(KeyId key, std::uint32_t v, std::uint32_t previous) {
+  KeyRecord& record = m_keys[key];
+  const std::uint32_t next = m_values[v].next;
+  if (previous == kNone) {
+    record.firstValue = next;
+  } else {
+    m_values[previous].next = next;
+  }
+  if (record.lastValue == v) record.lastValue = previous;
 }
 
 bool RegistryTree::removeValue(KeyId key, std::string_view name) {
-  KeyRecord& record = m_keys[key];
   std::uint32_t previous = kNone;
-  for (std::uint32_t v = record.firstValue; v != kNone; previous = v, v = m_values[v].next) {
+  std::size_t position = 0;
+  for (std::uint32_t v = m_keys[key].firstValue; v != kNone;
+       previous = v, v = m_values[v].next, ++position) {
     if (!namesEqual(m_arena.view(m_values[v].name), name)) continue;
-    const std::uint32_t next = m_values[v].next;
-    if (previous == kNone) {
-      record.firstValue = next;
-    } else {
-      m_values[previous].next = next;
-    }
-    if (record.lastValue == v) record.lastValue = previous;
+    if (m_log.log != nullptr) m_log.log->push_back(TreeRemoval{key, v, position});
+    unlinkValue(key, v, previous);
     return true;
   }
   return false;
+}
+
+void RegistryTree::undoRemoval(const TreeRemoval& removal) {
+  if (removal.value != kNoValueRecord) {
+    linkValueAt(removal.key, removal.position, removal.value);
+    return;
+  }
+  const KeyId parent = m_keys[removal.key].parent;
+  SubkeyList& siblings = m_subkeyLists[m_keys[parent].subkeys];
+  if (siblings.removed != 0) compact(siblings);
+  m_keys[removal.key].deleted = false;
+  linkSubkey(parent, std::min(removal.position, siblings.ids.size()), removal.key);
+}
+
+void RegistryTree::redoRemoval(const TreeRemoval& removal) {
+  if (removal.value == kNoValueRecord) {
+    // Made again, it is recorded already.
+    std::vector<TreeRemoval>* const log = m_log.log;
+    m_log.log = nullptr;
+    removeSubkey(removal.key);
+    m_log.log = log;
+    return;
+  }
+  std::uint32_t previous = kNone;
+  for (std::uint32_t v = m_keys[removal.key].firstValue; v != kNone; v = m_values[v].next) {
+    if (v == removal.value) {
+      unlinkValue(removal.key, v, previous);
+      return;
+    }
+    previous = v;
+  }
+}
+
+std::size_t RegistryTree::positionOf(KeyId key) {
+  SubkeyList& siblings = m_subkeyLists[m_keys[m_keys[key].parent].subkeys];
+  if (siblings.removed != 0) compact(siblings);
+  return m_keys[key].slot;
+}
+
+std::size_t RegistryTree::valuePosition(KeyId key, std::uint32_t value) const {
+  std::size_t position = 0;
+  for (std::uint32_t v = m_keys[key].firstValue; v != kNone && v != value; v = m_values[v].next)
+    ++position;
+  return position;
 }

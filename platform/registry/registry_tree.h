@@ -39,6 +39,17 @@ std::optional<RootKey> rootKeyFromName(std::string_view name);
 HKEY rootKeyHandle(RootKey root);
 std::optional<RootKey> rootKeyFromHandle(HKEY handle);
 
+// One removal from a tree that records them: a key (value == kNoValueRecord)
+// or one value of `key`, and where it stood among its siblings at that moment.
+// Removed keys and values keep their records, so a removal can be undone and
+// done again without copying what it removed.
+inline constexpr std::uint32_t kNoValueRecord = UINT32_MAX;
+struct TreeRemoval {
+  KeyId key = kNoKey;
+  std::uint32_t value = kNoValueRecord;
+  std::size_t position = 0;
+};
+
 struct RegistryValue {
   std::string_view name;  // As spelled in the file; empty for the default value.
   DWORD type = REG_NONE;
@@ -112,6 +123,22 @@ class RegistryTree final {
   bool insertValueAt(KeyId key, std::size_t index, const RegistryValue& value);
   bool removeValue(KeyId key, std::string_view name);
 
+  // While `log` is set, every key and value removed is appended to it; null
+  // stops the recording. A copy of the tree does not record.
+  void recordRemovals(std::vector<TreeRemoval>* log) { m_log.log = log; }
+  // Puts back a recorded removal where it was. Removals are undone in the
+  // reverse order of their making, each on the tree as it made it.
+  void undoRemoval(const TreeRemoval& removal);
+  // Makes a recorded removal again, on the tree as it was when first made.
+  void redoRemoval(const TreeRemoval& removal);
+  // The key above `key`; kNoKey for a root.
+  KeyId parent(KeyId key) const { return m_keys[key].parent; }
+  // The position of a key that is in the tree among its parent's subkeys.
+  std::size_t positionOf(KeyId key);
+  // A value's record: what it holds and its place among its key's values.
+  RegistryValue valueRecord(std::uint32_t value) const { return valueAt(value); }
+  std::size_t valuePosition(KeyId key, std::uint32_t value) const;
+
   // For the reader: where names and data go, and room for what it counted.
   RegistryArena& arena() { return m_arena; }
   void reserve(std::size_t keys, std::size_t values, std::size_t bytes);
@@ -147,6 +174,14 @@ class RegistryTree final {
     std::uint32_t next = kNone;
   };
 
+  // The recording's target; not carried over to a copy of the tree.
+  struct LogLink {
+    std::vector<TreeRemoval>* log = nullptr;
+    LogLink() = default;
+    LogLink(const LogLink&) {}
+    LogLink& operator=(const LogLink&) { return *this; }
+  };
+
   RegistryValue valueAt(std::uint32_t v) const {
     return RegistryValue{m_arena.view(m_values[v].name), m_values[v].type,
                          m_arena.view(m_values[v].data)};
@@ -155,6 +190,13 @@ class RegistryTree final {
   SubkeyList& subkeyListOf(KeyId parent);
   // Adds a key named `name` (hash `hash`) to `parent`'s list at `slot`.
   KeyId addSubkey(KeyId parent, std::size_t slot, std::uint32_t hash, std::string_view name);
+  // Puts key `id` into `parent`'s list at `slot`.
+  void linkSubkey(KeyId parent, std::size_t slot, KeyId id);
+  // Takes value record `v` out of `key`'s list, `previous` being the one
+  // before it.
+  void unlinkValue(KeyId key, std::uint32_t v, std::uint32_t previous);
+  // Puts value record `v` into `key`'s list at `index`.
+  void linkValueAt(KeyId key, std::size_t index, std::uint32_t v);
   void compact(SubkeyList& list);
   KeyId findInList(const SubkeyList& list, std::uint32_t hash, std::string_view name) const;
 
@@ -165,4 +207,5 @@ class RegistryTree final {
   std::array<bool, kRootKeyCount> m_listed{};
   std::vector<RootKey> m_order;
   std::size_t m_textSize = 0;
+  LogLink m_log;
 };
