@@ -1,20 +1,6 @@
-// The application object, its start and the painting of a minimised window,
-// on Windows.
+// The program's start, the parts of the application object that differ on
+// Windows, and the painting of a minimised window.
 #include "platform/toolkit/afxwin.h"
-
-namespace {
-CWinApp* g_app = nullptr;
-}
-
-CWinApp::CWinApp() { g_app = this; }
-
-CWinApp::~CWinApp() {
-  if (g_app == this) g_app = nullptr;
-}
-
-BOOL CWinApp::InitInstance() { return TRUE; }
-
-int CWinApp::ExitInstance() { return 0; }
 
 // Windows 95 draws every dialog control in the three-dimensional look itself.
 BOOL CWinApp::Enable3dControls() { return TRUE; }
@@ -23,20 +9,15 @@ HICON CWinApp::LoadIcon(UINT id) const {
   return ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(id));
 }
 
-CWinApp* AfxGetApp() { return g_app; }
-
-HINSTANCE AfxGetInstanceHandle() { return ::GetModuleHandleA(nullptr); }
-
-HINSTANCE AfxGetResourceHandle() { return ::GetModuleHandleA(nullptr); }
-
 int AfxWinMain() {
-  if (g_app == nullptr) return -1;
+  CWinApp* app = AfxGetApp();
+  if (app == nullptr) return -1;
   // The progress bar's window class lives in comctl32.
   ::InitCommonControls();
-  if (!g_app->InitInstance()) return g_app->ExitInstance();
+  if (!app->InitInstance()) return app->ExitInstance();
   // The program's windows are modal and have ended by now; a modeless main
   // window is not supported, so there is no application message loop.
-  return g_app->ExitInstance();
+  return app->ExitInstance();
 }
 
 CPaintDC::CPaintDC(CWnd* window) : m_window(window) {
