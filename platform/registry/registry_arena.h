@@ -3,10 +3,15 @@
 // registry of 100,000 keys would otherwise make some 400,000 small strings.
 // Bytes are only ever added; a removed value or key leaves its bytes behind
 // until the program ends, which it soon does.
+//
+// The buffer is a plain block rather than a std::string: the reader adds
+// half a million short runs while loading, and each append is then a bounds
+// check and a copy, with no clearing of room that is written next anyway.
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <cstring>
+#include <memory>
 #include <string_view>
 
 // Where some bytes lie in the arena. Offsets are 32-bit, which bounds the
@@ -20,21 +25,36 @@ class RegistryArena final {
  public:
   static constexpr std::size_t kMaxSize = UINT32_MAX;
 
+  RegistryArena() = default;
+  RegistryArena(const RegistryArena& other);
+  RegistryArena& operator=(const RegistryArena& other);
+  RegistryArena(RegistryArena&& other) noexcept;
+  RegistryArena& operator=(RegistryArena&& other) noexcept;
+  ~RegistryArena() = default;
+
   // Makes room for `bytes` more without moving what is there.
-  void reserve(std::size_t bytes) { m_bytes.reserve(m_bytes.size() + bytes); }
+  void reserve(std::size_t bytes) {
+    if (m_capacity - m_size < bytes) regrow(m_size + bytes);
+  }
 
   std::string_view view(ArenaSpan span) const {
-    return std::string_view(m_bytes).substr(span.offset, span.size);
+    return std::string_view(m_data.get() + span.offset, span.size);
   }
 
   // The position at which the next byte goes, for since().
-  std::size_t mark() const { return m_bytes.size(); }
-  void put(char c) { m_bytes.push_back(c); }
-  void append(std::string_view bytes) { m_bytes.append(bytes); }
+  std::size_t mark() const { return m_size; }
+  void put(char c) {
+    if (m_size == m_capacity) grow(1);
+    m_data[m_size++] = c;
+  }
+  void append(std::string_view bytes) {
+    if (m_capacity - m_size < bytes.size()) grow(bytes.size());
+    if (!bytes.empty()) std::memcpy(m_data.get() + m_size, bytes.data(), bytes.size());
+    m_size += bytes.size();
+  }
   // The bytes added since `mark`.
   ArenaSpan since(std::size_t mark) const {
-    return ArenaSpan{static_cast<std::uint32_t>(mark),
-                     static_cast<std::uint32_t>(m_bytes.size() - mark)};
+    return ArenaSpan{static_cast<std::uint32_t>(mark), static_cast<std::uint32_t>(m_size - mark)};
   }
   // Copies `bytes` in; they must not lie in the arena itself.
   ArenaSpan keep(std::string_view bytes) {
@@ -44,5 +64,12 @@ class RegistryArena final {
   }
 
  private:
-  std::string m_bytes;
+  // Makes room for `more` bytes past the end, at least doubling the block.
+  void grow(std::size_t more);
+  // Moves the bytes to a new block of `capacity` bytes.
+  void regrow(std::size_t capacity);
+
+  std::unique_ptr<char[]> m_data;
+  std::size_t m_size = 0;
+  std::size_t m_capacity = 0;
 };
