@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -46,12 +48,41 @@ std::size_t findByte(std::string_view s, char c) {
   return std::string_view::npos;
 }
 
-// Whether two short names are the same bytes: a plain loop, for the same
-// reason.
-bool sameBytes(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i]) return false;
+// How many bytes two texts have in common at their start, eight at a time.
+std::size_t commonPrefix(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t x = 0;
+    std::uint64_t y = 0;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) break;
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
+// The bytes at which a run of plain text in quotes stops: the closing quote
+// or an escape. One look-up a byte rather than two comparisons.
+constexpr std::array<bool, 256> kQuotedStops = [] {
+  std::array<bool, 256> t{};
+  t[static_cast<unsigned char>('"')] = true;
+  t[static_cast<unsigned char>('\\')] = true;
+  return t;
+}();
+
+bool stopsQuoted(char c) { return kQuotedStops[static_cast<unsigned char>(c)]; }
+
+// Whether `s` starts with `lower_prefix` in any letter case. The prefixes
+// are ASCII letters and punctuation, whose capitals differ in bit 0x20 alone;
+// no other byte folds to them.
+bool startsWithAsciiNoCase(std::string_view s, std::string_view lower_prefix) {
+  if (s.size() < lower_prefix.size()) return false;
+  for (std::size_t i = 0; i < lower_prefix.size(); ++i) {
+    const char want = lower_prefix[i];
+    const bool letter = want >= 'a' && want <= 'z';
+    if ((letter ? static_cast<char>(s[i] | 0x20) : s[i]) != want) return false;
   }
   return true;
 }
@@ -67,20 +98,45 @@ constexpr std::array<signed char, 256> kHexDigitValues = [] {
 
 int hexDigit(char c) { return kHexDigitValues[static_cast<unsigned char>(c)]; }
 
-// Parses 1 to `max_digits` hex digits making up the whole of `s`.
+// Parses 1 to `max_digits` hex digits making up the whole of `s`. A byte that
+// is no digit is noted and judged at the end, leaving the loop one branch.
 std::optional<DWORD> parseHexNumber(std::string_view s, std::size_t max_digits) {
   if (s.empty() || s.size() > max_digits) return std::nullopt;
   DWORD v = 0;
+  int bad = 0;
   for (char c : s) {
     const int d = hexDigit(c);
-    if (d < 0) return std::nullopt;
-    v = (v << 4) | static_cast<DWORD>(d);
+    bad |= d;
+    v = (v << 4) | static_cast<DWORD>(d & 0xF);
   }
+  if (bad < 0) return std::nullopt;
   return v;
 }
 
-bool startsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && namesEqual(s.substr(0, prefix.size()), prefix);
+// The first line feed in [p, end), or `end`. Lines are a few dozen bytes, too
+// short for a library search to pay for its start, so eight bytes are looked
+// at a time while eight remain.
+const char* findLineFeed(const char* p, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighs = 0x8080808080808080u;
+  constexpr std::uint64_t kFeeds = kOnes * '\n';
+  while (end - p >= 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p, 8);
+    const std::uint64_t x = word ^ kFeeds;
+    // Marks the lowest byte of x that is zero (and maybe bytes above it).
+    const std::uint64_t zero = (x - kOnes) & ~x & kHighs;
+    if (zero != 0) {
+      if constexpr (std::endian::native == std::endian::little) {
+        return p + std::countr_zero(zero) / 8;
+      } else {
+        break;
+      }
+    }
+    p += 8;
+  }
+  while (p != end && *p != '\n') ++p;
+  return p;
 }
 
 // Room for the tree's tables, guessed from the file's size rather than
@@ -137,10 +193,10 @@ class Parser {
   std::optional<Line> nextLine() {
     if (m_pos >= m_text.size()) return std::nullopt;
     const char* start = m_text.data() + m_pos;
-    const std::size_t left = m_text.size() - m_pos;
-    const auto* lf = static_cast<const char*>(std::memchr(start, '\n', left));
-    std::size_t length = lf == nullptr ? left : static_cast<std::size_t>(lf - start);
-    m_pos += lf == nullptr ? left : length + 1;
+    const char* const end = m_text.data() + m_text.size();
+    const char* const lf = findLineFeed(start, end);
+    std::size_t length = static_cast<std::size_t>(lf - start);
+    m_pos += lf == end ? length : length + 1;
     if (length != 0 && start[length - 1] == '\r') --length;
     return Line{std::string_view(start, length), ++m_lineNumber};
   }
@@ -158,78 +214,88 @@ class Parser {
     if (!path.empty() && path.front() == '-') {
       return Error{"a [-key] line deletes a key; a registry file cannot hold one"};
     }
-    const std::size_t root_end = path.find('\\');
-    const std::string_view root_name = path.substr(0, root_end);
-    // Sections mostly spell their root as the one before did.
-    const auto root = sameBytes(root_name, m_rootName) ? m_pathRoot : rootKeyFromName(root_name);
-    if (!root) return Error{"unknown root key \"" + std::string(root_name) + "\""};
-    // The key names below the root, split at their backslashes in one pass
-    // and checked before any key is made.
-    m_names.clear();
-    if (root_end != std::string_view::npos) {
-      const std::string_view names = path.substr(root_end + 1);
-      bool empty_name = false;
-      std::size_t start = 0;
-      for (std::size_t i = 0; i <= names.size(); ++i) {
-        if (i != names.size() && names[i] != '\\') continue;
-        empty_name = empty_name || i == start;
-        m_names.push_back(names.substr(start, i - start));
-        start = i + 1;
-      }
-      if (m_names.size() > kMaxKeyDepth) return Error{"a key path deeper than 512 levels"};
-      if (empty_name) return Error{"a key path with an empty name (a stray backslash)"};
+    // Sections mostly follow their parent or a sibling: the keys that the
+    // previous section's path shares with this one byte for byte are reused
+    // without a lookup, and only the names after them are read.
+    const std::size_t shared = sharedSteps(path);
+    std::optional<RootKey> root = m_pathRoot;
+    if (shared == 0) {
+      const std::string_view root_name = path.substr(0, path.find('\\'));
+      root = rootKeyFromName(root_name);
+      if (!root) return Error{"unknown root key \"" + std::string(root_name) + "\""};
+      m_steps.clear();
+      m_steps.push_back(Step{root_name.size(), RegistryTree::rootKey(*root)});
+    } else {
+      m_steps.resize(shared);
     }
-    // The root of the section before has been noted already.
+    // The names below, split at their backslashes and checked before any key
+    // is made.
+    m_names.clear();
+    bool empty_name = false;
+    if (m_steps.back().end < path.size()) {
+      const char* const end = path.data() + path.size();
+      for (const char* start = path.data() + m_steps.back().end + 1;;) {
+        const auto* slash = static_cast<const char*>(
+            std::memchr(start, '\\', static_cast<std::size_t>(end - start)));
+        const char* const stop = slash == nullptr ? end : slash;
+        empty_name = empty_name || stop == start;
+        m_names.push_back(std::string_view(start, static_cast<std::size_t>(stop - start)));
+        if (slash == nullptr) break;
+        start = slash + 1;
+      }
+    }
+    if (m_steps.size() - 1 + m_names.size() > kMaxKeyDepth)
+      return Error{"a key path deeper than 512 levels"};
+    if (empty_name) return Error{"a key path with an empty name (a stray backslash)"};
     if (root != m_pathRoot) m_tree.noteMentioned(*root);
-    if (root_end == std::string_view::npos) m_tree.noteListed(*root);
-    m_rootName = root_name;
-    m_key = walkSection(*root);
+    // A path of the root alone is the root's own section.
+    if (m_steps.size() == 1 && m_names.empty()) m_tree.noteListed(*root);
+    m_pathRoot = root;
+    KeyId key = m_steps.back().key;
+    for (const std::string_view name : m_names) {
+      key = m_tree.findOrAddSubkey(key, name);
+      m_steps.push_back(
+          Step{static_cast<std::size_t>(name.data() + name.size() - path.data()), key});
+    }
+    m_path = path;
+    m_key = key;
     return {};
   }
 
-  // Finds or adds the keys of m_names below `root`. Sections mostly follow
-  // their parent or a sibling, so the names that match the previous section's
-  // path byte for byte reuse its keys without a lookup.
-  KeyId walkSection(RootKey root) {
-    if (m_pathRoot != root) {
-      m_path.clear();
-      m_pathRoot = root;
+  // How many steps of the previous section's path (its root, then its keys)
+  // this path shares: those that end where a step of this path ends too and
+  // whose bytes are the same up to there. 0 when even the root differs.
+  std::size_t sharedSteps(std::string_view path) const {
+    const std::size_t common = commonPrefix(path, m_path);
+    for (std::size_t i = m_steps.size(); i-- > 0;) {
+      const std::size_t end = m_steps[i].end;
+      if (end <= common && (end == path.size() || path[end] == '\\')) return i + 1;
     }
-    KeyId key = RegistryTree::rootKey(root);
-    const std::size_t depth = m_names.size();
-    std::size_t same = 0;
-    while (same < depth && same < m_path.size() && sameBytes(m_path[same].name, m_names[same]))
-      ++same;
-    if (same != 0) key = m_path[same - 1].key;
-    m_path.resize(same);
-    for (std::size_t i = same; i < depth; ++i) {
-      key = m_tree.findOrAddSubkey(key, m_names[i]);
-      m_path.push_back(PathStep{m_names[i], key});
-    }
-    return key;
+    return 0;
   }
 
   // Reads a quoted text starting at body[pos] == '"' into the arena; leaves
-  // pos after the closing quote.
+  // pos after the closing quote. Runs of plain text are copied whole.
   Result<void> parseQuoted(std::string_view body, std::size_t& pos, ArenaSpan& out) {
     RegistryArena& arena = m_tree.arena();
     const std::size_t start = arena.mark();
-    for (++pos; pos < body.size();) {
-      std::size_t end = pos;
-      while (end < body.size() && body[end] != '"' && body[end] != '\\') ++end;
-      arena.append(body.substr(pos, end - pos));
-      pos = end;
-      if (pos == body.size()) break;
-      if (body[pos] == '"') {
-        ++pos;
+    const char* const end = body.data() + body.size();
+    const char* p = body.data() + pos + 1;
+    while (true) {
+      const char* const run = p;
+      while (p != end && !stopsQuoted(*p)) ++p;
+      arena.append(std::string_view(run, static_cast<std::size_t>(p - run)));
+      if (p == end) break;
+      if (*p == '"') {
+        pos = static_cast<std::size_t>(p + 1 - body.data());
         out = arena.since(start);
         return {};
       }
-      if (pos + 1 >= body.size()) break;
-      const char e = body[++pos];
+      if (p + 1 == end) break;
+      const char e = p[1];
       if (e != '\\' && e != '"') return Error{std::string("bad escape \\") + e + " in quoted text"};
       arena.put(e);
-      ++pos;
+      p += 2;
     }
     return Error{"quoted text without its closing quote"};
   }
@@ -257,7 +323,7 @@ class Parser {
       m_tree.setValue(m_key, name, REG_SZ, arena.since(data_start));
       return {};
     }
-    if (startsWithNoCase(rest, "dword:")) {
+    if (startsWithAsciiNoCase(rest, "dword:")) {
       const auto v = parseHexNumber(trimRight(rest.substr(6)), 8);
       if (!v) return Error{"bad dword: value (1 to 8 hex digits expected)"};
       const char bytes[4] = {static_cast<char>(*v & 0xFF), static_cast<char>((*v >> 8) & 0xFF),
@@ -267,7 +333,7 @@ class Parser {
       m_tree.setValue(m_key, name, REG_DWORD, arena.since(data_start));
       return {};
     }
-    if (startsWithNoCase(rest, "hex")) {
+    if (startsWithAsciiNoCase(rest, "hex")) {
       rest.remove_prefix(3);
       DWORD type = REG_BINARY;
       if (!rest.empty() && rest.front() == '(') {
@@ -340,10 +406,10 @@ class Parser {
     }
   }
 
-  // A step of the previous section's path: a key name as the file spelled it
-  // and the key it named.
-  struct PathStep {
-    std::string_view name;
+  // A step of the previous section's path: where its name ends in the path,
+  // and the key it named (the root for the first step).
+  struct Step {
+    std::size_t end = 0;
     KeyId key = kNoKey;
   };
 
@@ -354,10 +420,11 @@ class Parser {
   std::size_t m_errorLine = 0;
   RegistryTree m_tree;
   KeyId m_key = kNoKey;
-  std::optional<RootKey> m_pathRoot;
-  std::string_view m_rootName;  // As the previous section spelled m_pathRoot.
-  std::vector<PathStep> m_path;
-  std::vector<std::string_view> m_names;  // Of the section being read.
+  std::optional<RootKey> m_pathRoot;  // The root of the previous section.
+  std::string_view m_path;            // The previous section's path.
+  std::vector<Step> m_steps;          // Its steps, the root first.
+  // The names of the section being read that follow the shared steps.
+  std::vector<std::string_view> m_names;
 };
 
 }  // namespace

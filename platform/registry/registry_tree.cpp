@@ -160,10 +160,14 @@ KeyId RegistryTree::addSubkey(KeyId parent, std::size_t slot, std::uint32_t hash
 void RegistryTree::linkSubkey(KeyId parent, std::size_t slot, KeyId id) {
   SubkeyList& siblings = m_subkeyLists[m_keys[parent].subkeys];
   m_keys[id].slot = static_cast<std::uint32_t>(slot);
-  siblings.ids.insert(siblings.ids.begin() + static_cast<std::ptrdiff_t>(slot), id);
-  // The subkeys after it moved up by one.
-  for (std::size_t i = slot + 1; i < siblings.ids.size(); ++i) {
-    if (siblings.ids[i] != kNoKey) m_keys[siblings.ids[i]].slot = static_cast<std::uint32_t>(i);
+  if (slot == siblings.ids.size()) {
+    siblings.ids.push_back(id);
+  } else {
+    siblings.ids.insert(siblings.ids.begin() + static_cast<std::ptrdiff_t>(slot), id);
+    // The subkeys after it moved up by one.
+    for (std::size_t i = slot + 1; i < siblings.ids.size(); ++i) {
+      if (siblings.ids[i] != kNoKey) m_keys[siblings.ids[i]].slot = static_cast<std::uint32_t>(i);
+    }
   }
   if (!siblings.index.empty()) {
     siblings.index.insert(m_keys[id].nameHash, id);
@@ -195,7 +199,8 @@ void RegistryTree::removeSubkey(KeyId child) {
 
 std::uint32_t RegistryTree::findValueRecord(KeyId key, std::string_view name) const {
   for (std::uint32_t v = m_keys[key].firstValue; v != kNone; v = m_values[v].next) {
-    if (namesEqual(m_arena.view(m_values[v].name), name)) return v;
+    if (m_values[v].name.size == name.size() && namesEqual(m_arena.view(m_values[v].name), name))
+      return v;
   }
   return kNone;
 }
