@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/registry/piece_writer.h"
+
 namespace {
 
 // The one place where errno becomes text for the user.
@@ -18,25 +20,6 @@ std::string describe(const std::filesystem::path& path, std::string_view what, i
 
 Error fileError(const std::filesystem::path& path, std::string_view what, int err) {
   return Error{describe(path, what, err)};
-}
-
-bool writeAll(int fd, std::string_view bytes, SaveFault fault) {
-  std::size_t limit = bytes.size();
-  if (fault == SaveFault::FailWrite) limit /= 2;
-  std::size_t done = 0;
-  while (done < limit) {
-    const ssize_t n = ::write(fd, bytes.data() + done, limit - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (fault == SaveFault::FailWrite) {
-    errno = ENOSPC;
-    return false;
-  }
-  return true;
 }
 
 Error notRegular(const std::filesystem::path& path) {
@@ -100,17 +83,24 @@ Result<LockedFile> openLocked(const std::filesystem::path& path) {
   return Error{path.string() + " is in use by another program"};
 }
 
-Result<std::string> readWhole(const LockedFile& file, const std::filesystem::path& path) {
+Result<FileBytes> readWhole(const LockedFile& file, const std::filesystem::path& path) {
   // One buffer of the file's size, and one byte more to see the end in the
   // same pass; a file that grew meanwhile is still read to its end.
   struct stat st {};
   if (::fstat(file.fd(), &st) != 0) return fileError(path, "cannot read", errno);
   if (::lseek(file.fd(), 0, SEEK_SET) < 0) return fileError(path, "cannot read", errno);
-  std::string bytes(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1, '\0');
+  std::size_t capacity = static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1;
+  FileBytes bytes;
+  bytes.m_data.reset(new char[capacity]);
   std::size_t done = 0;
   while (true) {
-    if (done == bytes.size()) bytes.resize(2 * bytes.size());
-    const ssize_t n = ::read(file.fd(), bytes.data() + done, bytes.size() - done);
+    if (done == capacity) {
+      std::unique_ptr<char[]> larger(new char[2 * capacity]);
+      std::memcpy(larger.get(), bytes.m_data.get(), done);
+      bytes.m_data = std::move(larger);
+      capacity *= 2;
+    }
+    const ssize_t n = ::read(file.fd(), bytes.m_data.get() + done, capacity - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return fileError(path, "cannot read", errno);
@@ -118,7 +108,7 @@ Result<std::string> readWhole(const LockedFile& file, const std::filesystem::pat
     if (n == 0) break;
     done += static_cast<std::size_t>(n);
   }
-  bytes.resize(done);
+  bytes.m_size = done;
   return bytes;
 }
 
@@ -164,19 +154,22 @@ Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileCo
     (void)::fchown(out.fd(), static_cast<uid_t>(-1), st.st_gid);
   }
   if (::fchmod(out.fd(), mode) != 0) return failWith("cannot set permissions");
-  // Each piece is sent on its way to the disk as soon as it is written, so
-  // that the disk works while the rest of the text is made and the fsync
-  // below has little left to wait for. That is only a head start: the fsync
-  // is what makes the file durable, and it reports any error of the writeback.
-  off_t written = 0;
-  const PieceSink write_piece = [&](std::string_view piece) {
-    if (!writeAll(out.fd(), piece, fault)) return false;
-    const auto length = static_cast<off_t>(piece.size());
-    (void)::sync_file_range(out.fd(), written, length, SYNC_FILE_RANGE_WRITE);
-    written += length;
-    return true;
-  };
-  if (!content(write_piece)) return failWith("cannot write");
+  // The pieces are written while the next ones are made, and each is sent on
+  // its way to the disk as soon as it is written, so that the fsync below has
+  // little left to wait for. That is only a head start: the fsync is what
+  // makes the file durable, and it reports any error of the writeback.
+  bool written = false;
+  int write_error = 0;
+  {
+    PieceWriter writer(out.fd(), fault);
+    const PieceSink write_piece = [&](std::string_view piece) { return writer.write(piece); };
+    written = content(write_piece) && writer.finish();
+    write_error = errno;
+  }
+  if (!written) {
+    errno = write_error;
+    return failWith("cannot write");
+  }
   if (::fsync(out.fd()) != 0) return failWith("cannot flush to disk");
   if (::flock(out.fd(), LOCK_EX | LOCK_NB) != 0) return failWith("cannot lock");
   if (fault == SaveFault::CrashBeforeRename) ::_exit(70);

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -40,7 +41,21 @@ class LockedFile final {
 // when the file is missing, is no regular file, or another program holds it.
 Result<LockedFile> openLocked(const std::filesystem::path& path);
 
-Result<std::string> readWhole(const LockedFile& file, const std::filesystem::path& path);
+// The bytes of a whole file, in a block that is not cleared before the file is
+// read into it: a registry file is some megabytes, and clearing them first
+// would be work thrown away.
+class FileBytes final {
+ public:
+  FileBytes() = default;
+  std::string_view view() const { return std::string_view(m_data.get(), m_size); }
+
+ private:
+  friend Result<FileBytes> readWhole(const LockedFile& file, const std::filesystem::path& path);
+  std::unique_ptr<char[]> m_data;
+  std::size_t m_size = 0;
+};
+
+Result<FileBytes> readWhole(const LockedFile& file, const std::filesystem::path& path);
 
 // Replaces `path` by a file holding `bytes`: writes "<path>.tmp" in the same
 // directory, flushes it to disk, locks it, renames it over `path` and flushes

@@ -57,9 +57,9 @@ Result<std::unique_ptr<RegistryStore>> RegistryStore::open(const std::filesystem
   if (!file) return Error{file.error()};
   auto bytes = readWhole(file.value(), path);
   if (!bytes) return Error{bytes.error()};
-  if (auto form = refuseForeignExport(bytes.value(), path.string()); !form)
+  if (auto form = refuseForeignExport(bytes.value().view(), path.string()); !form)
     return Error{form.error()};
-  auto tree = parseRegedit4(bytes.value(), path.string());
+  auto tree = parseRegedit4(bytes.value().view(), path.string());
   if (!tree) return Error{tree.error()};
   return std::unique_ptr<RegistryStore>(
       new RegistryStore(path, std::move(file).value(), std::move(tree).value()));
