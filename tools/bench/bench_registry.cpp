@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry/regedit4_parser.h"
 #include "platform/registry/registry_store.h"
 #include "registry/key_removal.h"
 
@@ -78,6 +79,17 @@ void BM_Load(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * g_text.size()));
 }
 BENCHMARK(BM_Load)->Unit(benchmark::kMillisecond);
+
+// Reading the text only, without the file.
+void BM_Parse(benchmark::State& state) {
+  for (auto _ : state) {
+    auto tree = parseRegedit4(g_text, "registry.reg");
+    if (!tree) state.SkipWithError(tree.error().c_str());
+    benchmark::DoNotOptimize(&tree);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * g_text.size()));
+}
+BENCHMARK(BM_Parse)->Unit(benchmark::kMillisecond);
 
 // Writing the text only, without the file.
 void BM_Serialize(benchmark::State& state) {

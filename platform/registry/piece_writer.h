@@ -1,0 +1,52 @@
+// Writes a file piece by piece on a thread of its own, so that the next piece
+// can be made while the kernel copies the last one into the file: a save of a
+// large registry then takes about as long as the slower of the two instead of
+// both together.
+//
+// Each piece is copied in as it is handed over, so the caller may reuse its
+// buffer at once; at most two pieces wait at a time. Each piece written is
+// sent on its way to the disk (sync_file_range), which gives the fsync that
+// the caller makes at the end less to wait for.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "platform/registry/registry_file.h"
+
+class PieceWriter final {
+ public:
+  // Writes to `fd`, which stays the caller's. FailWrite makes the first write
+  // stop half way with ENOSPC, as a full disk would.
+  PieceWriter(int fd, SaveFault fault);
+  // Waits for the thread; what was not written by then is dropped.
+  ~PieceWriter();
+  PieceWriter(const PieceWriter&) = delete;
+  PieceWriter& operator=(const PieceWriter&) = delete;
+
+  // Queues a copy of `piece`. False once a write has failed, with errno set
+  // to that write's error.
+  bool write(std::string_view piece);
+  // Waits until every queued piece is written. False when a write failed,
+  // with errno set to its error.
+  bool finish();
+
+ private:
+  void run();
+  bool failed();
+
+  const int m_fd;
+  const SaveFault m_fault;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::deque<std::string> m_queue;  // Pieces not yet written, the oldest first.
+  std::deque<std::string> m_spare;  // Written pieces' buffers, for reuse.
+  bool m_busy = false;              // The thread is writing a piece.
+  bool m_closing = false;
+  int m_error = 0;  // errno of the first failed write; 0 while none failed.
+  std::thread m_thread;
+};
