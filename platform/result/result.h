@@ -34,7 +34,10 @@ class [[nodiscard]] Result final {
 template <>
 class [[nodiscard]] Result<void> final {
  public:
-  Result() = default;
+  // Provided rather than defaulted, so that `return {};` only marks success
+  // instead of clearing the whole object first: readers return it for each
+  // of a file's lines.
+  Result() {}
   Result(Error error) : m_error(std::move(error.message)) {}
 
   bool ok() const { return !m_error.has_value(); }
