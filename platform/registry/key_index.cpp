@@ -10,7 +10,9 @@ void KeyIndex::reserve(std::size_t keys) {
 
 void KeyIndex::insert(std::uint32_t hash, KeyId id) {
   if (2 * (m_taken + 1) > m_slots.size()) {
-    rebuild(std::max<std::size_t>(16, std::bit_ceil(4 * (m_live + 1))));
+    // Twice the keys rounded up: a table of a large registry's keys stays
+    // between a quarter and a half full, in as little memory as that allows.
+    rebuild(std::max<std::size_t>(16, std::bit_ceil(2 * (m_live + 1))));
   }
   std::size_t i = spread(hash) & mask();
   while (m_slots[i].id != kEmpty) i = (i + 1) & mask();
@@ -32,7 +34,7 @@ void KeyIndex::erase(std::uint32_t hash, KeyId id) {
 }
 
 void KeyIndex::rebuild(std::size_t slot_count) {
-  std::vector<Slot> old = std::move(m_slots);
+  auto old = std::move(m_slots);
   m_slots.assign(slot_count, Slot{});
   m_taken = 0;
   for (const Slot& slot : old) {

@@ -6,12 +6,12 @@
 //
 // The buffer is a plain block rather than a std::string: the reader adds
 // half a million short runs while loading, and each append is then a bounds
-// check and a copy, with no clearing of room that is written next anyway.
+// check and a copy, with no clearing of room that is written next anyway. A
+// large one lies in huge pages (large_block.h).
 #pragma once
 
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string_view>
 
 // Where some bytes lie in the arena. Offsets are 32-bit, which bounds the
@@ -30,7 +30,7 @@ class RegistryArena final {
   RegistryArena& operator=(const RegistryArena& other);
   RegistryArena(RegistryArena&& other) noexcept;
   RegistryArena& operator=(RegistryArena&& other) noexcept;
-  ~RegistryArena() = default;
+  ~RegistryArena();
 
   // Makes room for `bytes` more without moving what is there.
   void reserve(std::size_t bytes) {
@@ -38,8 +38,11 @@ class RegistryArena final {
   }
 
   std::string_view view(ArenaSpan span) const {
-    return std::string_view(m_data.get() + span.offset, span.size);
+    return std::string_view(m_data + span.offset, span.size);
   }
+
+  // Forgets every byte, keeping the room.
+  void clear() { m_size = 0; }
 
   // The position at which the next byte goes, for since().
   std::size_t mark() const { return m_size; }
@@ -49,7 +52,7 @@ class RegistryArena final {
   }
   void append(std::string_view bytes) {
     if (m_capacity - m_size < bytes.size()) grow(bytes.size());
-    if (!bytes.empty()) std::memcpy(m_data.get() + m_size, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(m_data + m_size, bytes.data(), bytes.size());
     m_size += bytes.size();
   }
   // The bytes added since `mark`.
@@ -69,7 +72,7 @@ class RegistryArena final {
   // Moves the bytes to a new block of `capacity` bytes.
   void regrow(std::size_t capacity);
 
-  std::unique_ptr<char[]> m_data;
+  char* m_data = nullptr;  // From allocateLarge, of m_capacity bytes.
   std::size_t m_size = 0;
   std::size_t m_capacity = 0;
 };

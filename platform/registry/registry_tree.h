@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/registry/key_index.h"
+#include "platform/registry/large_block.h"
 #include "platform/registry/registry_arena.h"
 #include "platform/win32/windows.h"
 
@@ -161,7 +162,7 @@ class RegistryTree final {
     bool deleted = false;
   };
   struct SubkeyList {
-    std::vector<KeyId> ids;  // kNoKey where a subkey was removed.
+    std::vector<KeyId, LargeBlockAllocator<KeyId>> ids;  // kNoKey where a subkey was removed.
     std::size_t removed = 0;
     KeyIndex index;  // Empty until the list grows too long to search in turn.
   };
@@ -201,9 +202,9 @@ class RegistryTree final {
   KeyId findInList(const SubkeyList& list, std::uint32_t hash, std::string_view name) const;
 
   RegistryArena m_arena;
-  std::vector<KeyRecord> m_keys;
+  std::vector<KeyRecord, LargeBlockAllocator<KeyRecord>> m_keys;
   std::vector<SubkeyList> m_subkeyLists;
-  std::vector<ValueRecord> m_values;
+  std::vector<ValueRecord, LargeBlockAllocator<ValueRecord>> m_values;
   std::array<bool, kRootKeyCount> m_listed{};
   std::vector<RootKey> m_order;
   std::size_t m_textSize = 0;
