@@ -31,10 +31,10 @@ constexpr std::size_t kMaxWaiting = 2;
 
 }  // namespace
 
-PieceWriter::PieceWriter(int fd, SaveFault fault)
-    : m_fd(fd), m_fault(fault), m_thread([this] { run(); }) {}
+PieceWriter::PieceWriter(int fd, SaveFault fault) : m_fd(fd), m_fault(fault) {}
 
 PieceWriter::~PieceWriter() {
+  if (!m_thread.joinable()) return;
   {
     std::lock_guard lock(m_mutex);
     m_closing = true;
@@ -44,6 +44,20 @@ PieceWriter::~PieceWriter() {
 }
 
 bool PieceWriter::write(std::string_view piece) {
+  if (!m_thread.joinable()) {
+    // A file of one piece is written here and now; the thread starts with
+    // the second.
+    if (m_error != 0) return failed();
+    if (!m_wroteFirst) {
+      m_wroteFirst = true;
+      if (!writePiece(piece)) {
+        m_error = errno != 0 ? errno : EIO;
+        return failed();
+      }
+      return true;
+    }
+    m_thread = std::thread([this] { run(); });
+  }
   std::unique_lock lock(m_mutex);
   m_changed.wait(lock, [&] { return m_error != 0 || m_queue.size() < kMaxWaiting; });
   if (m_error != 0) return failed();
@@ -60,6 +74,7 @@ bool PieceWriter::write(std::string_view piece) {
 }
 
 bool PieceWriter::finish() {
+  if (!m_thread.joinable()) return m_error == 0 || failed();
   std::unique_lock lock(m_mutex);
   m_changed.wait(lock, [&] { return m_error != 0 || (m_queue.empty() && !m_busy); });
   if (m_error != 0) return failed();
@@ -71,8 +86,15 @@ bool PieceWriter::failed() {
   return false;
 }
 
+bool PieceWriter::writePiece(std::string_view piece) {
+  if (!writeAll(m_fd, piece, m_fault)) return false;
+  const auto length = static_cast<off_t>(piece.size());
+  (void)::sync_file_range(m_fd, m_written, length, SYNC_FILE_RANGE_WRITE);
+  m_written += length;
+  return true;
+}
+
 void PieceWriter::run() {
-  off_t written = 0;
   std::unique_lock lock(m_mutex);
   while (true) {
     m_changed.wait(lock, [&] { return m_closing || !m_queue.empty(); });
@@ -81,13 +103,8 @@ void PieceWriter::run() {
     m_queue.pop_front();
     m_busy = true;
     lock.unlock();
-    const bool ok = writeAll(m_fd, piece, m_fault);
+    const bool ok = writePiece(piece);
     const int error = errno;
-    if (ok) {
-      const auto length = static_cast<off_t>(piece.size());
-      (void)::sync_file_range(m_fd, written, length, SYNC_FILE_RANGE_WRITE);
-      written += length;
-    }
     lock.lock();
     m_busy = false;
     if (!ok) m_error = error != 0 ? error : EIO;

@@ -3,11 +3,15 @@
 // large registry then takes about as long as the slower of the two instead of
 // both together.
 //
-// Each piece is copied in as it is handed over, so the caller may reuse its
-// buffer at once; at most two pieces wait at a time. Each piece written is
+// The first piece is written at once by the caller, so that a file of one
+// piece needs no thread; from the second on, each piece is copied in as it is
+// handed over, so the caller may reuse its buffer at once, and at most two
+// pieces wait at a time. Each piece written is
 // sent on its way to the disk (sync_file_range), which gives the fsync that
 // the caller makes at the end less to wait for.
 #pragma once
+
+#include <sys/types.h>
 
 #include <condition_variable>
 #include <deque>
@@ -38,6 +42,9 @@ class PieceWriter final {
  private:
   void run();
   bool failed();
+  // Writes one piece and starts its writeback; errno tells why when it
+  // returns false.
+  bool writePiece(std::string_view piece);
 
   const int m_fd;
   const SaveFault m_fault;
@@ -48,5 +55,7 @@ class PieceWriter final {
   bool m_busy = false;              // The thread is writing a piece.
   bool m_closing = false;
   int m_error = 0;  // errno of the first failed write; 0 while none failed.
+  bool m_wroteFirst = false;
+  off_t m_written = 0;  // Bytes written so far, by the caller or the thread.
   std::thread m_thread;
 };

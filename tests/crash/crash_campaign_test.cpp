@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -58,19 +59,30 @@ struct Call {
 };
 
 // The calls between the two getppid() marks of a trace written by strace -o.
+// A trace of every thread (strace -f) starts each line with the thread's id;
+// calls are then counted per thread, as strace counts them for an injection,
+// and futex calls are left out, as their number varies from run to run.
 std::vector<Call> callsBetweenMarks(const std::string& trace) {
   std::vector<Call> window;
   std::map<std::string, int> seen;
   int marks = 0;
   std::istringstream lines(trace);
   for (std::string line; std::getline(lines, line);) {
+    std::string thread;
+    if (const size_t digits = line.find_first_not_of("0123456789");
+        digits != 0 && digits != std::string::npos && line[digits] == ' ') {
+      thread = line.substr(0, digits);
+      line.erase(0, digits + 1);
+      while (!line.empty() && line.front() == ' ') line.erase(0, 1);
+    }
     const size_t paren = line.find('(');
     if (paren == std::string::npos || line.compare(0, 3, "---") == 0) continue;
     const std::string name = line.substr(0, paren);
     if (name.empty() ||
         name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos)
       continue;
-    const int occurrence = ++seen[name];
+    const int occurrence = ++seen[thread + " " + name];
+    if (!thread.empty() && name == "futex") continue;
     if (name == "getppid") {
       ++marks;
       continue;
@@ -103,10 +115,12 @@ class CrashCampaign : public ::testing::Test {
            strace_options + " " + quoted(CRASH_HELPER) + " " + helper_args + " >/dev/null 2>&1";
   }
 
-  // Runs the helper once under strace and returns the calls of its save.
-  std::vector<Call> traceSave(const std::string& helper_args) {
+  // Runs the helper once under strace and returns the calls of its save;
+  // those of all its threads with `threads`.
+  std::vector<Call> traceSave(const std::string& helper_args, bool threads = false) {
     const fs::path trace = m_dir / "trace";
-    const int status = shell(tracedHelper("-o " + quoted(trace.string()), helper_args));
+    const int status =
+        shell(tracedHelper((threads ? "-f -o " : "-o ") + quoted(trace.string()), helper_args));
     EXPECT_EQ(status, 0) << "the helper failed without a kill (124: it did not end in 20 s)";
     const auto calls = callsBetweenMarks(readFile(trace));
     fs::remove(trace);
@@ -114,10 +128,11 @@ class CrashCampaign : public ::testing::Test {
   }
 
   // Kills the helper at `call`; true when it was killed there.
-  bool killAt(const Call& call, const std::string& helper_args) {
+  bool killAt(const Call& call, const std::string& helper_args, bool threads) {
     const std::string inject =
         "inject=" + call.name + ":signal=KILL:when=" + std::to_string(call.occurrence);
-    const int status = shell(tracedHelper("-o /dev/null -e " + inject, helper_args));
+    const int status = shell(tracedHelper(
+        (threads ? "-f " : "") + std::string("-o /dev/null -e ") + inject, helper_args));
     return status == 128 + SIGKILL;
   }
 
@@ -128,12 +143,13 @@ class CrashCampaign : public ::testing::Test {
   Figures killAtEachCall(const std::vector<Call>& calls, const std::string& helper_args,
                          const fs::path& file, const fs::path& temporary, const std::string& before,
                          const std::string& after,
-                         const std::function<void(const Call&)>& after_kill = {}) {
+                         const std::function<void(const Call&)>& after_kill = {},
+                         bool threads = false) {
     Figures figures;
     for (const Call& call : calls) {
       writeFile(file, before);
       fs::remove(temporary);
-      const bool killed = killAt(call, helper_args);
+      const bool killed = killAt(call, helper_args, threads);
       EXPECT_TRUE(killed) << "not killed at " << call.name << " #" << call.occurrence;
       if (!killed) continue;
       ++figures.kills;
@@ -157,15 +173,16 @@ class CrashCampaign : public ::testing::Test {
   const fs::path m_dir = m_temp.path();
 };
 
-// A registry of some size, with the key the helper removes.
-std::string campaignRegistry() {
+// A registry with `neighbours` keys of about 120 bytes each besides the key
+// the helper removes.
+std::string campaignRegistry(int neighbours = 400) {
   std::string text =
       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE]\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n";
   text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vesk]\r\n\r\n";
   text +=
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vesk\\KivraQ76]\r\n\"Title\"=\"Kivra Q76 Audio "
       "Drivers\"\r\n\r\n";
-  for (int i = 0; i < 400; ++i) {
+  for (int i = 0; i < neighbours; ++i) {
     text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vesk\\Neighbour" + std::to_string(i) + "]\r\n";
     text += "\"Data\"=\"" + std::string(100, static_cast<char>('a' + i % 26)) + "\"\r\n\r\n";
   }
@@ -197,6 +214,34 @@ TEST_F(CrashCampaign, RegistrySaveKilledAtEachSystemCallLeavesOldOrNewFile) {
             << figures.corrupt << " corrupt\n";
   EXPECT_EQ(figures.corrupt, 0);
   // The campaign reached both sides of the replace.
+  EXPECT_GT(figures.old_file, 0);
+  EXPECT_GT(figures.new_file, 0);
+}
+
+// A registry of several hundred kilobytes is written on a second thread while
+// the text is made; every call of both threads is a place to be killed.
+TEST_F(CrashCampaign, LargeRegistrySaveKilledAtEachSystemCallOfEitherThreadLeavesOldOrNewFile) {
+  const fs::path file = m_dir / "registry.reg";
+  auto parsed = RegistryStore::fromText(campaignRegistry(6000));
+  ASSERT_TRUE(parsed) << parsed.error();
+  const std::string before = parsed.value()->toText();
+  ASSERT_GT(before.size(), 600'000u);
+  writeFile(file, before);
+  const std::string args = "registry " + quoted(file);
+
+  const auto calls = traceSave(args, true);
+  const auto writes = std::count_if(calls.begin(), calls.end(),
+                                    [](const Call& call) { return call.name == "write"; });
+  ASSERT_GE(writes, 3) << "the save's writes were not found in the trace";
+  const std::string after = readFile(file);
+  ASSERT_NE(after, before);
+
+  const Figures figures =
+      killAtEachCall(calls, args, file, m_dir / "registry.reg.tmp", before, after, {}, true);
+  std::cout << "[ FIGURES  ] large registry save: " << calls.size() << " system calls, "
+            << figures.kills << " kills, " << figures.old_file << " old, " << figures.new_file
+            << " new, " << figures.corrupt << " corrupt\n";
+  EXPECT_EQ(figures.corrupt, 0);
   EXPECT_GT(figures.old_file, 0);
   EXPECT_GT(figures.new_file, 0);
 }
