@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -150,25 +151,33 @@ struct Estimate {
 
 Estimate estimateFromSize(std::size_t bytes) { return Estimate{bytes / 80, bytes / 40}; }
 
+// Reads a REGEDIT4 text line by line into a tree, checking it as it goes.
 class Parser {
  public:
-  Parser(std::string_view text, std::string_view source) : m_text(text), m_source(source) {}
+  // A text that is all in memory.
+  Parser(std::string_view text, std::string_view source)
+      : m_data(text.data()), m_size(text.size()), m_eof(true), m_source(source) {
+    m_total = text.size();
+    noteNewBytes(0);
+  }
 
+  // A text read a block at a time, of about `expected_size` bytes.
+  Parser(const ReadBlock& read, std::size_t expected_size, std::string_view source)
+      : m_read(&read), m_expected(expected_size), m_source(source) {}
+
+  // Reads the whole text into a tree: the tree, or what is wrong with the
+  // text.
   Result<RegistryTree> run() {
-    if (m_text.size() > RegistryArena::kMaxSize) {
-      return Error{std::string(m_source) + ": larger than 4 GB; not a registry file"};
-    }
-    if (const std::size_t nul = m_text.find('\0'); nul != std::string_view::npos) {
-      const auto lf_before = std::count(m_text.begin(), m_text.begin() + nul, '\n');
-      return fail(static_cast<std::size_t>(lf_before) + 1, "contains a NUL byte");
-    }
+    // A text in memory has been looked at whole; a text being read is looked
+    // at block by block, up to its first line at least.
+    if (m_stopped) return failAt(0, "");
     const std::optional<Line> first = nextLine();
     if (!first || trimRight(first->text) != "REGEDIT4") {
-      return Error{std::string(m_source) + ": line 1: the file does not start with REGEDIT4"};
+      return failAt(1, "the file does not start with REGEDIT4");
     }
-    const Estimate estimate = estimateFromSize(m_text.size());
-    m_tree.reserve(estimate.keys, estimate.values, m_text.size());
-    m_tree.noteTextSize(m_text.size());
+    const std::size_t size = m_read == nullptr ? m_size : m_expected;
+    const Estimate estimate = estimateFromSize(size);
+    m_tree.reserve(estimate.keys, estimate.values, size);
     while (const std::optional<Line> line = nextLine()) {
       // Past its leading blanks a line that is not blank starts with a byte
       // that is not a blank either.
@@ -183,22 +192,119 @@ class Parser {
       } else {
         parsed = Error{"not a [key], value or blank line"};
       }
-      if (!parsed) return fail(m_errorLine ? m_errorLine : line->number, parsed.error());
+      if (!parsed) return failAt(m_errorLine ? m_errorLine : line->number, parsed.error());
     }
+    if (m_stopped) return failAt(0, "");
+    m_tree.noteTextSize(m_total);
     return std::move(m_tree);
   }
 
  private:
-  // The next line without its line end (LF, or CR LF), or nothing at the end.
+  // The next line without its line end (LF, or CR LF), or nothing at the end
+  // of the text or once reading stopped. The line's bytes stay where they are
+  // until the next call.
   std::optional<Line> nextLine() {
-    if (m_pos >= m_text.size()) return std::nullopt;
-    const char* start = m_text.data() + m_pos;
-    const char* const end = m_text.data() + m_text.size();
-    const char* const lf = findLineFeed(start, end);
-    std::size_t length = static_cast<std::size_t>(lf - start);
-    m_pos += lf == end ? length : length + 1;
-    if (length != 0 && start[length - 1] == '\r') --length;
-    return Line{std::string_view(start, length), ++m_lineNumber};
+    std::size_t scanned = m_pos;  // No line feed before this.
+    while (true) {
+      const char* const start = m_data + m_pos;
+      const char* const end = m_data + m_size;
+      const char* const lf = findLineFeed(m_data + scanned, end);
+      if (lf != end || m_eof) {
+        if (m_pos >= m_size) return std::nullopt;
+        std::size_t length = static_cast<std::size_t>(lf - start);
+        m_pos += lf == end ? length : length + 1;
+        if (length != 0 && start[length - 1] == '\r') --length;
+        return Line{std::string_view(start, length), ++m_lineNumber};
+      }
+      scanned = m_size - m_pos;  // The same bytes after the refill moves them.
+      // At the end of the text the last line needs no line feed.
+      if (!refill() && !m_eof) return std::nullopt;
+    }
+  }
+
+  // Reads the next block behind the bytes not yet taken, which move to the
+  // front of the buffer first; the buffer doubles when one line fills it.
+  // False at the end of the text, or when reading stopped.
+  bool refill() {
+    if (m_eof || m_stopped) return false;
+    // The previous section's path is about to be overwritten.
+    if (m_path.data() != m_pathKept.data()) {
+      m_pathKept.assign(m_path);
+      m_path = m_pathKept;
+    }
+    const std::size_t keep = m_size - m_pos;
+    if (keep == m_capacity) {
+      m_capacity = std::max(kBlockSize, 2 * m_capacity);
+      auto larger = std::make_unique_for_overwrite<char[]>(m_capacity);
+      if (keep != 0) std::memcpy(larger.get(), m_data + m_pos, keep);
+      m_buffer = std::move(larger);
+    } else if (keep != 0 && m_pos != 0) {
+      std::memmove(m_buffer.get(), m_data + m_pos, keep);
+    }
+    m_data = m_buffer.get();
+    m_pos = 0;
+    m_size = keep;
+    Result<std::size_t> got = (*m_read)(m_buffer.get() + m_size, m_capacity - m_size);
+    if (!got) {
+      m_readError = got.error();
+      m_stopped = true;
+      return false;
+    }
+    if (got.value() == 0) {
+      m_eof = true;
+      return false;
+    }
+    m_size += got.value();
+    m_total += got.value();
+    noteNewBytes(m_size - got.value());
+    return !m_stopped;
+  }
+
+  // Looks at the bytes of the window from `from` on, just read: reading stops
+  // at a NUL byte, whose line is noted, and once the text passes 4 GB.
+  void noteNewBytes(std::size_t from) {
+    if (m_total > RegistryArena::kMaxSize) m_stopped = true;
+    if (m_nulLine != 0) return;
+    const auto* nul = static_cast<const char*>(std::memchr(m_data + from, '\0', m_size - from));
+    if (nul == nullptr) return;
+    // The lines taken so far each ended in a line feed.
+    m_nulLine = m_lineNumber + static_cast<std::size_t>(std::count(m_data + m_pos, nul, '\n')) + 1;
+    m_stopped = true;
+  }
+
+  // The error to report for a text in which `problem` was found at `line`
+  // (or nothing, when reading stopped). Whatever is wrong with the text as a
+  // whole comes first, as if it had been looked at whole before any line was
+  // read: an error reading it, its size, a NUL byte. The rest of the text is
+  // read to find those.
+  Error failAt(std::size_t line, const std::string& problem) {
+    if (m_read != nullptr && !m_readError) {
+      std::size_t lines_before = m_lineNumber + static_cast<std::size_t>(std::count(
+                                                    m_data + m_pos, m_data + m_size, '\n'));
+      if (!m_buffer) m_buffer = std::make_unique_for_overwrite<char[]>(m_capacity = kBlockSize);
+      while (!m_eof) {
+        Result<std::size_t> got = (*m_read)(m_buffer.get(), m_capacity);
+        if (!got) {
+          m_readError = got.error();
+          break;
+        }
+        if (got.value() == 0) break;
+        const char* const block = m_buffer.get();
+        m_total += got.value();
+        if (m_nulLine == 0) {
+          const auto* nul = static_cast<const char*>(std::memchr(block, '\0', got.value()));
+          const char* const stop = nul == nullptr ? block + got.value() : nul;
+          lines_before += static_cast<std::size_t>(std::count(block, stop, '\n'));
+          if (nul != nullptr) m_nulLine = lines_before + 1;
+        }
+      }
+    }
+    if (m_readError) return Error{*m_readError};
+    if (m_total > RegistryArena::kMaxSize) {
+      return Error{std::string(m_source) + ": larger than 4 GB; not a registry file"};
+    }
+    if (m_nulLine != 0) return fail(m_nulLine, "contains a NUL byte");
+    return fail(line, problem);
   }
 
   Error fail(std::size_t line, const std::string& problem) const {
@@ -223,18 +329,19 @@ class Parser {
       const std::string_view root_name = path.substr(0, path.find('\\'));
       root = rootKeyFromName(root_name);
       if (!root) return Error{"unknown root key \"" + std::string(root_name) + "\""};
-      m_steps.clear();
-      m_steps.push_back(Step{root_name.size(), RegistryTree::rootKey(*root)});
+      m_steps.assign(1, root_name.size());
+      m_keys.assign(1, RegistryTree::rootKey(*root));
     } else {
       m_steps.resize(shared);
+      m_keys.resize(shared);
     }
     // The names below, split at their backslashes and checked before any key
     // is made.
     m_names.clear();
     bool empty_name = false;
-    if (m_steps.back().end < path.size()) {
+    if (m_steps.back() < path.size()) {
       const char* const end = path.data() + path.size();
-      for (const char* start = path.data() + m_steps.back().end + 1;;) {
+      for (const char* start = path.data() + m_steps.back() + 1;;) {
         const auto* slash = static_cast<const char*>(
             std::memchr(start, '\\', static_cast<std::size_t>(end - start)));
         const char* const stop = slash == nullptr ? end : slash;
@@ -250,15 +357,15 @@ class Parser {
     if (root != m_pathRoot) m_tree.noteMentioned(*root);
     // A path of the root alone is the root's own section.
     if (m_steps.size() == 1 && m_names.empty()) m_tree.noteListed(*root);
-    m_pathRoot = root;
-    KeyId key = m_steps.back().key;
+    KeyId key = m_keys.back();
     for (const std::string_view name : m_names) {
       key = m_tree.findOrAddSubkey(key, name);
-      m_steps.push_back(
-          Step{static_cast<std::size_t>(name.data() + name.size() - path.data()), key});
+      m_steps.push_back(static_cast<std::size_t>(name.data() + name.size() - path.data()));
+      m_keys.push_back(key);
     }
-    m_path = path;
     m_key = key;
+    m_pathRoot = root;
+    m_path = path;
     return {};
   }
 
@@ -268,7 +375,7 @@ class Parser {
   std::size_t sharedSteps(std::string_view path) const {
     const std::size_t common = commonPrefix(path, m_path);
     for (std::size_t i = m_steps.size(); i-- > 0;) {
-      const std::size_t end = m_steps[i].end;
+      const std::size_t end = m_steps[i];
       if (end <= common && (end == path.size() || path[end] == '\\')) return i + 1;
     }
     return 0;
@@ -406,23 +513,39 @@ class Parser {
     }
   }
 
-  // A step of the previous section's path: where its name ends in the path,
-  // and the key it named (the root for the first step).
-  struct Step {
-    std::size_t end = 0;
-    KeyId key = kNoKey;
-  };
+  // Blocks of this size are read at a time: small enough to stay in the
+  // processor's cache while they are parsed.
+  static constexpr std::size_t kBlockSize = 128 * 1024;
 
-  std::string_view m_text;
-  std::string_view m_source;
+  // The window of text at hand: m_size bytes at m_data, of which those before
+  // m_pos have been taken. A text in memory is one window; a text being read
+  // has its window in m_buffer.
+  const char* m_data = nullptr;
+  std::size_t m_size = 0;
   std::size_t m_pos = 0;
+  bool m_eof = false;
+  const ReadBlock* m_read = nullptr;  // Null for a text in memory.
+  std::size_t m_expected = 0;
+  std::unique_ptr<char[]> m_buffer;
+  std::size_t m_capacity = 0;
+  std::size_t m_total = 0;  // Bytes of the text seen so far.
+  // Reading stopped: it failed, met a NUL byte or passed 4 GB.
+  bool m_stopped = false;
+  std::optional<std::string> m_readError;
+  std::size_t m_nulLine = 0;  // The line of the first NUL byte, once found.
+
+  std::string_view m_source;
   std::size_t m_lineNumber = 0;
   std::size_t m_errorLine = 0;
   RegistryTree m_tree;
-  KeyId m_key = kNoKey;
+  KeyId m_key = kNoKey;               // The last section's key.
   std::optional<RootKey> m_pathRoot;  // The root of the previous section.
-  std::string_view m_path;            // The previous section's path.
-  std::vector<Step> m_steps;          // Its steps, the root first.
+  std::string_view m_path;            // The previous section's path,
+  std::string m_pathKept;             // kept here while the window moves.
+  // Where each step of that path (its root, then its keys) ends in it, and
+  // the key of each step.
+  std::vector<std::size_t> m_steps;
+  std::vector<KeyId> m_keys;
   // The names of the section being read that follow the shared steps.
   std::vector<std::string_view> m_names;
 };
@@ -431,4 +554,9 @@ class Parser {
 
 Result<RegistryTree> parseRegedit4(std::string_view text, std::string_view source) {
   return Parser(text, source).run();
+}
+
+Result<RegistryTree> parseRegedit4(const ReadBlock& read, std::size_t expected_size,
+                                   std::string_view source) {
+  return Parser(read, expected_size, source).run();
 }

@@ -20,6 +20,7 @@
 // written back.
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 #include "platform/registry/registry_tree.h"
@@ -31,3 +32,14 @@ inline constexpr std::size_t kMaxKeyDepth = 512;
 
 // `source` names the text in error messages ("/m/registry.reg: line 7: ...").
 Result<RegistryTree> parseRegedit4(std::string_view text, std::string_view source);
+
+// Reads up to `room` bytes of a text into `into`: how many it read, 0 at the
+// end of the text, or why it could not read.
+using ReadBlock = std::function<Result<std::size_t>(char* into, std::size_t room)>;
+
+// The same for a text of about `expected_size` bytes that `read` hands over a
+// block at a time, so that a large file is never held whole in memory. The
+// result, errors included, is the same as for the whole text at once; an error
+// of `read` comes before any other.
+Result<RegistryTree> parseRegedit4(const ReadBlock& read, std::size_t expected_size,
+                                   std::string_view source);

@@ -83,33 +83,19 @@ Result<LockedFile> openLocked(const std::filesystem::path& path) {
   return Error{path.string() + " is in use by another program"};
 }
 
-Result<FileBytes> readWhole(const LockedFile& file, const std::filesystem::path& path) {
-  // One buffer of the file's size, and one byte more to see the end in the
-  // same pass; a file that grew meanwhile is still read to its end.
+Result<FileReader> FileReader::start(const LockedFile& file, const std::filesystem::path& path) {
   struct stat st {};
   if (::fstat(file.fd(), &st) != 0) return fileError(path, "cannot read", errno);
   if (::lseek(file.fd(), 0, SEEK_SET) < 0) return fileError(path, "cannot read", errno);
-  std::size_t capacity = static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1;
-  FileBytes bytes;
-  bytes.m_data.reset(new char[capacity]);
-  std::size_t done = 0;
+  return FileReader(file.fd(), path, static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)));
+}
+
+Result<std::size_t> FileReader::read(char* into, std::size_t room) {
   while (true) {
-    if (done == capacity) {
-      std::unique_ptr<char[]> larger(new char[2 * capacity]);
-      std::memcpy(larger.get(), bytes.m_data.get(), done);
-      bytes.m_data = std::move(larger);
-      capacity *= 2;
-    }
-    const ssize_t n = ::read(file.fd(), bytes.m_data.get() + done, capacity - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fileError(path, "cannot read", errno);
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
+    const ssize_t n = ::read(m_fd, into, room);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) return fileError(m_path, "cannot read", errno);
   }
-  bytes.m_size = done;
-  return bytes;
 }
 
 Result<ReplacedFile> replaceFile(const std::filesystem::path& path, std::string_view bytes,

@@ -41,21 +41,26 @@ class LockedFile final {
 // when the file is missing, is no regular file, or another program holds it.
 Result<LockedFile> openLocked(const std::filesystem::path& path);
 
-// The bytes of a whole file, in a block that is not cleared before the file is
-// read into it: a registry file is some megabytes, and clearing them first
-// would be work thrown away.
-class FileBytes final {
+// Reads a locked file from its start, a block at a time, so that a registry
+// of some megabytes is never held whole in memory while it is parsed.
+class FileReader final {
  public:
-  FileBytes() = default;
-  std::string_view view() const { return std::string_view(m_data.get(), m_size); }
+  // Starts at the beginning of `file`, which must outlive the reader.
+  static Result<FileReader> start(const LockedFile& file, const std::filesystem::path& path);
+
+  // The file's size when reading started; a file that grows meanwhile is
+  // still read to its end.
+  std::size_t expectedSize() const { return m_expected; }
+  // Reads up to `room` bytes into `into`: how many, or 0 at the end.
+  Result<std::size_t> read(char* into, std::size_t room);
 
  private:
-  friend Result<FileBytes> readWhole(const LockedFile& file, const std::filesystem::path& path);
-  std::unique_ptr<char[]> m_data;
-  std::size_t m_size = 0;
+  FileReader(int fd, std::filesystem::path path, std::size_t expected)
+      : m_fd(fd), m_path(std::move(path)), m_expected(expected) {}
+  int m_fd;
+  std::filesystem::path m_path;
+  std::size_t m_expected;
 };
-
-Result<FileBytes> readWhole(const LockedFile& file, const std::filesystem::path& path);
 
 // Replaces `path` by a file holding `bytes`: writes "<path>.tmp" in the same
 // directory, flushes it to disk, locks it, renames it over `path` and flushes

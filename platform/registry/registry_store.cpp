@@ -1,5 +1,7 @@
 #include "platform/registry/registry_store.h"
 
+#include <utility>
+
 #include "platform/registry/regedit4_parser.h"
 #include "platform/registry/regedit4_writer.h"
 
@@ -55,11 +57,19 @@ RegistryStore::RegistryStore(std::filesystem::path path, LockedFile file, Regist
 Result<std::unique_ptr<RegistryStore>> RegistryStore::open(const std::filesystem::path& path) {
   auto file = openLocked(path);
   if (!file) return Error{file.error()};
-  auto bytes = readWhole(file.value(), path);
-  if (!bytes) return Error{bytes.error()};
-  if (auto form = refuseForeignExport(bytes.value().view(), path.string()); !form)
-    return Error{form.error()};
-  auto tree = parseRegedit4(bytes.value().view(), path.string());
+  auto reader = FileReader::start(file.value(), path);
+  if (!reader) return Error{reader.error()};
+  // The first block read is the file's start, where a form that the store
+  // does not read shows.
+  bool first = true;
+  const ReadBlock read = [&](char* into, std::size_t room) -> Result<std::size_t> {
+    auto got = reader.value().read(into, room);
+    if (!got || !std::exchange(first, false)) return got;
+    if (auto form = refuseForeignExport(std::string_view(into, got.value()), path.string()); !form)
+      return Error{form.error()};
+    return got;
+  };
+  auto tree = parseRegedit4(read, reader.value().expectedSize(), path.string());
   if (!tree) return Error{tree.error()};
   return std::unique_ptr<RegistryStore>(
       new RegistryStore(path, std::move(file).value(), std::move(tree).value()));

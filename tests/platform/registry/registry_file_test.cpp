@@ -192,3 +192,34 @@ TEST(RegistryFile, CrashBeforeRenameLeavesTheOldFile) {
   EXPECT_FALSE(std::filesystem::exists(temp));
   EXPECT_EQ(readFile(path).find("KivraQ76"), std::string::npos);
 }
+
+// A registry of some megabytes: read in blocks into tables of huge pages, and
+// saved in many pieces, the later ones written on a second thread. What comes
+// back is the same registry with only the removal made.
+TEST(RegistryFile, ALargeRegistryComesBackWithOnlyTheRemoval) {
+  TempDir dir;
+  const auto path = dir.path() / "registry.reg";
+  std::string text = kCanonical;
+  for (int i = 0; i < 40'000; ++i) {
+    text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Keep\\Part" + std::to_string(i % 16) + "\\Key" +
+            std::to_string(i) + "]\r\n\"Driver\"=\"snd" + std::to_string(i) +
+            ".drv\"\r\n\"Flags\"=dword:0000000" + std::to_string(i % 8) + "\r\n\r\n";
+  }
+  ASSERT_GT(text.size(), 3'000'000u);
+  writeFile(path, text);
+  auto expected = RegistryStore::fromText(text);
+  ASSERT_TRUE(expected) << expected.error();
+  removeProductKey(*expected.value());
+  {
+    auto store = openStore(path);
+    ASSERT_NE(store, nullptr);
+    EXPECT_EQ(store->toText(), RegistryStore::fromText(text).value()->toText());
+    removeProductKey(*store);
+    auto saved = store->save();
+    ASSERT_TRUE(saved) << saved.error();
+  }
+  EXPECT_EQ(readFile(path), expected.value()->toText());
+  auto again = openStore(path);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->toText(), expected.value()->toText());
+}
