@@ -61,7 +61,9 @@ struct Call {
 // The calls between the two getppid() marks of a trace written by strace -o.
 // A trace of every thread (strace -f) starts each line with the thread's id;
 // calls are then counted per thread, as strace counts them for an injection,
-// and futex calls are left out, as their number varies from run to run.
+// and waits and memory calls are left out: their number varies with how the
+// threads' timing falls (a sanitizer's allocator maps memory as it goes), and
+// no file changes there.
 std::vector<Call> callsBetweenMarks(const std::string& trace) {
   std::vector<Call> window;
   std::map<std::string, int> seen;
@@ -82,7 +84,9 @@ std::vector<Call> callsBetweenMarks(const std::string& trace) {
         name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos)
       continue;
     const int occurrence = ++seen[thread + " " + name];
-    if (!thread.empty() && name == "futex") continue;
+    if (!thread.empty() && (name == "futex" || name == "mmap" || name == "munmap" ||
+                            name == "mprotect" || name == "madvise" || name == "brk"))
+      continue;
     if (name == "getppid") {
       ++marks;
       continue;
