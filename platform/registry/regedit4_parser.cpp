@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/registry/name_fold.h"
+#include "platform/text/ascii.h"
 
 namespace {
 
@@ -75,15 +76,13 @@ constexpr std::array<bool, 256> kQuotedStops = [] {
 
 bool stopsQuoted(char c) { return kQuotedStops[static_cast<unsigned char>(c)]; }
 
-// Whether `s` starts with `lower_prefix` in any letter case. The prefixes
-// are ASCII letters and punctuation, whose capitals differ in bit 0x20 alone;
-// no other byte folds to them.
+// Whether `s` starts with `lower_prefix` (ASCII, in lower case) in any letter
+// case. No byte of 128 and above folds to an ASCII letter in registry names
+// either, so ASCII folding decides as the names' folding would.
 bool startsWithAsciiNoCase(std::string_view s, std::string_view lower_prefix) {
   if (s.size() < lower_prefix.size()) return false;
   for (std::size_t i = 0; i < lower_prefix.size(); ++i) {
-    const char want = lower_prefix[i];
-    const bool letter = want >= 'a' && want <= 'z';
-    if ((letter ? static_cast<char>(s[i] | 0x20) : s[i]) != want) return false;
+    if (ascii::toLower(s[i]) != lower_prefix[i]) return false;
   }
   return true;
 }

@@ -173,6 +173,48 @@ class CrashCampaign : public ::testing::Test {
     return figures;
   }
 
+  // Prints a campaign's figures; no kill may leave a broken file, and the
+  // kills must have reached both sides of the replace.
+  static void reportAndCheck(const std::string& what, std::size_t calls, const Figures& figures) {
+    std::cout << "[ FIGURES  ] " << what << ": " << calls << " system calls, " << figures.kills
+              << " kills, " << figures.old_file << " old, " << figures.new_file << " new, "
+              << figures.corrupt << " corrupt\n";
+    EXPECT_EQ(figures.corrupt, 0);
+    EXPECT_GT(figures.old_file, 0);
+    EXPECT_GT(figures.new_file, 0);
+  }
+
+  // The helper's registry save of `text` (all threads traced with `threads`),
+  // killed at each of its calls in turn.
+  void killSaveAtEachCall(const std::string& text, bool threads, const std::string& what) {
+    const fs::path file = m_dir / "registry.reg";
+    auto parsed = RegistryStore::fromText(text);
+    ASSERT_TRUE(parsed) << parsed.error();
+    const std::string before = parsed.value()->toText();
+    writeFile(file, before);
+    const std::string args = "registry " + quoted(file);
+
+    const auto calls = traceSave(args, threads);
+    ASSERT_GE(calls.size(), 5u) << "the save's calls were not found in the trace";
+    if (threads) {
+      const auto writes = std::count_if(calls.begin(), calls.end(),
+                                        [](const Call& call) { return call.name == "write"; });
+      ASSERT_GE(writes, 3) << "the save's writes were not found in the trace";
+    }
+    const std::string after = readFile(file);
+    ASSERT_NE(after, before);
+
+    const Figures figures = killAtEachCall(
+        calls, args, file, m_dir / "registry.reg.tmp", before, after,
+        [&](const Call& call) {
+          // The kill released the lock: the file opens again.
+          auto reopened = RegistryStore::open(file);
+          EXPECT_TRUE(reopened) << call.name << " #" << call.occurrence << ": " << reopened.error();
+        },
+        threads);
+    reportAndCheck(what, calls.size(), figures);
+  }
+
   test_support::TempDir m_temp{"uinq76-crash"};
   const fs::path m_dir = m_temp.path();
 };
@@ -195,59 +237,15 @@ std::string campaignRegistry(int neighbours = 400) {
 }
 
 TEST_F(CrashCampaign, RegistrySaveKilledAtEachSystemCallLeavesOldOrNewFile) {
-  const fs::path file = m_dir / "registry.reg";
-  auto parsed = RegistryStore::fromText(campaignRegistry());
-  ASSERT_TRUE(parsed) << parsed.error();
-  const std::string before = parsed.value()->toText();
-  writeFile(file, before);
-  const std::string args = "registry " + quoted(file);
-
-  const auto calls = traceSave(args);
-  ASSERT_GE(calls.size(), 5u) << "the save's calls were not found in the trace";
-  const std::string after = readFile(file);
-  ASSERT_NE(after, before);
-
-  const Figures figures = killAtEachCall(
-      calls, args, file, m_dir / "registry.reg.tmp", before, after, [&](const Call& call) {
-        // The kill released the lock: the file opens again.
-        auto reopened = RegistryStore::open(file);
-        EXPECT_TRUE(reopened) << call.name << " #" << call.occurrence << ": " << reopened.error();
-      });
-  std::cout << "[ FIGURES  ] registry save: " << calls.size() << " system calls, " << figures.kills
-            << " kills, " << figures.old_file << " old, " << figures.new_file << " new, "
-            << figures.corrupt << " corrupt\n";
-  EXPECT_EQ(figures.corrupt, 0);
-  // The campaign reached both sides of the replace.
-  EXPECT_GT(figures.old_file, 0);
-  EXPECT_GT(figures.new_file, 0);
+  killSaveAtEachCall(campaignRegistry(), false, "registry save");
 }
 
 // A registry of several hundred kilobytes is written on a second thread while
 // the text is made; every call of both threads is a place to be killed.
 TEST_F(CrashCampaign, LargeRegistrySaveKilledAtEachSystemCallOfEitherThreadLeavesOldOrNewFile) {
-  const fs::path file = m_dir / "registry.reg";
-  auto parsed = RegistryStore::fromText(campaignRegistry(6000));
-  ASSERT_TRUE(parsed) << parsed.error();
-  const std::string before = parsed.value()->toText();
-  ASSERT_GT(before.size(), 600'000u);
-  writeFile(file, before);
-  const std::string args = "registry " + quoted(file);
-
-  const auto calls = traceSave(args, true);
-  const auto writes = std::count_if(calls.begin(), calls.end(),
-                                    [](const Call& call) { return call.name == "write"; });
-  ASSERT_GE(writes, 3) << "the save's writes were not found in the trace";
-  const std::string after = readFile(file);
-  ASSERT_NE(after, before);
-
-  const Figures figures =
-      killAtEachCall(calls, args, file, m_dir / "registry.reg.tmp", before, after, {}, true);
-  std::cout << "[ FIGURES  ] large registry save: " << calls.size() << " system calls, "
-            << figures.kills << " kills, " << figures.old_file << " old, " << figures.new_file
-            << " new, " << figures.corrupt << " corrupt\n";
-  EXPECT_EQ(figures.corrupt, 0);
-  EXPECT_GT(figures.old_file, 0);
-  EXPECT_GT(figures.new_file, 0);
+  const std::string text = campaignRegistry(6000);
+  ASSERT_GT(text.size(), 600'000u);
+  killSaveAtEachCall(text, true, "large registry save");
 }
 
 TEST_F(CrashCampaign, StartupFileRewriteKilledAtEachSystemCallLeavesOldOrNewFile) {
@@ -265,12 +263,7 @@ TEST_F(CrashCampaign, StartupFileRewriteKilledAtEachSystemCallLeavesOldOrNewFile
 
   const Figures figures =
       killAtEachCall(calls, args, file, m_dir / "drive_c/AUTOEXEC.@@@", before, after);
-  std::cout << "[ FIGURES  ] startup-file rewrite: " << calls.size() << " system calls, "
-            << figures.kills << " kills, " << figures.old_file << " old, " << figures.new_file
-            << " new, " << figures.corrupt << " corrupt\n";
-  EXPECT_EQ(figures.corrupt, 0);
-  EXPECT_GT(figures.old_file, 0);
-  EXPECT_GT(figures.new_file, 0);
+  reportAndCheck("startup-file rewrite", calls.size(), figures);
 }
 
 // The real program, killed at random moments of an uninstall: its registry
