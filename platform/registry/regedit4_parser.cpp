@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry/byte_scan.h"
 #include "platform/registry/name_fold.h"
 #include "platform/text/ascii.h"
 
@@ -65,17 +66,6 @@ std::size_t commonPrefix(std::string_view a, std::string_view b) {
   return i;
 }
 
-// The bytes at which a run of plain text in quotes stops: the closing quote
-// or an escape. One look-up a byte rather than two comparisons.
-constexpr std::array<bool, 256> kQuotedStops = [] {
-  std::array<bool, 256> t{};
-  t[static_cast<unsigned char>('"')] = true;
-  t[static_cast<unsigned char>('\\')] = true;
-  return t;
-}();
-
-bool stopsQuoted(char c) { return kQuotedStops[static_cast<unsigned char>(c)]; }
-
 // Whether `s` starts with `lower_prefix` (ASCII, in lower case) in any letter
 // case. No byte of 128 and above folds to an ASCII letter in registry names
 // either, so ASCII folding decides as the names' folding would.
@@ -111,32 +101,6 @@ std::optional<DWORD> parseHexNumber(std::string_view s, std::size_t max_digits) 
   }
   if (bad < 0) return std::nullopt;
   return v;
-}
-
-// The first line feed in [p, end), or `end`. Lines are a few dozen bytes, too
-// short for a library search to pay for its start, so eight bytes are looked
-// at a time while eight remain.
-const char* findLineFeed(const char* p, const char* end) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101u;
-  constexpr std::uint64_t kHighs = 0x8080808080808080u;
-  constexpr std::uint64_t kFeeds = kOnes * '\n';
-  while (end - p >= 8) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, p, 8);
-    const std::uint64_t x = word ^ kFeeds;
-    // Marks the lowest byte of x that is zero (and maybe bytes above it).
-    const std::uint64_t zero = (x - kOnes) & ~x & kHighs;
-    if (zero != 0) {
-      if constexpr (std::endian::native == std::endian::little) {
-        return p + std::countr_zero(zero) / 8;
-      } else {
-        break;
-      }
-    }
-    p += 8;
-  }
-  while (p != end && *p != '\n') ++p;
-  return p;
 }
 
 // Room for the tree's tables, guessed from the file's size rather than
@@ -177,7 +141,13 @@ class Parser {
     const std::size_t size = m_read == nullptr ? m_size : m_expected;
     const Estimate estimate = estimateFromSize(size);
     m_tree.reserve(estimate.keys, estimate.values, size);
-    while (const std::optional<Line> line = nextLine()) {
+    while (true) {
+      if (std::optional<Result<void>> read = readCommonLine()) {
+        if (!*read) return failAt(m_lineNumber, read->error());
+        continue;
+      }
+      const std::optional<Line> line = nextLine();
+      if (!line) break;
       // Past its leading blanks a line that is not blank starts with a byte
       // that is not a blank either.
       const std::string_view body = trimLeft(line->text);
@@ -199,6 +169,114 @@ class Parser {
   }
 
  private:
+  // Reads a line of one of the common shapes in one pass over its bytes: a
+  // blank line, a [key] line, "name"="text" and "name"=dword:digits, each
+  // with nothing around it and its line end in the window. Nothing when the
+  // line is of another shape or runs past the window: the general reader
+  // then reads it, which gives what this gives for these shapes and the
+  // error for a bad line. A [key] line's own error is returned.
+  std::optional<Result<void>> readCommonLine() {
+    const char* const start = m_data + m_pos;
+    const char* const limit = m_data + m_size;
+    if (start == limit) return std::nullopt;
+    const char* next = nullptr;  // Past the line's end, once it is read.
+    Result<void> result;
+    if (const char* end = lineEndAt(start, limit)) {
+      next = end;
+    } else if (*start == '[') {
+      // The first ] or line feed; ] is named twice, as two bytes are sought.
+      const char* const close = bytescan::findAnyOf(start + 1, limit, ']', '\n', ']');
+      if (close == limit || *close != ']') return std::nullopt;
+      next = lineEndAt(close + 1, limit);
+      if (next == nullptr) return std::nullopt;
+      result = parseSection(std::string_view(start, static_cast<std::size_t>(close + 1 - start)));
+    } else if (*start == '"' && m_key != kNoKey) {
+      next = readCommonValue(start, limit);
+      if (next == nullptr) return std::nullopt;
+    } else {
+      return std::nullopt;
+    }
+    m_pos = static_cast<std::size_t>(next - m_data);
+    ++m_lineNumber;
+    return result;
+  }
+
+  // Past the line end (LF, or CR LF) at `p`, or null when there is none.
+  static const char* lineEndAt(const char* p, const char* limit) {
+    if (p != limit && *p == '\n') return p + 1;
+    if (limit - p >= 2 && p[0] == '\r' && p[1] == '\n') return p + 2;
+    return nullptr;
+  }
+
+  // "name"="text" or "name"=dword:digits at `start`, in the window up to
+  // `limit`: sets the value and returns past the line's end, or returns null
+  // having set nothing.
+  const char* readCommonValue(const char* start, const char* limit) {
+    const char* const name = start + 1;
+    const char* const name_end = bytescan::findAnyOf(name, limit, '"', '\\', '\n');
+    if (limit - name_end < 3 || name_end[0] != '"' || name_end[1] != '=') return nullptr;
+    const auto name_size = static_cast<std::size_t>(name_end - name);
+    const char* const data = name_end + 3;
+    if (name_end[2] == '"') {
+      const char* const data_end = bytescan::findAnyOf(data, limit, '"', '\\', '\n');
+      if (data_end == limit || *data_end != '"') return nullptr;
+      const char* const next = lineEndAt(data_end + 1, limit);
+      if (next == nullptr) return nullptr;
+      const auto data_size = static_cast<std::size_t>(data_end - data);
+      RegistryArena& arena = m_tree.arena();
+      const std::size_t at = arena.mark();
+      char* const to = arena.room(name_size + data_size + 1);
+      copyShort(to, name, name_size, limit);
+      copyShort(to + name_size, data, data_size, limit);
+      to[name_size + data_size] = '\0';
+      arena.commit(name_size + data_size + 1);
+      m_tree.setValue(
+          m_key, ArenaSpan{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(name_size)},
+          REG_SZ,
+          ArenaSpan{static_cast<std::uint32_t>(at + name_size),
+                    static_cast<std::uint32_t>(data_size + 1)});
+      return next;
+    }
+    constexpr std::string_view kDword = "dword:";
+    if (static_cast<std::size_t>(limit - (name_end + 2)) < kDword.size() ||
+        std::memcmp(name_end + 2, kDword.data(), kDword.size()) != 0) {
+      return nullptr;
+    }
+    const char* p = name_end + 2 + kDword.size();
+    DWORD v = 0;
+    const char* const digits = p;
+    for (; p != limit && p - digits <= 8; ++p) {
+      const int d = hexDigit(*p);
+      if (d < 0) break;
+      v = (v << 4) | static_cast<DWORD>(d);
+    }
+    if (p == digits || p - digits > 8) return nullptr;
+    const char* const next = lineEndAt(p, limit);
+    if (next == nullptr) return nullptr;
+    RegistryArena& arena = m_tree.arena();
+    const std::size_t at = arena.mark();
+    char* const to = arena.room(name_size + 4);
+    copyShort(to, name, name_size, limit);
+    for (int i = 0; i < 4; ++i) to[name_size + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    arena.commit(name_size + 4);
+    m_tree.setValue(
+        m_key, ArenaSpan{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(name_size)},
+        REG_DWORD, ArenaSpan{static_cast<std::uint32_t>(at + name_size), 4});
+    return next;
+  }
+
+  // Copies `n` bytes to room in the arena, a word at a time where the window
+  // may be read that far; the arena's slack takes the last word's overhang.
+  static void copyShort(char* to, const char* from, std::size_t n, const char* readable) {
+    if constexpr (bytescan::kByWord) {
+      if (static_cast<std::size_t>(readable - from) >= n + 8) {
+        for (std::size_t i = 0; i < n; i += 8) std::memcpy(to + i, from + i, 8);
+        return;
+      }
+    }
+    if (n != 0) std::memcpy(to, from, n);
+  }
+
   // The next line without its line end (LF, or CR LF), or nothing at the end
   // of the text or once reading stopped. The line's bytes stay where they are
   // until the next call.
@@ -207,7 +285,7 @@ class Parser {
     while (true) {
       const char* const start = m_data + m_pos;
       const char* const end = m_data + m_size;
-      const char* const lf = findLineFeed(m_data + scanned, end);
+      const char* const lf = bytescan::findLineFeed(m_data + scanned, end);
       if (lf != end || m_eof) {
         if (m_pos >= m_size) return std::nullopt;
         std::size_t length = static_cast<std::size_t>(lf - start);
@@ -381,18 +459,41 @@ class Parser {
   }
 
   // Reads a quoted text starting at body[pos] == '"' into the arena; leaves
-  // pos after the closing quote. Runs of plain text are copied whole.
+  // pos after the closing quote. Plain bytes are copied a word at a time: the
+  // window may be read past the line's end, and the arena has room for the
+  // rest of the line and a word's overhang behind it.
   Result<void> parseQuoted(std::string_view body, std::size_t& pos, ArenaSpan& out) {
     RegistryArena& arena = m_tree.arena();
     const std::size_t start = arena.mark();
     const char* const end = body.data() + body.size();
+    const char* const readable = m_data + m_size;
     const char* p = body.data() + pos + 1;
+    char* const first = arena.room(static_cast<std::size_t>(end - p));
+    char* to = first;
     while (true) {
-      const char* const run = p;
-      while (p != end && !stopsQuoted(*p)) ++p;
-      arena.append(std::string_view(run, static_cast<std::size_t>(p - run)));
-      if (p == end) break;
+      bool stopped = false;
+      if constexpr (bytescan::kByWord) {
+        while (p < end && readable - p >= 8) {
+          const std::uint64_t word = bytescan::load(p);
+          std::memcpy(to, &word, 8);
+          if (const std::uint64_t m = bytescan::marks(word, '"') | bytescan::marks(word, '\\');
+              m != 0) {
+            const std::size_t plain = bytescan::firstMarked(m);
+            p += plain;
+            to += plain;
+            stopped = true;
+            break;
+          }
+          p += 8;
+          to += 8;
+        }
+      }
+      if (!stopped) {
+        while (p < end && *p != '"' && *p != '\\') *to++ = *p++;
+      }
+      if (p >= end) break;
       if (*p == '"') {
+        arena.commit(static_cast<std::size_t>(to - first));
         pos = static_cast<std::size_t>(p + 1 - body.data());
         out = arena.since(start);
         return {};
@@ -400,7 +501,7 @@ class Parser {
       if (p + 1 == end) break;
       const char e = p[1];
       if (e != '\\' && e != '"') return Error{std::string("bad escape \\") + e + " in quoted text"};
-      arena.put(e);
+      *to++ = e;
       p += 2;
     }
     return Error{"quoted text without its closing quote"};

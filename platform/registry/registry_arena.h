@@ -32,6 +32,10 @@ class RegistryArena final {
   RegistryArena& operator=(RegistryArena&& other) noexcept;
   ~RegistryArena();
 
+  // Eight bytes past the room may always be read and written, so that the
+  // texts in the arena can be read, and copied in, a word at a time.
+  static constexpr std::size_t kSlack = 8;
+
   // Makes room for `bytes` more without moving what is there.
   void reserve(std::size_t bytes) {
     if (m_capacity - m_size < bytes) regrow(m_size + bytes);
@@ -55,6 +59,13 @@ class RegistryArena final {
     if (!bytes.empty()) std::memcpy(m_data + m_size, bytes.data(), bytes.size());
     m_size += bytes.size();
   }
+  // Where the next bytes go, with room for `bytes` of them (and the slack
+  // behind); commit() adds those written there.
+  char* room(std::size_t bytes) {
+    if (m_capacity - m_size < bytes) grow(bytes);
+    return m_data + m_size;
+  }
+  void commit(std::size_t bytes) { m_size += bytes; }
   // The bytes added since `mark`.
   ArenaSpan since(std::size_t mark) const {
     return ArenaSpan{static_cast<std::uint32_t>(mark), static_cast<std::uint32_t>(m_size - mark)};
@@ -71,8 +82,10 @@ class RegistryArena final {
   void grow(std::size_t more);
   // Moves the bytes to a new block of `capacity` bytes.
   void regrow(std::size_t capacity);
+  // What the block took from allocateLarge.
+  std::size_t blockSize() const { return m_data == nullptr ? 0 : m_capacity + kSlack; }
 
-  char* m_data = nullptr;  // From allocateLarge, of m_capacity bytes.
+  char* m_data = nullptr;  // From allocateLarge, of m_capacity + kSlack bytes.
   std::size_t m_size = 0;
   std::size_t m_capacity = 0;
 };

@@ -1,0 +1,122 @@
+// The usual lines ("name"="text", "name"=dword:digits, [key] and blank
+// lines) are read on a quicker way than the others. A line behind a blank
+// always takes the general way, so each line must give behind a blank just
+// what it gives alone: the same tree, or the same error on the same line.
+// The lines below are the usual shapes and the lines that nearly have them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/registry/regedit4_parser.h"
+#include "platform/registry/regedit4_writer.h"
+
+namespace {
+
+std::string outcome(const Result<RegistryTree>& tree) {
+  return tree ? "tree:\n" + writeRegedit4(tree.value()) : "error: " + tree.error();
+}
+
+std::string outcomeInBlocks(const std::string& text, std::size_t block) {
+  std::size_t at = 0;
+  const ReadBlock read = [&](char* into, std::size_t room) -> Result<std::size_t> {
+    const std::size_t n = std::min({room, block, text.size() - at});
+    std::memcpy(into, text.data() + at, n);
+    at += n;
+    return n;
+  };
+  return outcome(parseRegedit4(read, text.size(), "/m/registry.reg"));
+}
+
+const std::vector<std::string> kLines = {
+    "",
+    "\r",
+    "\"a\"=\"b\"",
+    "\"\"=\"\"",
+    "\"a\"=\"\"",
+    "\"a\\\"q\"=\"b\"",
+    "\"a\"=\"b\\\\c\"",
+    "\"a\"=\"b\\\"\"",
+    "\"a\"=\"b\" ",
+    "\"a\" =\"b\"",
+    "\"a\"= \"b\"",
+    "\"a\"=\"b\"x",
+    "\"a\"=\"b",
+    "\"a\"=\"b\"\r",
+    "\"a\"=\"b\\",
+    "\"a\"=\"b\\x\"",
+    "\"a\"=\"Plain text of "
+    "more than a few words\"",
+    "\"A\"=\"another spelling of a\"",
+    "\"a\"=dword:0",
+    "\"a\"=dword:12345678",
+    "\"a\"=dword:123456789",
+    "\"a\"=dword:",
+    "\"a\"=dword:fFaB",
+    "\"a\"=dword:12g",
+    "\"a\"=DWORD:1",
+    "\"a\"=dword:1 ",
+    "\"a\"=dword:1\r",
+    "\"a\"=dwor",
+    "\"a\"=hex:01",
+    "\"a\"",
+    "\"a\"=",
+    "\"a",
+    "\"",
+    "\"a\"x=\"b\"",
+    "\"a\"=\"x" + std::string(1, '\0') + "y\"",
+    "[HKEY_LOCAL_MACHINE\\K\\Sub]",
+    "[HKEY_LOCAL_MACHINE\\K]]",
+    "[HKEY_LOCAL_MACHINE\\K] ",
+    "[HKEY_LOCAL_MACHINE\\K",
+    "[HKEY_LOCAL_MACHINE\\K]x",
+    "[HKEY_LOCAL_MACHINE\\\\K]",
+    "[-HKEY_LOCAL_MACHINE\\K]",
+    "[HKEY_NOWHERE\\K]",
+    "[]",
+    "[HKEY_LOCAL_MACHINE\\a]b]",
+    "[hkey_local_machine\\k\\SUB]",
+    "[HKEY_LOCAL_MACHINE\\K]\r",
+    "@=\"default\"",
+};
+
+TEST(Regedit4CommonLines, ALineGivesWhatItGivesBehindABlank) {
+  const std::string after = "\"after\"=\"1\"";
+  for (const std::string& line : kLines) {
+    for (const std::string& before :
+         {std::string("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"a\"=\"first\"\r\n"),
+          std::string("REGEDIT4\r\n")}) {
+      for (const std::string& end : {std::string("\r\n"), std::string("\n")}) {
+        const std::string alone = before + line + end + after + end;
+        const std::string behind_blank = before + " " + line + end + after + end;
+        const std::string expected = outcome(parseRegedit4(behind_blank, "/m/registry.reg"));
+        SCOPED_TRACE("line \"" + line + "\" after " + std::to_string(before.size()) + " bytes");
+        EXPECT_EQ(outcome(parseRegedit4(alone, "/m/registry.reg")), expected);
+        // Blocks that end inside the line, so that it runs past the window.
+        for (const std::size_t block : {1, 3, 8, 33}) {
+          EXPECT_EQ(outcomeInBlocks(alone, block), expected) << "blocks of " << block;
+        }
+      }
+    }
+  }
+}
+
+// The usual lines must be what they seem: a spot check that the quick way
+// reads what a reader of the file would expect, and not merely the same as
+// the general way.
+TEST(Regedit4CommonLines, UsualLinesReadAsWritten) {
+  const auto tree = parseRegedit4(
+      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Vesk\\Q]\r\n\"Driver\"=\"snd.drv\"\r\n"
+      "\"Flags\"=dword:0000ff01\r\n\"\"=\"\"\r\n\"flags\"=dword:7\r\n",
+      "/m/registry.reg");
+  ASSERT_TRUE(tree.ok()) << tree.error();
+  EXPECT_EQ(writeRegedit4(tree.value()),
+            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Vesk]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Vesk\\Q]\r\n\"Driver\"=\"snd.drv\"\r\n"
+            "\"Flags\"=dword:00000007\r\n@=\"\"\r\n\r\n");
+}
+
+}  // namespace
