@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+
+#include "platform/registry/byte_scan.h"
 
 namespace {
 
@@ -114,19 +117,45 @@ class Writer final {
     done(put(room(2), kLineEnd));
   }
 
+  // Room past a line's end for the last word stored whole.
+  static constexpr std::size_t kOverhang = 8;
+
   // The most a value's line can take: its name quoted with every byte
   // escaped, and its data as hex, the longest of the forms, with a line
   // break of five bytes after every twenty-fourth byte at most.
   static std::size_t longestLine(const RegistryValue& value) {
     return 2 * value.name.size() + 3 + 16 + 3 * value.data.size() +
-           5 * (value.data.size() / 24 + 1) + 2;
+           5 * (value.data.size() / 24 + 1) + 2 + kOverhang;
   }
 
   // Writes `text` in quotes with its escapes. With `text_only`, a zero or
-  // line feed in it gives nullptr instead.
+  // line feed in it gives nullptr instead. `text` lies in the tree's arena,
+  // which may be read a word past any text in it, and the room made for a
+  // line takes a word's overhang: plain bytes go eight at a time.
   static char* putQuoted(char* out, std::string_view text, bool text_only) {
     *out++ = '"';
-    for (const char c : text) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end) {
+      if constexpr (bytescan::kByWord) {
+        const std::uint64_t word = bytescan::load(p);
+        std::uint64_t special = bytescan::marks(word, '"') | bytescan::marks(word, '\\') |
+                                bytescan::marks(word, '\0') | bytescan::marks(word, '\n');
+        const auto left = static_cast<std::size_t>(end - p);
+        // Marks past the text's end are not its bytes.
+        if (left < 8) special &= (std::uint64_t{1} << (8 * left)) - 1;
+        std::memcpy(out, &word, 8);
+        if (special == 0) {
+          const std::size_t step = left < 8 ? left : 8;
+          out += step;
+          p += step;
+          continue;
+        }
+        const std::size_t plain = bytescan::firstMarked(special);
+        out += plain;
+        p += plain;
+      }
+      const char c = *p++;
       const InQuotes how = kInQuotes[static_cast<unsigned char>(c)];
       if (how == InQuotes::Escaped) {
         *out++ = '\\';
@@ -177,10 +206,26 @@ class Writer final {
     return out;
   }
 
-  // dword:%08x of four little-endian bytes.
+  // dword:%08x of four little-endian bytes. The eight digits are made in one
+  // word: each nibble spread into a byte of its own, then turned into its
+  // digit, 'a' to 'f' from ten up.
   static char* putDword(char* out, std::string_view bytes) {
     out = put(out, "dword:");
-    for (int i = 0; i < 4; ++i) out = putHexByte(out, static_cast<unsigned char>(bytes[3 - i]));
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= std::uint32_t{static_cast<unsigned char>(bytes[i])} << (8 * i);
+    if constexpr (bytescan::kByWord) {
+      std::uint64_t x = v;
+      x = ((x & 0xFFFF0000u) << 16) | (x & 0xFFFFu);
+      x = ((x & 0x0000FF000000FF00u) << 8) | (x & 0x000000FF000000FFu);
+      x = ((x & 0x00F000F000F000F0u) << 4) | (x & 0x000F000F000F000Fu);
+      // The most significant nibble is now the highest byte; it goes first.
+      x = __builtin_bswap64(x);
+      const std::uint64_t letters = ((x + 0x0606060606060606u) >> 4) & bytescan::kOnes;
+      x += 0x3030303030303030u + letters * ('a' - '0' - 10);
+      std::memcpy(out, &x, 8);
+      return out + 8;
+    }
+    for (int shift = 28; shift >= 0; shift -= 4) *out++ = kHexDigits[(v >> shift) & 0xF];
     return out;
   }
 
