@@ -5,29 +5,16 @@
 // The lines below are the usual shapes and the lines that nearly have them.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "platform/registry/regedit4_parser.h"
-#include "platform/registry/regedit4_writer.h"
+#include "tests/platform/registry/regedit4_reads.h"
 
 namespace {
 
-std::string outcome(const Result<RegistryTree>& tree) {
-  return tree ? "tree:\n" + writeRegedit4(tree.value()) : "error: " + tree.error();
-}
-
 std::string outcomeInBlocks(const std::string& text, std::size_t block) {
   std::size_t at = 0;
-  const ReadBlock read = [&](char* into, std::size_t room) -> Result<std::size_t> {
-    const std::size_t n = std::min({room, block, text.size() - at});
-    std::memcpy(into, text.data() + at, n);
-    at += n;
-    return n;
-  };
-  return outcome(parseRegedit4(read, text.size(), "/m/registry.reg"));
+  return outcome(parseRegedit4(blocksOf(text, block, at), text.size(), "/m/registry.reg"));
 }
 
 const std::vector<std::string> kLines = {
