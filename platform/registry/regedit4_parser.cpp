@@ -103,6 +103,33 @@ std::optional<DWORD> parseHexNumber(std::string_view s, std::size_t max_digits) 
   return v;
 }
 
+// Whether the eight bytes of `word`, first byte lowest, are all hex digits;
+// if so `value` is their number, the first digit the highest. Each byte is
+// checked against the two ranges a word at a time (no byte of 128 or above
+// passes), and the digits' values are gathered in three steps.
+bool eightHexDigits(std::uint64_t word, DWORD& value) {
+  if constexpr (!bytescan::kByWord) return false;
+  using bytescan::kHighs;
+  using bytescan::kOnes;
+  if ((word & kHighs) != 0) return false;
+  // The high bit of each byte from lo to hi; bytes are below 128, so no sum
+  // carries into the next byte.
+  const auto within = [](std::uint64_t x, unsigned lo, unsigned hi) {
+    return (x + kOnes * (0x80 - lo)) & ~(x + kOnes * (0x7F - hi)) & kHighs;
+  };
+  const std::uint64_t decimal = within(word, '0', '9');
+  const std::uint64_t letter = within(word | kOnes * 0x20, 'a', 'f');
+  if ((decimal | letter) != kHighs) return false;
+  // '0'..'9' are 0x30..0x39 and 'a'..'f' (or 'A'..'F') 0x?1..0x?6, nine short.
+  const std::uint64_t nibbles = (word & kOnes * 0x0F) + (letter >> 7) * 9;
+  // Pairs into bytes, the first of each pair high, then bytes into one word.
+  std::uint64_t x = ((nibbles & 0x000F000F000F000Fu) << 4) | ((nibbles >> 8) & 0x000F000F000F000Fu);
+  x = (x | (x >> 8)) & 0x0000FFFF0000FFFFu;
+  x = (x | (x >> 16)) & 0xFFFFFFFFu;
+  value = __builtin_bswap32(static_cast<std::uint32_t>(x));
+  return true;
+}
+
 // Room for the tree's tables, guessed from the file's size rather than
 // counted, which would take a pass of its own over every line: a key's
 // section and a value line take a few dozen bytes each in any real export.
@@ -142,10 +169,9 @@ class Parser {
     const Estimate estimate = estimateFromSize(size);
     m_tree.reserve(estimate.keys, estimate.values, size);
     while (true) {
-      if (std::optional<Result<void>> read = readCommonLine()) {
-        if (!*read) return failAt(m_lineNumber, read->error());
-        continue;
-      }
+      const CommonLine common = readCommonLine();
+      if (common == CommonLine::Read) continue;
+      if (common == CommonLine::Refused) return failAt(m_lineNumber, m_refusal);
       const std::optional<Line> line = nextLine();
       if (!line) break;
       // Past its leading blanks a line that is not blank starts with a byte
@@ -169,36 +195,45 @@ class Parser {
   }
 
  private:
+  // How readCommonLine() left the line at hand.
+  enum class CommonLine { Other, Read, Refused };
+
   // Reads a line of one of the common shapes in one pass over its bytes: a
   // blank line, a [key] line, "name"="text" and "name"=dword:digits, each
-  // with nothing around it and its line end in the window. Nothing when the
+  // with nothing around it and its line end in the window. Other when the
   // line is of another shape or runs past the window: the general reader
   // then reads it, which gives what this gives for these shapes and the
-  // error for a bad line. A [key] line's own error is returned.
-  std::optional<Result<void>> readCommonLine() {
+  // error for a bad line. Refused for a [key] line in error, the error being
+  // left in m_refusal.
+  CommonLine readCommonLine() {
     const char* const start = m_data + m_pos;
     const char* const limit = m_data + m_size;
-    if (start == limit) return std::nullopt;
+    if (start == limit) return CommonLine::Other;
     const char* next = nullptr;  // Past the line's end, once it is read.
-    Result<void> result;
-    if (const char* end = lineEndAt(start, limit)) {
-      next = end;
+    bool refused = false;
+    if (*start == '"') {
+      if (m_key == kNoKey) return CommonLine::Other;
+      next = readCommonValue(start, limit);
+      if (next == nullptr) return CommonLine::Other;
     } else if (*start == '[') {
       // The first ] or line feed; ] is named twice, as two bytes are sought.
       const char* const close = bytescan::findAnyOf(start + 1, limit, ']', '\n', ']');
-      if (close == limit || *close != ']') return std::nullopt;
+      if (close == limit || *close != ']') return CommonLine::Other;
       next = lineEndAt(close + 1, limit);
-      if (next == nullptr) return std::nullopt;
-      result = parseSection(std::string_view(start, static_cast<std::size_t>(close + 1 - start)));
-    } else if (*start == '"' && m_key != kNoKey) {
-      next = readCommonValue(start, limit);
-      if (next == nullptr) return std::nullopt;
+      if (next == nullptr) return CommonLine::Other;
+      Result<void> parsed =
+          parseSection(std::string_view(start, static_cast<std::size_t>(close + 1 - start)));
+      if (!parsed) {
+        m_refusal = parsed.error();
+        refused = true;
+      }
     } else {
-      return std::nullopt;
+      next = lineEndAt(start, limit);
+      if (next == nullptr) return CommonLine::Other;
     }
     m_pos = static_cast<std::size_t>(next - m_data);
     ++m_lineNumber;
-    return result;
+    return refused ? CommonLine::Refused : CommonLine::Read;
   }
 
   // Past the line end (LF, or CR LF) at `p`, or null when there is none.
@@ -245,6 +280,7 @@ class Parser {
     const char* p = name_end + 2 + kDword.size();
     DWORD v = 0;
     const char* const digits = p;
+    if (limit - p >= 8 && eightHexDigits(bytescan::load(p), v)) p += 8;
     for (; p != limit && p - digits <= 8; ++p) {
       const int d = hexDigit(*p);
       if (d < 0) break;
@@ -637,6 +673,7 @@ class Parser {
   std::string_view m_source;
   std::size_t m_lineNumber = 0;
   std::size_t m_errorLine = 0;
+  std::string m_refusal;  // Why readCommonLine() refused a line.
   RegistryTree m_tree;
   KeyId m_key = kNoKey;               // The last section's key.
   std::optional<RootKey> m_pathRoot;  // The root of the previous section.

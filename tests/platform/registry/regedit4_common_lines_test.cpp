@@ -43,6 +43,8 @@ const std::vector<std::string> kLines = {
     "\"a\"=dword:",
     "\"a\"=dword:fFaB",
     "\"a\"=dword:12g",
+    "\"a\"=dword:0123abCD",
+    "\"a\"=dword:12345678 ",
     "\"a\"=DWORD:1",
     "\"a\"=dword:1 ",
     "\"a\"=dword:1\r",
@@ -69,9 +71,22 @@ const std::vector<std::string> kLines = {
     "@=\"default\"",
 };
 
+// Every byte as the first and as the last of eight dword digits.
+std::vector<std::string> dwordLines() {
+  std::vector<std::string> lines;
+  for (int b = 0; b < 256; ++b) {
+    const std::string byte(1, static_cast<char>(b));
+    lines.push_back("\"a\"=dword:" + byte + "0f0F9a0");
+    lines.push_back("\"a\"=dword:A0f0F9a" + byte);
+  }
+  return lines;
+}
+
 TEST(Regedit4CommonLines, ALineGivesWhatItGivesBehindABlank) {
   const std::string after = "\"after\"=\"1\"";
-  for (const std::string& line : kLines) {
+  std::vector<std::string> lines = kLines;
+  for (std::string& line : dwordLines()) lines.push_back(std::move(line));
+  for (const std::string& line : lines) {
     for (const std::string& before :
          {std::string("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"a\"=\"first\"\r\n"),
           std::string("REGEDIT4\r\n")}) {
@@ -96,14 +111,14 @@ TEST(Regedit4CommonLines, ALineGivesWhatItGivesBehindABlank) {
 TEST(Regedit4CommonLines, UsualLinesReadAsWritten) {
   const auto tree = parseRegedit4(
       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Vesk\\Q]\r\n\"Driver\"=\"snd.drv\"\r\n"
-      "\"Flags\"=dword:0000ff01\r\n\"\"=\"\"\r\n\"flags\"=dword:7\r\n",
+      "\"Flags\"=dword:0000ff01\r\n\"\"=\"\"\r\n\"flags\"=dword:7\r\n\"Mask\"=dword:ABCDEF09\r\n",
       "/m/registry.reg");
   ASSERT_TRUE(tree.ok()) << tree.error();
   EXPECT_EQ(writeRegedit4(tree.value()),
             "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\Software\\Vesk]\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\Software\\Vesk\\Q]\r\n\"Driver\"=\"snd.drv\"\r\n"
-            "\"Flags\"=dword:00000007\r\n@=\"\"\r\n\r\n");
+            "\"Flags\"=dword:00000007\r\n@=\"\"\r\n\"Mask\"=dword:abcdef09\r\n\r\n");
 }
 
 }  // namespace
