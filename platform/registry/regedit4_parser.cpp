@@ -216,13 +216,20 @@ class Parser {
       next = readCommonValue(start, limit);
       if (next == nullptr) return CommonLine::Other;
     } else if (*start == '[') {
-      // The first ] or line feed; ] is named twice, as two bytes are sought.
-      const char* const close = bytescan::findAnyOf(start + 1, limit, ']', '\n', ']');
+      // The bytes shared with the previous section's path are compared a
+      // word at a time, and the ] is sought after them: the first ] or line
+      // feed, ] being named twice as two bytes are sought.
+      const std::string_view rest(start + 1, static_cast<std::size_t>(limit - start - 1));
+      const std::size_t common = commonPrefix(rest, m_path);
+      const char* const close = bytescan::findAnyOf(start + 1 + common, limit, ']', '\n', ']');
       if (close == limit || *close != ']') return CommonLine::Other;
       next = lineEndAt(close + 1, limit);
       if (next == nullptr) return CommonLine::Other;
-      Result<void> parsed =
-          parseSection(std::string_view(start, static_cast<std::size_t>(close + 1 - start)));
+      // No ] follows this one on the line, so it is the line's last, which
+      // closes the path. A path whose ] lies within the shared bytes is left
+      // to the general reader.
+      const std::string_view path = rest.substr(0, static_cast<std::size_t>(close - start - 1));
+      Result<void> parsed = parsePath(path, common);
       if (!parsed) {
         m_refusal = parsed.error();
         refused = true;
@@ -293,7 +300,12 @@ class Parser {
     const std::size_t at = arena.mark();
     char* const to = arena.room(name_size + 4);
     copyShort(to, name, name_size, limit);
-    for (int i = 0; i < 4; ++i) to[name_size + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    if constexpr (bytescan::kByWord) {
+      const auto bytes = static_cast<std::uint32_t>(v);
+      std::memcpy(to + name_size, &bytes, 4);
+    } else {
+      for (int i = 0; i < 4; ++i) to[name_size + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    }
     arena.commit(name_size + 4);
     m_tree.setValue(
         m_key, ArenaSpan{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(name_size)},
@@ -430,13 +442,19 @@ class Parser {
     if (!trim(body.substr(close + 1)).empty())
       return Error{"text after the closing ] of a [key] line"};
     const std::string_view path = body.substr(1, close - 1);
+    return parsePath(path, commonPrefix(path, m_path));
+  }
+
+  // The path of a [key] line; `common` is how many bytes it shares at its
+  // start with the previous section's path.
+  Result<void> parsePath(std::string_view path, std::size_t common) {
     if (!path.empty() && path.front() == '-') {
       return Error{"a [-key] line deletes a key; a registry file cannot hold one"};
     }
     // Sections mostly follow their parent or a sibling: the keys that the
     // previous section's path shares with this one byte for byte are reused
     // without a lookup, and only the names after them are read.
-    const std::size_t shared = sharedSteps(path);
+    const std::size_t shared = sharedSteps(path, common);
     std::optional<RootKey> root = m_pathRoot;
     if (shared == 0) {
       const std::string_view root_name = path.substr(0, path.find('\\'));
@@ -485,8 +503,7 @@ class Parser {
   // How many steps of the previous section's path (its root, then its keys)
   // this path shares: those that end where a step of this path ends too and
   // whose bytes are the same up to there. 0 when even the root differs.
-  std::size_t sharedSteps(std::string_view path) const {
-    const std::size_t common = commonPrefix(path, m_path);
+  std::size_t sharedSteps(std::string_view path, std::size_t common) const {
     for (std::size_t i = m_steps.size(); i-- > 0;) {
       const std::size_t end = m_steps[i];
       if (end <= common && (end == path.size() || path[end] == '\\')) return i + 1;

@@ -67,6 +67,8 @@ const std::vector<std::string> kLines = {
     "[]",
     "[HKEY_LOCAL_MACHINE\\a]b]",
     "[hkey_local_machine\\k\\SUB]",
+    "[HKEY_LOCAL_MACHINE\\K]x]]",
+    "[HKEY_LOCAL_MACHINE\\K]x\\S]",
     "[HKEY_LOCAL_MACHINE\\K]\r",
     "@=\"default\"",
 };
@@ -89,7 +91,9 @@ TEST(Regedit4CommonLines, ALineGivesWhatItGivesBehindABlank) {
   for (const std::string& line : lines) {
     for (const std::string& before :
          {std::string("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"a\"=\"first\"\r\n"),
-          std::string("REGEDIT4\r\n")}) {
+          std::string("REGEDIT4\r\n"),
+          // A previous path with a ] in it, which the next path may share.
+          std::string("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]x]\r\n")}) {
       for (const std::string& end : {std::string("\r\n"), std::string("\n")}) {
         const std::string alone = before + line + end + after + end;
         const std::string behind_blank = before + " " + line + end + after + end;
