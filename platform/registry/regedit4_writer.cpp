@@ -212,8 +212,8 @@ class Writer final {
   static char* putDword(char* out, std::string_view bytes) {
     out = put(out, "dword:");
     std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= std::uint32_t{static_cast<unsigned char>(bytes[i])} << (8 * i);
     if constexpr (bytescan::kByWord) {
+      std::memcpy(&v, bytes.data(), 4);
       std::uint64_t x = v;
       x = ((x & 0xFFFF0000u) << 16) | (x & 0xFFFFu);
       x = ((x & 0x0000FF000000FF00u) << 8) | (x & 0x000000FF000000FFu);
@@ -225,6 +225,7 @@ class Writer final {
       std::memcpy(out, &x, 8);
       return out + 8;
     }
+    for (int i = 0; i < 4; ++i) v |= std::uint32_t{static_cast<unsigned char>(bytes[i])} << (8 * i);
     for (int shift = 28; shift >= 0; shift -= 4) *out++ = kHexDigits[(v >> shift) & 0xF];
     return out;
   }
