@@ -43,7 +43,7 @@ PieceWriter::~PieceWriter() {
   m_thread.join();
 }
 
-bool PieceWriter::write(std::string_view piece) {
+bool PieceWriter::write(std::string& piece) {
   if (!m_thread.joinable()) {
     // A file of one piece is written here and now; the thread starts with
     // the second.
@@ -66,7 +66,7 @@ bool PieceWriter::write(std::string_view piece) {
     buffer = std::move(m_spare.front());
     m_spare.pop_front();
   }
-  buffer.assign(piece);
+  buffer.swap(piece);
   m_queue.push_back(std::move(buffer));
   lock.unlock();
   m_changed.notify_all();

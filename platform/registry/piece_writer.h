@@ -4,9 +4,10 @@
 // both together.
 //
 // The first piece is written at once by the caller, so that a file of one
-// piece needs no thread; from the second on, each piece is copied in as it is
-// handed over, so the caller may reuse its buffer at once, and at most two
-// pieces wait at a time. Each piece written is
+// piece needs no thread; from the second on, each piece's buffer is taken
+// over as it is handed over, and the caller gets a written piece's buffer (or
+// an empty string) back to fill: the text is not copied on its way. At most
+// two pieces wait at a time. Each piece written is
 // sent on its way to the disk (sync_file_range), which gives the fsync that
 // the caller makes at the end less to wait for.
 #pragma once
@@ -32,9 +33,10 @@ class PieceWriter final {
   PieceWriter(const PieceWriter&) = delete;
   PieceWriter& operator=(const PieceWriter&) = delete;
 
-  // Queues a copy of `piece`. False once a write has failed, with errno set
-  // to that write's error.
-  bool write(std::string_view piece);
+  // Queues `piece`, leaving a spare buffer with stale bytes (or an empty
+  // string) in its place. False once a write has failed, with errno set to
+  // that write's error.
+  bool write(std::string& piece);
   // Waits until every queued piece is written. False when a write failed,
   // with errno set to its error.
   bool finish();

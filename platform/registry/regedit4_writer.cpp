@@ -42,7 +42,9 @@ class Writer final {
  public:
   // Without a sink the whole text collects in the buffer. `expected` is the
   // room made at the start.
-  Writer(const TextSink* emit, std::size_t expected) : m_emit(emit) { m_out.reserve(expected); }
+  Writer(const TextSink* emit, std::size_t expected) : m_emit(emit), m_expected(expected) {
+    m_out.reserve(expected);
+  }
 
   bool write(const RegistryTree& tree) {
     char* out = room(16);
@@ -65,10 +67,15 @@ class Writer final {
   }
 
  private:
+  // Hands the text so far to the sink, which may swap the buffer for one of
+  // its own; the next text is written over whatever that holds.
   bool flush() {
     if (m_emit == nullptr || m_used == 0) return true;
-    const bool ok = (*m_emit)(std::string_view(m_out.data(), m_used));
+    m_out.resize(m_used);
+    const bool ok = (*m_emit)(m_out);
     m_used = 0;
+    // A buffer new to the sink comes back empty: room for a piece at once.
+    if (m_out.capacity() < m_expected) m_out.reserve(m_expected);
     return ok;
   }
 
@@ -252,6 +259,7 @@ class Writer final {
   }
 
   const TextSink* m_emit;
+  const std::size_t m_expected;  // The room made for the text at a time.
   // m_out's first m_used bytes are the text not yet handed on; the rest is
   // room to write into.
   std::string m_out;

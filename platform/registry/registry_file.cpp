@@ -101,7 +101,12 @@ Result<std::size_t> FileReader::read(char* into, std::size_t room) {
 Result<ReplacedFile> replaceFile(const std::filesystem::path& path, std::string_view bytes,
                                  const LockedFile& current, SaveFault fault) {
   return replaceFile(
-      path, [bytes](const PieceSink& emit) { return emit(bytes); }, current, fault);
+      path,
+      [bytes](const PieceSink& emit) {
+        std::string piece(bytes);
+        return emit(piece);
+      },
+      current, fault);
 }
 
 Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileContent& content,
@@ -148,7 +153,7 @@ Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileCo
   int write_error = 0;
   {
     PieceWriter writer(out.fd(), fault);
-    const PieceSink write_piece = [&](std::string_view piece) { return writer.write(piece); };
+    const PieceSink write_piece = [&](std::string& piece) { return writer.write(piece); };
     written = content(write_piece) && writer.finish();
     write_error = errno;
   }

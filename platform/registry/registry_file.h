@@ -79,7 +79,8 @@ Result<ReplacedFile> replaceFile(const std::filesystem::path& path, std::string_
 // The same, for content that is produced piece by piece: `content` hands each
 // piece in order to the sink it is given and returns false when the sink did
 // (a write failed), so that a large file is never held whole in memory.
-using PieceSink = std::function<bool(std::string_view piece)>;
+// The sink may keep a piece's buffer by swapping the string for another.
+using PieceSink = std::function<bool(std::string& piece)>;
 using FileContent = std::function<bool(const PieceSink& emit)>;
 Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileContent& content,
                                  const LockedFile& current, SaveFault fault);

@@ -23,12 +23,13 @@ TEST(PieceWriter, PiecesArriveWholeAndInOrder) {
     PieceWriter writer(fd, SaveFault::None);
     std::string piece;
     for (int i = 0; i < 40; ++i) {
-      // Sizes from one byte to 300 KB; the caller reuses its buffer at once.
+      // Sizes from one byte to 300 KB; the caller fills the buffer it gets
+      // back at once.
       piece.assign(static_cast<std::size_t>(1 + (i * 7919) % 300'000),
                    static_cast<char>('a' + i % 26));
       piece.front() = static_cast<char>('0' + i % 10);
-      ASSERT_TRUE(writer.write(piece)) << "piece " << i;
       expected += piece;
+      ASSERT_TRUE(writer.write(piece)) << "piece " << i;
     }
     ASSERT_TRUE(writer.finish());
   }
@@ -43,8 +44,9 @@ TEST(PieceWriter, AFailedWriteIsReportedWithItsError) {
   {
     // The first piece, written by the caller.
     PieceWriter writer(fd, SaveFault::None);
+    std::string text = "text";
     errno = 0;
-    EXPECT_FALSE(writer.write("text"));
+    EXPECT_FALSE(writer.write(text));
     EXPECT_EQ(errno, ENOSPC);
     EXPECT_FALSE(writer.finish());
     EXPECT_EQ(errno, ENOSPC);
@@ -53,13 +55,17 @@ TEST(PieceWriter, AFailedWriteIsReportedWithItsError) {
     // A later piece, written by the thread: the failure shows at the latest
     // when the writer finishes.
     PieceWriter writer(fd, SaveFault::None);
-    EXPECT_TRUE(writer.write(""));
-    (void)writer.write(std::string(1000, 'x'));
-    (void)writer.write(std::string(1000, 'y'));
+    std::string piece;
+    EXPECT_TRUE(writer.write(piece));
+    piece.assign(1000, 'x');
+    (void)writer.write(piece);
+    piece.assign(1000, 'y');
+    (void)writer.write(piece);
     errno = 0;
     EXPECT_FALSE(writer.finish());
     EXPECT_EQ(errno, ENOSPC);
-    EXPECT_FALSE(writer.write("more"));
+    piece = "more";
+    EXPECT_FALSE(writer.write(piece));
   }
   ::close(fd);
 }
