@@ -51,19 +51,9 @@ std::size_t findByte(std::string_view s, char c) {
   return std::string_view::npos;
 }
 
-// How many bytes two texts have in common at their start, eight at a time.
+// How many bytes two texts have in common at their start.
 std::size_t commonPrefix(std::string_view a, std::string_view b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t x = 0;
-    std::uint64_t y = 0;
-    std::memcpy(&x, a.data() + i, 8);
-    std::memcpy(&y, b.data() + i, 8);
-    if (x != y) break;
-  }
-  while (i < n && a[i] == b[i]) ++i;
-  return i;
+  return bytescan::commonPrefix(a.data(), b.data(), std::min(a.size(), b.size()));
 }
 
 // Whether `s` starts with `lower_prefix` (ASCII, in lower case) in any letter

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cstdint>
 #include <cstdio>
@@ -124,8 +125,8 @@ class Writer final {
     done(put(room(2), kLineEnd));
   }
 
-  // Room past a line's end for the last word stored whole.
-  static constexpr std::size_t kOverhang = 8;
+  // Room past a line's end for the last sixteen bytes stored whole.
+  static constexpr std::size_t kOverhang = 16;
 
   // The most a value's line can take: its name quoted with every byte
   // escaped, and its data as hex, the longest of the forms, with a line
@@ -137,18 +138,44 @@ class Writer final {
 
   // Writes `text` in quotes with its escapes. With `text_only`, a zero or
   // line feed in it gives nullptr instead. `text` lies in the tree's arena,
-  // which may be read a word past any text in it, and the room made for a
-  // line takes a word's overhang: plain bytes go eight at a time.
+  // which may be read sixteen bytes past any text in it, and the room made
+  // for a line takes as much overhang: plain bytes go sixteen (or eight) at
+  // a time.
   static char* putQuoted(char* out, std::string_view text, bool text_only) {
     *out++ = '"';
     const char* p = text.data();
     const char* const end = p + text.size();
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i feed = _mm_set1_epi8('\n');
+#endif
     while (p < end) {
+      const auto left = static_cast<std::size_t>(end - p);
+#if defined(__SSE2__)
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i hits =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
+                       _mm_or_si128(_mm_cmpeq_epi8(bytes, zero), _mm_cmpeq_epi8(bytes, feed)));
+      auto special = static_cast<unsigned>(_mm_movemask_epi8(hits));
+      // Hits past the text's end are not its bytes.
+      if (left < 16) special &= (1u << left) - 1;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+      if (special == 0) {
+        const std::size_t step = left < 16 ? left : 16;
+        out += step;
+        p += step;
+        continue;
+      }
+      const auto plain = static_cast<std::size_t>(std::countr_zero(special));
+      out += plain;
+      p += plain;
+#else
       if constexpr (bytescan::kByWord) {
         const std::uint64_t word = bytescan::load(p);
         std::uint64_t special = bytescan::marks(word, '"') | bytescan::marks(word, '\\') |
                                 bytescan::marks(word, '\0') | bytescan::marks(word, '\n');
-        const auto left = static_cast<std::size_t>(end - p);
         // Marks past the text's end are not its bytes.
         if (left < 8) special &= (std::uint64_t{1} << (8 * left)) - 1;
         std::memcpy(out, &word, 8);
@@ -162,6 +189,7 @@ class Writer final {
         out += plain;
         p += plain;
       }
+#endif
       const char c = *p++;
       const InQuotes how = kInQuotes[static_cast<unsigned char>(c)];
       if (how == InQuotes::Escaped) {

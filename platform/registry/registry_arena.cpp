@@ -39,7 +39,7 @@ RegistryArena::~RegistryArena() { freeLarge(m_data, blockSize()); }
 
 void RegistryArena::grow(std::size_t more) {
   // Blocks double with the slack counted in, so that a block of a power of
-  // two bytes does not spill into another huge page for its last eight.
+  // two bytes does not spill into another huge page for its slack.
   const std::size_t block =
       std::max({m_size + more + kSlack, 2 * (m_capacity + kSlack), std::size_t{256}});
   regrow(block - kSlack);

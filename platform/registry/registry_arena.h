@@ -32,9 +32,10 @@ class RegistryArena final {
   RegistryArena& operator=(RegistryArena&& other) noexcept;
   ~RegistryArena();
 
-  // Eight bytes past the room may always be read and written, so that the
-  // texts in the arena can be read, and copied in, a word at a time.
-  static constexpr std::size_t kSlack = 8;
+  // Sixteen bytes past the room may always be read and written, so that the
+  // texts in the arena can be read, and copied in, eight or sixteen bytes at
+  // a time.
+  static constexpr std::size_t kSlack = 16;
 
   // Makes room for `bytes` more without moving what is there.
   void reserve(std::size_t bytes) {
