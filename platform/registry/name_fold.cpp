@@ -40,6 +40,15 @@ bool namesEqual(std::string_view a, std::string_view b) {
   return true;
 }
 
+int compareNames(std::string_view a, std::string_view b) {
+  const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const int d = upper(a[i]) - upper(b[i]);
+    if (d != 0) return d;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
 std::uint32_t foldedNameHash(std::string_view name) {
   // FNV-1a.
   std::uint32_t hash = 2166136261u;

@@ -13,5 +13,10 @@ std::string foldName(std::string_view name);
 
 bool namesEqual(std::string_view a, std::string_view b);
 
+// Orders names by their capital forms, byte by byte, a shorter name before a
+// longer one that starts with it: below 0, 0 (exactly when namesEqual) or
+// above 0.
+int compareNames(std::string_view a, std::string_view b);
+
 // A hash of the name's capital form: names that are equal above hash alike.
 std::uint32_t foldedNameHash(std::string_view name);

@@ -462,14 +462,14 @@ class Parser {
     bool empty_name = false;
     if (m_steps.back() < path.size()) {
       const char* const end = path.data() + path.size();
+      // Names are short: a plain loop finds their ends quicker than a call.
       for (const char* start = path.data() + m_steps.back() + 1;;) {
-        const auto* slash = static_cast<const char*>(
-            std::memchr(start, '\\', static_cast<std::size_t>(end - start)));
-        const char* const stop = slash == nullptr ? end : slash;
+        const char* stop = start;
+        while (stop != end && *stop != '\\') ++stop;
         empty_name = empty_name || stop == start;
         m_names.push_back(std::string_view(start, static_cast<std::size_t>(stop - start)));
-        if (slash == nullptr) break;
-        start = slash + 1;
+        if (stop == end) break;
+        start = stop + 1;
       }
     }
     if (m_steps.size() - 1 + m_names.size() > kMaxKeyDepth)

@@ -2,8 +2,10 @@
 // output in pieces, as a large registry loads and saves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -220,6 +222,85 @@ TEST(RegistryTree, ValueInsertedAtAPosition) {
   std::vector<std::string> names;
   tree.forEachValue(empty, [&](const RegistryValue& v) { names.emplace_back(v.name); });
   EXPECT_EQ(names, (std::vector<std::string>{"again", "next"}));
+}
+
+// Subkeys made, sought, removed and put back at random, mostly in rising
+// order of their names as files list them, in any letter case (accented
+// letters included), across the sizes where a list is searched in turn, by
+// halves or through an index: the tree holds the same keys in the same order
+// as a plain list of them, and finds each name where the list has it.
+TEST(RegistryTree, SubkeysInAndOutOfOrderAgreeWithAPlainList) {
+  // Name `base` in a letter case drawn from `bits`: K, the number, an é.
+  const auto spelled = [](int base, unsigned bits) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%03d", base);
+    std::string name = std::string(bits & 1 ? "k" : "K") + digits + (bits & 2 ? "\xE9" : "\xC9");
+    if (base % 7 == 0) name += bits & 4 ? "x" : "X";  // A longer name after a shorter one.
+    return name;
+  };
+  for (unsigned seed = 1; seed <= 60; ++seed) {
+    SCOPED_TRACE(seed);
+    std::mt19937 random(seed);
+    const auto draw = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    RegistryTree tree;
+    const KeyId parent = tree.findOrAddSubkey(RegistryTree::rootKey(RootKey::LocalMachine), "P");
+    std::vector<int> bases;  // The live subkeys' names, in order.
+    std::vector<KeyId> ids;
+    const auto idOf = [&](int base) {
+      const auto at = std::find(bases.begin(), bases.end(), base);
+      return at == bases.end() ? kNoKey : ids[static_cast<std::size_t>(at - bases.begin())];
+    };
+    // As a file lists them: rising, with some names skipped.
+    int next = 0;
+    for (const int count = draw(40); next < count; ++next) {
+      if (draw(4) == 0) continue;
+      ids.push_back(tree.findOrAddSubkey(parent, spelled(next, random())));
+      bases.push_back(next);
+    }
+    for (int step = 0; step < 80; ++step) {
+      // Mostly the last name or a new one after it; sometimes any.
+      const int pick = draw(4);
+      const int base = pick == 0 && !bases.empty() ? bases.back()
+                       : pick == 1                 ? next++
+                                                   : draw(next + 1);
+      const KeyId known = idOf(base);
+      const int action = draw(10);
+      if (action < 6) {  // A section for the name, anywhere in the file.
+        const KeyId got = tree.findOrAddSubkey(parent, spelled(base, random()));
+        if (known != kNoKey) {
+          EXPECT_EQ(got, known) << base;
+        } else {
+          bases.push_back(base);
+          ids.push_back(got);
+        }
+      } else if (action < 8) {
+        EXPECT_EQ(tree.findSubkey(parent, spelled(base, random())), known) << base;
+      } else if (action == 8) {
+        if (known != kNoKey) {
+          tree.removeSubkey(known);
+          const auto at = std::find(ids.begin(), ids.end(), known);
+          bases.erase(bases.begin() + (at - ids.begin()));
+          ids.erase(at);
+        }
+      } else {
+        const auto position = static_cast<std::size_t>(draw(static_cast<int>(bases.size()) + 2));
+        const KeyId got = tree.insertSubkeyAt(parent, position, spelled(base, random()));
+        if (known != kNoKey) {
+          EXPECT_EQ(got, kNoKey) << base;
+        } else {
+          const auto place = static_cast<std::ptrdiff_t>(std::min(position, bases.size()));
+          bases.insert(bases.begin() + place, base);
+          ids.insert(ids.begin() + place, got);
+        }
+      }
+      std::vector<KeyId> seen;
+      tree.forEachSubkey(parent, [&](KeyId child) { seen.push_back(child); });
+      ASSERT_EQ(seen, ids) << "step " << step;
+      for (int b = 0; b <= next; ++b) {
+        ASSERT_EQ(tree.findSubkey(parent, spelled(b, random())), idOf(b)) << "step " << step;
+      }
+    }
+  }
 }
 
 }  // namespace
