@@ -42,7 +42,11 @@ bool namesEqual(std::string_view a, std::string_view b) {
 
 int compareNames(std::string_view a, std::string_view b) {
   const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (std::size_t i = 0; i < n; ++i) {
+  // Names compared are mostly siblings spelled alike up to a last few bytes;
+  // bytes that are the same need no folding.
+  std::size_t i = 0;
+  while (i < n && a[i] == b[i]) ++i;
+  for (; i < n; ++i) {
     const int d = upper(a[i]) - upper(b[i]);
     if (d != 0) return d;
   }

@@ -83,6 +83,14 @@ TEST(HostileRegistry, WindowsLettersFoldAndSignsDoNot) {
   // Signs have none: ÷ is not ×; ß, µ and ª stay themselves.
   EXPECT_FALSE(namesEqual("\xf7", "\xd7"));
   EXPECT_EQ(foldName("\xf7\xd7\xdf\xb5\xaa"), "\xf7\xd7\xdf\xb5\xaa");
+  // Names order by their capitals, a prefix first and high bytes after ASCII;
+  // they compare equal exactly when they are equal above.
+  EXPECT_EQ(compareNames("caf\xe9", "CAF\xc9"), 0);
+  EXPECT_LT(compareNames("key", "KEY0"), 0);
+  EXPECT_GT(compareNames("b", "A"), 0);
+  EXPECT_LT(compareNames("Key10", "key9"), 0);
+  EXPECT_GT(compareNames("\xe9", "Z"), 0);
+  EXPECT_NE(compareNames("a\xf7", "A\xd7"), 0);
   // The store finds keys the same way.
   auto store = RegistryStore::fromText(crlf({
       "REGEDIT4",
