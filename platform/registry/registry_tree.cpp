@@ -154,12 +154,8 @@ KeyId RegistryTree::findOrAddSubkey(KeyId parent, std::string_view name) {
   SubkeyList& siblings = subkeyListOf(parent);
   if (comesLast(siblings, name)) {
     // New, and the list stays in order without an index or hashes.
-    const KeyId id = static_cast<KeyId>(m_keys.size());
-    KeyRecord record;
-    record.name = m_arena.keep(name);
-    record.parent = parent;
-    record.slot = static_cast<std::uint32_t>(siblings.ids.size());
-    m_keys.push_back(record);
+    const KeyId id = newKey(parent, 0, name);
+    m_keys[id].slot = static_cast<std::uint32_t>(siblings.ids.size());
     siblings.ids.push_back(id);
     return id;
   }
@@ -177,14 +173,19 @@ KeyId RegistryTree::insertSubkeyAt(KeyId parent, std::size_t index, std::string_
   return addSubkey(parent, std::min(index, siblings.ids.size()), hash, name);
 }
 
-KeyId RegistryTree::addSubkey(KeyId parent, std::size_t slot, std::uint32_t hash,
-                              std::string_view name) {
+KeyId RegistryTree::newKey(KeyId parent, std::uint32_t hash, std::string_view name) {
   const KeyId id = static_cast<KeyId>(m_keys.size());
   KeyRecord record;
   record.name = m_arena.keep(name);
   record.nameHash = hash;
   record.parent = parent;
   m_keys.push_back(record);
+  return id;
+}
+
+KeyId RegistryTree::addSubkey(KeyId parent, std::size_t slot, std::uint32_t hash,
+                              std::string_view name) {
+  const KeyId id = newKey(parent, hash, name);
   linkSubkey(parent, slot, id);
   return id;
 }

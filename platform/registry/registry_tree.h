@@ -195,6 +195,8 @@ class RegistryTree final {
   }
   std::uint32_t findValueRecord(KeyId key, std::string_view name) const;
   SubkeyList& subkeyListOf(KeyId parent);
+  // A record for a key named `name` (hash `hash`) below `parent`, in no list yet.
+  KeyId newKey(KeyId parent, std::uint32_t hash, std::string_view name);
   // Adds a key named `name` (hash `hash`) to `parent`'s list at `slot`.
   KeyId addSubkey(KeyId parent, std::size_t slot, std::uint32_t hash, std::string_view name);
   // Puts key `id` into `parent`'s list at `slot`.
