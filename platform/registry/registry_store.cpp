@@ -115,7 +115,7 @@ Result<void> RegistryStore::save() {
       m_fault);
   if (!replaced) return Error{replaced.error()};
   // The new file is locked already; the old one's lock can go.
-  m_file = std::move(replaced.value().file);
+  m_oldFiles.close(std::exchange(m_file, std::move(replaced.value().file)));
   if (!replaced.value().directoryFlush) return replaced.value().directoryFlush;
   m_dirty = false;
   return {};
@@ -125,6 +125,7 @@ Result<void> RegistryStore::close() {
   if (m_inMemory || !m_file.isOpen()) return {};
   auto flushed = flush();
   m_file.close();
+  m_oldFiles.wait();
   return flushed;
 }
 

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 #include "platform/registry/registry_api.h"
@@ -32,6 +33,25 @@ ino_t inodeOf(const std::filesystem::path& path) {
   struct stat st {};
   EXPECT_EQ(::stat(path.c_str(), &st), 0);
   return st.st_ino;
+}
+
+// How many of this process's descriptors lie on files in `dir`, and how many
+// of those on files that are no longer there (a replaced registry).
+struct DescriptorsIn {
+  int open = 0;
+  int removed = 0;
+};
+DescriptorsIn descriptorsIn(const std::filesystem::path& dir) {
+  DescriptorsIn found;
+  const std::string prefix = std::filesystem::canonical(dir).string() + "/";
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+    if (error || !target.starts_with(prefix)) continue;
+    ++found.open;
+    if (target.ends_with(" (deleted)")) ++found.removed;
+  }
+  return found;
 }
 
 std::unique_ptr<RegistryStore> openStore(const std::filesystem::path& path) {
@@ -222,4 +242,33 @@ TEST(RegistryFile, ALargeRegistryComesBackWithOnlyTheRemoval) {
   auto again = openStore(path);
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(again->toText(), expected.value()->toText());
+}
+
+// A save leaves the replaced file to be closed on a thread; by the next save,
+// and at the latest when the store is closed, it is gone, and only the new
+// file stays open and locked.
+TEST(RegistryFile, ReplacedLargeFilesAreClosedByTheNextSaveOrTheClose) {
+  TempDir dir;
+  const auto path = dir.path() / "registry.reg";
+  std::string text = kCanonical;
+  for (int i = 0; i < 20'000; ++i) {
+    text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Keep\\Key" + std::to_string(i) + "]\r\n\"Data\"=\"" +
+            std::string(40, 'x') + "\"\r\n\r\n";
+  }
+  ASSERT_GT(text.size(), 1'500'000u);
+  writeFile(path, text);
+  auto store = openStore(path);
+  ASSERT_NE(store, nullptr);
+  for (int round = 0; round < 3; ++round) {
+    auto saved = store->save();
+    ASSERT_TRUE(saved) << saved.error();
+    const DescriptorsIn held = descriptorsIn(dir.path());
+    EXPECT_EQ(held.open - held.removed, 1) << "the new file, and no other, is open";
+    EXPECT_LE(held.removed, 1) << "the file replaced before this save is still open";
+    // The new file is locked: another program cannot open the registry.
+    EXPECT_FALSE(RegistryStore::open(path)) << "round " << round;
+  }
+  ASSERT_TRUE(store->close());
+  EXPECT_EQ(descriptorsIn(dir.path()).open, 0) << "a file is still open after close()";
+  EXPECT_EQ(readFile(path), RegistryStore::fromText(text).value()->toText());
 }
