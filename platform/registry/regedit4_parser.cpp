@@ -450,39 +450,32 @@ class Parser {
       const std::string_view root_name = path.substr(0, path.find('\\'));
       root = rootKeyFromName(root_name);
       if (!root) return Error{"unknown root key \"" + std::string(root_name) + "\""};
-      m_steps.assign(1, root_name.size());
-      m_keys.assign(1, RegistryTree::rootKey(*root));
-    } else {
-      m_steps.resize(shared);
-      m_keys.resize(shared);
+      m_steps[0] = root_name.size();
+      m_keys[0] = RegistryTree::rootKey(*root);
     }
-    // The names below, split at their backslashes and checked before any key
-    // is made.
-    m_names.clear();
-    bool empty_name = false;
-    if (m_steps.back() < path.size()) {
+    m_depth = std::max<std::size_t>(shared, 1);
+    if (root != m_pathRoot) m_tree.noteMentioned(*root);
+    KeyId key = m_keys[m_depth - 1];
+    if (m_steps[m_depth - 1] == path.size()) {
+      // A path of the root alone is the root's own section.
+      if (m_depth == 1) m_tree.noteListed(*root);
+    } else {
+      // The names below, split at their backslashes. A name in error ends the
+      // reading of the file, so the keys made before it do no harm.
       const char* const end = path.data() + path.size();
       // Names are short: a plain loop finds their ends quicker than a call.
-      for (const char* start = path.data() + m_steps.back() + 1;;) {
+      for (const char* start = path.data() + m_steps[m_depth - 1] + 1;;) {
         const char* stop = start;
         while (stop != end && *stop != '\\') ++stop;
-        empty_name = empty_name || stop == start;
-        m_names.push_back(std::string_view(start, static_cast<std::size_t>(stop - start)));
+        if (stop == start || m_depth > kMaxKeyDepth) return badPath(path);
+        key = m_tree.findOrAddSubkey(
+            key, std::string_view(start, static_cast<std::size_t>(stop - start)));
+        m_steps[m_depth] = static_cast<std::size_t>(stop - path.data());
+        m_keys[m_depth] = key;
+        ++m_depth;
         if (stop == end) break;
         start = stop + 1;
       }
-    }
-    if (m_steps.size() - 1 + m_names.size() > kMaxKeyDepth)
-      return Error{"a key path deeper than 512 levels"};
-    if (empty_name) return Error{"a key path with an empty name (a stray backslash)"};
-    if (root != m_pathRoot) m_tree.noteMentioned(*root);
-    // A path of the root alone is the root's own section.
-    if (m_steps.size() == 1 && m_names.empty()) m_tree.noteListed(*root);
-    KeyId key = m_keys.back();
-    for (const std::string_view name : m_names) {
-      key = m_tree.findOrAddSubkey(key, name);
-      m_steps.push_back(static_cast<std::size_t>(name.data() + name.size() - path.data()));
-      m_keys.push_back(key);
     }
     m_key = key;
     m_pathRoot = root;
@@ -490,11 +483,19 @@ class Parser {
     return {};
   }
 
+  // What is wrong with a path that has an empty name or too many: the depth
+  // comes first. Each name below the root follows a backslash.
+  static Error badPath(std::string_view path) {
+    if (static_cast<std::size_t>(std::count(path.begin(), path.end(), '\\')) > kMaxKeyDepth)
+      return Error{"a key path deeper than 512 levels"};
+    return Error{"a key path with an empty name (a stray backslash)"};
+  }
+
   // How many steps of the previous section's path (its root, then its keys)
   // this path shares: those that end where a step of this path ends too and
   // whose bytes are the same up to there. 0 when even the root differs.
   std::size_t sharedSteps(std::string_view path, std::size_t common) const {
-    for (std::size_t i = m_steps.size(); i-- > 0;) {
+    for (std::size_t i = m_depth; i-- > 0;) {
       const std::size_t end = m_steps[i];
       if (end <= common && (end == path.size() || path[end] == '\\')) return i + 1;
     }
@@ -687,11 +688,10 @@ class Parser {
   std::string_view m_path;            // The previous section's path,
   std::string m_pathKept;             // kept here while the window moves.
   // Where each step of that path (its root, then its keys) ends in it, and
-  // the key of each step.
-  std::vector<std::size_t> m_steps;
-  std::vector<KeyId> m_keys;
-  // The names of the section being read that follow the shared steps.
-  std::vector<std::string_view> m_names;
+  // the key of each step; m_depth steps.
+  std::array<std::size_t, kMaxKeyDepth + 1> m_steps{};
+  std::array<KeyId, kMaxKeyDepth + 1> m_keys{};
+  std::size_t m_depth = 0;
 };
 
 }  // namespace

@@ -223,4 +223,24 @@ TEST(Regedit4Format, OverDeepKeyPathIsRefused) {
   std::string hostile = "REGEDIT4\n[HKEY_LOCAL_MACHINE";
   for (int i = 0; i < 100000; ++i) hostile += "\\a";
   EXPECT_FALSE(parseRegedit4(hostile + "]\n", "x").ok());
+
+  // Too deep is said before an empty name, wherever in the path either is,
+  // also when the path goes on from a section that it shares keys with.
+  const auto error = [](const std::string& text) {
+    auto tree = parseRegedit4(text, "x");
+    return tree ? std::string("read") : tree.error();
+  };
+  const std::string deeper = ": a key path deeper than 512 levels";
+  const std::string empty = ": a key path with an empty name (a stray backslash)";
+  EXPECT_EQ(error("REGEDIT4\n[" + path + "\\k]\n"), "x: line 2" + deeper);
+  EXPECT_EQ(error("REGEDIT4\n[" + path + "\\]\n"), "x: line 2" + deeper);
+  EXPECT_EQ(error("REGEDIT4\n[HKEY_LOCAL_MACHINE\\\\" + path.substr(19) + "]\n"),
+            "x: line 2" + deeper);
+  EXPECT_EQ(error("REGEDIT4\n[HKEY_LOCAL_MACHINE\\a\\\\b]\n"), "x: line 2" + empty);
+  EXPECT_EQ(error("REGEDIT4\n[HKEY_LOCAL_MACHINE\\a\\]\n"), "x: line 2" + empty);
+  const std::string half = path.substr(0, 18 + 2 * 300);
+  EXPECT_EQ(error("REGEDIT4\n[" + half + "]\n\n[" + path + "]\n"), "read");
+  EXPECT_EQ(error("REGEDIT4\n[" + half + "]\n\n[" + path + "\\x]\n"), "x: line 4" + deeper);
+  EXPECT_EQ(error("REGEDIT4\n[" + half + "]\n\n[" + half + "\\\\x]\n"), "x: line 4" + empty);
+  EXPECT_EQ(error("REGEDIT4\n[" + half + "]\n\n[" + half + "\\x\\]\n"), "x: line 4" + empty);
 }
