@@ -250,7 +250,10 @@ std::optional<RegistryValue> RegistryTree::findValue(KeyId key, std::string_view
 
 void RegistryTree::setValue(KeyId key, ArenaSpan name, DWORD type, ArenaSpan data) {
   KeyRecord& record = m_keys[key];
-  if (const std::uint32_t v = findValueRecord(key, m_arena.view(name)); v != kNone) {
+  // The first value of a key, as most are, has no name to meet.
+  if (const std::uint32_t v =
+          record.firstValue == kNone ? kNone : findValueRecord(key, m_arena.view(name));
+      v != kNone) {
     m_values[v].type = type;
     m_values[v].data = data;
     return;
