@@ -1,6 +1,7 @@
 #include "platform/registry/name_fold.h"
 
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -22,6 +23,13 @@ constexpr std::array<unsigned char, 256> makeUpperTable() {
 constexpr std::array<unsigned char, 256> kUpper = makeUpperTable();
 
 unsigned char upper(char c) { return kUpper[static_cast<unsigned char>(c)]; }
+
+template <typename Word>
+Word loadWord(const char* p) {
+  Word w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
 
 }  // namespace
 
@@ -45,6 +53,11 @@ int compareNames(std::string_view a, std::string_view b) {
   // Names compared are mostly siblings spelled alike up to a last few bytes;
   // bytes that are the same need no folding.
   std::size_t i = 0;
+  while (i + 8 <= n &&
+         loadWord<std::uint64_t>(a.data() + i) == loadWord<std::uint64_t>(b.data() + i))
+    i += 8;
+  if (i + 4 <= n && loadWord<std::uint32_t>(a.data() + i) == loadWord<std::uint32_t>(b.data() + i))
+    i += 4;
   while (i < n && a[i] == b[i]) ++i;
   for (; i < n; ++i) {
     const int d = upper(a[i]) - upper(b[i]);

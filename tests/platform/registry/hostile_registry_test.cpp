@@ -91,6 +91,24 @@ TEST(HostileRegistry, WindowsLettersFoldAndSignsDoNot) {
   EXPECT_LT(compareNames("Key10", "key9"), 0);
   EXPECT_GT(compareNames("\xe9", "Z"), 0);
   EXPECT_NE(compareNames("a\xf7", "A\xd7"), 0);
+  // Long names alike up to one byte, at every place and in other letter cases
+  // before it, order by that byte's capital, or by length where one is a
+  // prefix of the other.
+  const std::string base = "HKLM Software Vesk Q76 Driver\xe9s";
+  for (std::size_t size = 1; size <= base.size(); ++size) {
+    const std::string a = base.substr(0, size);
+    std::string shouted = foldName(a);
+    EXPECT_EQ(compareNames(a, shouted), 0) << a;
+    EXPECT_LT(compareNames(a.substr(0, size - 1), shouted), 0) << a;
+    for (std::size_t at = 0; at < size; ++at) {
+      std::string b = shouted;
+      b[at] = '~';  // Above every capital letter, below the high bytes.
+      const int expected = static_cast<unsigned char>(shouted[at]) < '~' ? -1 : 1;
+      EXPECT_EQ(compareNames(a, b) < 0 ? -1 : 1, expected) << a << " / " << b;
+      EXPECT_EQ(compareNames(b, a) < 0 ? -1 : 1, -expected) << a << " / " << b;
+      EXPECT_EQ(compareNames(shouted, b) < 0 ? -1 : 1, expected) << shouted << " / " << b;
+    }
+  }
   // The store finds keys the same way.
   auto store = RegistryStore::fromText(crlf({
       "REGEDIT4",
