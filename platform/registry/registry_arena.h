@@ -84,22 +84,22 @@ class RegistryArena final {
   // call whose set-up costs more than the copy.
   static void copyIn(char* to, const char* from, std::size_t n) {
     if (n >= 8 && n <= 16) {
-      std::uint64_t head = 0;
-      std::uint64_t tail = 0;
-      std::memcpy(&head, from, 8);
-      std::memcpy(&tail, from + n - 8, 8);
-      std::memcpy(to, &head, 8);
-      std::memcpy(to + n - 8, &tail, 8);
+      copyAsTwo<std::uint64_t>(to, from, n);
     } else if (n >= 4 && n < 8) {
-      std::uint32_t head = 0;
-      std::uint32_t tail = 0;
-      std::memcpy(&head, from, 4);
-      std::memcpy(&tail, from + n - 4, 4);
-      std::memcpy(to, &head, 4);
-      std::memcpy(to + n - 4, &tail, 4);
+      copyAsTwo<std::uint32_t>(to, from, n);
     } else if (n != 0) {
       std::memcpy(to, from, n);
     }
+  }
+  // `n` bytes, from one to two words' worth, as the first and the last word.
+  template <typename Word>
+  static void copyAsTwo(char* to, const char* from, std::size_t n) {
+    Word head;
+    Word tail;
+    std::memcpy(&head, from, sizeof(Word));
+    std::memcpy(&tail, from + n - sizeof(Word), sizeof(Word));
+    std::memcpy(to, &head, sizeof(Word));
+    std::memcpy(to + n - sizeof(Word), &tail, sizeof(Word));
   }
   // Makes room for `more` bytes past the end, at least doubling the block.
   void grow(std::size_t more);
