@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 #include "platform/registry/piece_writer.h"
 
@@ -96,17 +97,6 @@ Result<std::size_t> FileReader::read(char* into, std::size_t room) {
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno != EINTR) return fileError(m_path, "cannot read", errno);
   }
-}
-
-Result<ReplacedFile> replaceFile(const std::filesystem::path& path, std::string_view bytes,
-                                 const LockedFile& current, SaveFault fault) {
-  return replaceFile(
-      path,
-      [bytes](const PieceSink& emit) {
-        std::string piece(bytes);
-        return emit(piece);
-      },
-      current, fault);
 }
 
 Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileContent& content,

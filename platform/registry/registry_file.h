@@ -6,7 +6,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "platform/result/result.h"
 
@@ -62,24 +61,23 @@ class FileReader final {
   std::size_t m_expected;
 };
 
-// Replaces `path` by a file holding `bytes`: writes "<path>.tmp" in the same
-// directory, flushes it to disk, locks it, renames it over `path` and flushes
-// the directory. A failure at any point leaves `path` as it was. On success the
-// returned file is the new one, already locked, and the caller drops the old
-// lock only then, so that no other program can slip in between. When only the
-// directory flush fails, the file has been replaced all the same: `file` is the
-// new one and `directoryFlush` says what went wrong.
+// Replaces `path` by a file holding what `content` produces: writes
+// "<path>.tmp" in the same directory, flushes it to disk, locks it, renames it
+// over `path` and flushes the directory. A failure at any point leaves `path`
+// as it was. On success the returned file is the new one, already locked, and
+// the caller drops the old lock only then, so that no other program can slip
+// in between. When only the directory flush fails, the file has been replaced
+// all the same: `file` is the new one and `directoryFlush` says what went
+// wrong.
+//
+// `content` hands each piece in order to the sink it is given and returns
+// false when the sink did (a write failed), so that a large file is never
+// held whole in memory. The sink may keep a piece's buffer by swapping the
+// string for another.
 struct ReplacedFile {
   LockedFile file;
   Result<void> directoryFlush;
 };
-Result<ReplacedFile> replaceFile(const std::filesystem::path& path, std::string_view bytes,
-                                 const LockedFile& current, SaveFault fault);
-
-// The same, for content that is produced piece by piece: `content` hands each
-// piece in order to the sink it is given and returns false when the sink did
-// (a write failed), so that a large file is never held whole in memory.
-// The sink may keep a piece's buffer by swapping the string for another.
 using PieceSink = std::function<bool(std::string& piece)>;
 using FileContent = std::function<bool(const PieceSink& emit)>;
 Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileContent& content,

@@ -2,10 +2,9 @@
 // an in-memory store made active for the Reg*A functions.
 #pragma once
 
-#include <cstdio>
-
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
