@@ -235,8 +235,9 @@ class Parser {
 
   // Past the line end (LF, or CR LF) at `p`, or null when there is none.
   static const char* lineEndAt(const char* p, const char* limit) {
-    if (p != limit && *p == '\n') return p + 1;
+    // Regedit ends its lines in CR LF: that is looked for first.
     if (limit - p >= 2 && p[0] == '\r' && p[1] == '\n') return p + 2;
+    if (p != limit && *p == '\n') return p + 1;
     return nullptr;
   }
 

@@ -234,14 +234,6 @@ void RegistryTree::removeSubkey(KeyId child) {
   record.deleted = true;
 }
 
-std::uint32_t RegistryTree::findValueRecord(KeyId key, std::string_view name) const {
-  for (std::uint32_t v = m_keys[key].firstValue; v != kNone; v = m_values[v].next) {
-    if (m_values[v].name.size == name.size() && namesEqual(m_arena.view(m_values[v].name), name))
-      return v;
-  }
-  return kNone;
-}
-
 std::optional<RegistryValue> RegistryTree::findValue(KeyId key, std::string_view name) const {
   const std::uint32_t v = findValueRecord(key, name);
   if (v == kNone) return std::nullopt;

@@ -25,6 +25,7 @@
 
 #include "platform/registry/key_index.h"
 #include "platform/registry/large_block.h"
+#include "platform/registry/name_fold.h"
 #include "platform/registry/registry_arena.h"
 #include "platform/win32/windows.h"
 
@@ -193,7 +194,14 @@ class RegistryTree final {
     return RegistryValue{m_arena.view(m_values[v].name), m_values[v].type,
                          m_arena.view(m_values[v].data)};
   }
-  std::uint32_t findValueRecord(KeyId key, std::string_view name) const;
+  // Defined here, as the reader asks for each value it sets.
+  std::uint32_t findValueRecord(KeyId key, std::string_view name) const {
+    for (std::uint32_t v = m_keys[key].firstValue; v != kNone; v = m_values[v].next) {
+      if (m_values[v].name.size == name.size() && namesEqual(m_arena.view(m_values[v].name), name))
+        return v;
+    }
+    return kNone;
+  }
   SubkeyList& subkeyListOf(KeyId parent);
   // A record for a key named `name` (hash `hash`) below `parent`, in no list yet.
   KeyId newKey(KeyId parent, std::uint32_t hash, std::string_view name);
