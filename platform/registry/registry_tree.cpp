@@ -128,17 +128,9 @@ KeyId RegistryTree::findSubkey(KeyId parent, std::string_view name) const {
   return findInList(m_subkeyLists[list], foldedNameHash(name), name);
 }
 
-RegistryTree::SubkeyList& RegistryTree::subkeyListOf(KeyId parent) {
-  if (m_keys[parent].subkeys == kNone) {
-    m_keys[parent].subkeys = static_cast<std::uint32_t>(m_subkeyLists.size());
-    m_subkeyLists.emplace_back();
-  }
-  return m_subkeyLists[m_keys[parent].subkeys];
-}
-
-bool RegistryTree::comesLast(const SubkeyList& list, std::string_view name) const {
-  return list.ordered &&
-         (list.ids.empty() || compareNames(name, m_arena.view(m_keys[list.ids.back()].name)) > 0);
+void RegistryTree::addSubkeyList(KeyId parent) {
+  m_keys[parent].subkeys = static_cast<std::uint32_t>(m_subkeyLists.size());
+  m_subkeyLists.emplace_back();
 }
 
 void RegistryTree::leaveOrder(SubkeyList& list) {

@@ -202,7 +202,19 @@ class RegistryTree final {
     }
     return kNone;
   }
-  SubkeyList& subkeyListOf(KeyId parent);
+  // The reader asks for these two for every key it makes: they are defined
+  // here, and the rare part goes out of line.
+  SubkeyList& subkeyListOf(KeyId parent) {
+    if (m_keys[parent].subkeys == kNone) addSubkeyList(parent);
+    return m_subkeyLists[m_keys[parent].subkeys];
+  }
+  // Whether `name` comes after the last subkey of a list in rising order, so
+  // that no subkey has it yet.
+  bool comesLast(const SubkeyList& list, std::string_view name) const {
+    return list.ordered &&
+           (list.ids.empty() || compareNames(name, m_arena.view(m_keys[list.ids.back()].name)) > 0);
+  }
+  void addSubkeyList(KeyId parent);
   // A record for a key named `name` (hash `hash`) below `parent`, in no list yet.
   KeyId newKey(KeyId parent, std::uint32_t hash, std::string_view name);
   // Adds a key named `name` (hash `hash`) to `parent`'s list at `slot`.
@@ -217,9 +229,6 @@ class RegistryTree final {
   void compact(SubkeyList& list);
   // Takes the list out of rising order, indexing it when it is long.
   void leaveOrder(SubkeyList& list);
-  // Whether `name` comes after the last subkey of a list in rising order, so
-  // that no subkey has it yet.
-  bool comesLast(const SubkeyList& list, std::string_view name) const;
   KeyId findInList(const SubkeyList& list, std::uint32_t hash, std::string_view name) const;
 
   RegistryArena m_arena;
