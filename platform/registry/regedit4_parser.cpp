@@ -5,9 +5,12 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/registry/byte_scan.h"
@@ -131,8 +134,33 @@ struct Estimate {
 
 Estimate estimateFromSize(std::size_t bytes) { return Estimate{bytes / 80, bytes / 40}; }
 
+// What is wrong with a text, or with a part of one, each item taking
+// precedence over those after it.
+struct Failure {
+  std::optional<std::string> readError;
+  bool tooLarge = false;    // Past 4 GB.
+  std::size_t nulLine = 0;  // The line of the first NUL byte, or 0.
+  std::size_t line = 0;     // The first line in error, and what is wrong with it.
+  std::string problem;
+};
+
+Error describe(const Failure& failure, std::string_view source) {
+  const auto at = [&](std::size_t line, std::string_view problem) {
+    return Error{std::string(source) + ": line " + std::to_string(line) + ": " +
+                 std::string(problem)};
+  };
+  if (failure.readError) return Error{*failure.readError};
+  if (failure.tooLarge)
+    return Error{std::string(source) + ": larger than 4 GB; not a registry file"};
+  if (failure.nulLine != 0) return at(failure.nulLine, "contains a NUL byte");
+  return at(failure.line, failure.problem);
+}
+
 // Reads a REGEDIT4 text line by line into a tree, checking it as it goes.
-class Parser {
+// Two parsers read the two parts of a large text at once: each has cache
+// lines of its own, as writes next to the other's members on every line
+// would make both wait.
+class alignas(64) Parser {
  public:
   // A text that is all in memory.
   Parser(std::string_view text, std::string_view source)
@@ -141,19 +169,32 @@ class Parser {
     noteNewBytes(0);
   }
 
-  // A text read a block at a time, of about `expected_size` bytes.
-  Parser(const ReadBlock& read, std::size_t expected_size, std::string_view source)
-      : m_read(&read), m_expected(expected_size), m_source(source) {}
+  // A text read a block at a time, of about `expected_size` bytes. A later
+  // part starts at a [key] line, where no line before it goes on, and has no
+  // REGEDIT4 line of its own; its lines are counted from its start.
+  enum class Part { Whole, Later };
+  Parser(const ReadBlock& read, std::size_t expected_size, std::string_view source,
+         Part part = Part::Whole)
+      : m_read(&read), m_expected(expected_size), m_later(part == Part::Later), m_source(source) {}
 
   // Reads the whole text into a tree: the tree, or what is wrong with the
   // text.
   Result<RegistryTree> run() {
+    if (!read()) return describe(m_failure, m_source);
+    return std::move(m_tree);
+  }
+
+  // Reads the text into tree(): false when something is wrong with it, which
+  // failure() then says.
+  bool read() {
     // A text in memory has been looked at whole; a text being read is looked
     // at block by block, up to its first line at least.
     if (m_stopped) return failAt(0, "");
-    const std::optional<Line> first = nextLine();
-    if (!first || trimRight(first->text) != "REGEDIT4") {
-      return failAt(1, "the file does not start with REGEDIT4");
+    if (!m_later) {
+      const std::optional<Line> first = nextLine();
+      if (!first || trimRight(first->text) != "REGEDIT4") {
+        return failAt(1, "the file does not start with REGEDIT4");
+      }
     }
     const std::size_t size = m_read == nullptr ? m_size : m_expected;
     const Estimate estimate = estimateFromSize(size);
@@ -181,8 +222,17 @@ class Parser {
     }
     if (m_stopped) return failAt(0, "");
     m_tree.noteTextSize(m_total);
-    return std::move(m_tree);
+    m_lines = m_lineNumber;
+    return true;
   }
+
+  RegistryTree& tree() { return m_tree; }
+  const Failure& failure() const { return m_failure; }
+  // The bytes of the text read.
+  std::size_t total() const { return m_total; }
+  // The lines of the text, once it is read, or once a line in error is
+  // found and no NUL byte stopped the count.
+  std::size_t lines() const { return m_lines; }
 
  private:
   // How readCommonLine() left the line at hand.
@@ -388,12 +438,12 @@ class Parser {
     m_stopped = true;
   }
 
-  // The error to report for a text in which `problem` was found at `line`
-  // (or nothing, when reading stopped). Whatever is wrong with the text as a
-  // whole comes first, as if it had been looked at whole before any line was
-  // read: an error reading it, its size, a NUL byte. The rest of the text is
-  // read to find those.
-  Error failAt(std::size_t line, const std::string& problem) {
+  // Notes what is wrong with a text in which `problem` was found at `line`
+  // (or nothing, when reading stopped), and returns false. Whatever is wrong
+  // with the text as a whole comes first, as if it had been looked at whole
+  // before any line was read: an error reading it, its size, a NUL byte. The
+  // rest of the text is read to find those.
+  bool failAt(std::size_t line, const std::string& problem) {
     if (m_read != nullptr && !m_readError) {
       std::size_t lines_before = m_lineNumber + static_cast<std::size_t>(std::count(
                                                     m_data + m_pos, m_data + m_size, '\n'));
@@ -414,17 +464,10 @@ class Parser {
           if (nul != nullptr) m_nulLine = lines_before + 1;
         }
       }
+      m_lines = lines_before;
     }
-    if (m_readError) return Error{*m_readError};
-    if (m_total > RegistryArena::kMaxSize) {
-      return Error{std::string(m_source) + ": larger than 4 GB; not a registry file"};
-    }
-    if (m_nulLine != 0) return fail(m_nulLine, "contains a NUL byte");
-    return fail(line, problem);
-  }
-
-  Error fail(std::size_t line, const std::string& problem) const {
-    return Error{std::string(m_source) + ": line " + std::to_string(line) + ": " + problem};
+    m_failure = Failure{m_readError, m_total > RegistryArena::kMaxSize, m_nulLine, line, problem};
+    return false;
   }
 
   Result<void> parseSection(std::string_view body) {
@@ -678,6 +721,9 @@ class Parser {
   bool m_stopped = false;
   std::optional<std::string> m_readError;
   std::size_t m_nulLine = 0;  // The line of the first NUL byte, once found.
+  bool m_later = false;       // A later part of a text, without the REGEDIT4 line.
+  std::size_t m_lines = 0;    // See lines().
+  Failure m_failure;
 
   std::string_view m_source;
   std::size_t m_lineNumber = 0;
@@ -704,4 +750,116 @@ Result<RegistryTree> parseRegedit4(std::string_view text, std::string_view sourc
 Result<RegistryTree> parseRegedit4(const ReadBlock& read, std::size_t expected_size,
                                    std::string_view source) {
   return Parser(read, expected_size, source).run();
+}
+
+namespace {
+
+// Where a text read from `read` may be split into two parts that read apart
+// as they read together: a [key] line behind a blank line, which no line
+// before it goes on into, looked for in a block from `from` on. 0 when the
+// block holds none.
+std::size_t findSplit(const ReadAt& read, std::size_t from) {
+  constexpr std::size_t kLook = 64 * 1024;
+  const auto block = std::make_unique_for_overwrite<char[]>(kLook);
+  std::size_t size = 0;
+  while (size < kLook) {
+    const Result<std::size_t> got = read(from + size, block.get() + size, kLook - size);
+    if (!got || got.value() == 0) break;
+    size += got.value();
+  }
+  const std::string_view seen(block.get(), size);
+  for (std::size_t i = seen.find("\n["); i != std::string_view::npos; i = seen.find("\n[", i + 1)) {
+    const bool blank_before =
+        (i >= 1 && seen[i - 1] == '\n') || (i >= 2 && seen[i - 1] == '\r' && seen[i - 2] == '\n');
+    if (blank_before) return from + i + 1;
+  }
+  return 0;
+}
+
+// The tree of a text read in two parts, or what is wrong with it: what is
+// wrong with the first part comes before what is wrong with the later, as
+// it comes first in the text, and a NUL byte or a read error in either
+// before any line in error.
+Result<RegistryTree> joinParts(Parser& first, bool first_read, Parser& later, bool later_read,
+                               std::string_view source) {
+  const bool too_large = first.total() + later.total() > RegistryArena::kMaxSize;
+  if (first_read && later_read && !too_large) {
+    RegistryTree tree = std::move(first.tree());
+    tree.append(std::move(later.tree()));
+    tree.noteTextSize(first.total() + later.total());
+    return tree;
+  }
+  Failure failure = first_read ? Failure{} : first.failure();
+  const Failure second = later_read ? Failure{} : later.failure();
+  if (!failure.readError) failure.readError = second.readError;
+  failure.tooLarge = too_large;
+  // The later part's lines follow the first part's.
+  if (failure.nulLine == 0 && second.nulLine != 0) failure.nulLine = first.lines() + second.nulLine;
+  if (first_read) {
+    failure.line = first.lines() + second.line;
+    failure.problem = second.problem;
+  }
+  return describe(failure, source);
+}
+
+}  // namespace
+
+Result<RegistryTree> parseRegedit4(const ReadAt& read, std::size_t expected_size,
+                                   std::string_view source, std::size_t in_parts_from) {
+  const std::size_t split =
+      expected_size >= in_parts_from && expected_size < RegistryArena::kMaxSize
+          ? findSplit(read, expected_size / 2)
+          : 0;
+  // Each part reads on from where it got to; the first stops at the split.
+  std::uint64_t first_at = 0;
+  const ReadBlock first_part = [&](char* into, std::size_t room) -> Result<std::size_t> {
+    if (split != 0)
+      room = static_cast<std::size_t>(std::min<std::uint64_t>(room, split - first_at));
+    if (room == 0) return std::size_t{0};
+    Result<std::size_t> got = read(first_at, into, room);
+    if (got) first_at += got.value();
+    return got;
+  };
+  if (split == 0) return Parser(first_part, expected_size, source).run();
+
+  std::uint64_t later_at = split;
+  const ReadBlock later_part = [&](char* into, std::size_t room) -> Result<std::size_t> {
+    Result<std::size_t> got = read(later_at, into, room);
+    if (got) later_at += got.value();
+    return got;
+  };
+  // The first part makes room for the whole text's tree, which the later
+  // part's tree then joins.
+  Parser first(first_part, expected_size, source);
+  // The file may have grown past the size expected.
+  const std::size_t later_size = split < expected_size ? expected_size - split : 0;
+  Parser later(later_part, later_size, source, Parser::Part::Later);
+  bool later_read = false;
+  std::exception_ptr later_threw;
+  std::thread reader;
+  try {
+    reader = std::thread([&] {
+      try {
+        later_read = later.read();
+      } catch (...) {
+        later_threw = std::current_exception();
+      }
+    });
+  } catch (const std::system_error&) {
+    // Without a thread the parts are read in turn.
+  }
+  bool first_read = false;
+  try {
+    first_read = first.read();
+  } catch (...) {
+    if (reader.joinable()) reader.join();
+    throw;
+  }
+  if (reader.joinable()) {
+    reader.join();
+    if (later_threw) std::rethrow_exception(later_threw);
+  } else {
+    later_read = later.read();
+  }
+  return joinParts(first, first_read, later, later_read, source);
 }

@@ -20,6 +20,7 @@
 // written back.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string_view>
 
@@ -43,3 +44,20 @@ using ReadBlock = std::function<Result<std::size_t>(char* into, std::size_t room
 // of `read` comes before any other.
 Result<RegistryTree> parseRegedit4(const ReadBlock& read, std::size_t expected_size,
                                    std::string_view source);
+
+// Reads up to `room` bytes of a text from byte `offset` on into `into`: how
+// many it read, 0 at the end of the text, or why it could not read. It is
+// called from two threads at once.
+using ReadAt =
+    std::function<Result<std::size_t>(std::uint64_t offset, char* into, std::size_t room)>;
+
+// A text of this size or more is read in two parts at once.
+inline constexpr std::size_t kReadInPartsFrom = 1024 * 1024;
+
+// The same for a text that can be read from anywhere. One of at least
+// `in_parts_from` bytes is read in two parts on two threads, split at a [key]
+// line behind a blank line near its middle, and the two trees are joined;
+// the result, errors included, is the same as for reading it through.
+Result<RegistryTree> parseRegedit4(const ReadAt& read, std::size_t expected_size,
+                                   std::string_view source,
+                                   std::size_t in_parts_from = kReadInPartsFrom);

@@ -51,6 +51,8 @@ class RegistryArena final {
 
   // The position at which the next byte goes, for since().
   std::size_t mark() const { return m_size; }
+  // Every byte held, in order.
+  std::string_view all() const { return std::string_view(m_data, m_size); }
   void put(char c) {
     if (m_size == m_capacity) grow(1);
     m_data[m_size++] = c;

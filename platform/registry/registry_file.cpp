@@ -87,13 +87,12 @@ Result<LockedFile> openLocked(const std::filesystem::path& path) {
 Result<FileReader> FileReader::start(const LockedFile& file, const std::filesystem::path& path) {
   struct stat st {};
   if (::fstat(file.fd(), &st) != 0) return fileError(path, "cannot read", errno);
-  if (::lseek(file.fd(), 0, SEEK_SET) < 0) return fileError(path, "cannot read", errno);
   return FileReader(file.fd(), path, static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)));
 }
 
-Result<std::size_t> FileReader::read(char* into, std::size_t room) {
+Result<std::size_t> FileReader::readAt(std::uint64_t offset, char* into, std::size_t room) const {
   while (true) {
-    const ssize_t n = ::read(m_fd, into, room);
+    const ssize_t n = ::pread(m_fd, into, room, static_cast<off_t>(offset));
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno != EINTR) return fileError(m_path, "cannot read", errno);
   }

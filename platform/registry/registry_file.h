@@ -2,6 +2,7 @@
 // the store is open, reading, and the atomic replace by which it saves.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -40,18 +41,20 @@ class LockedFile final {
 // when the file is missing, is no regular file, or another program holds it.
 Result<LockedFile> openLocked(const std::filesystem::path& path);
 
-// Reads a locked file from its start, a block at a time, so that a registry
-// of some megabytes is never held whole in memory while it is parsed.
+// Reads a locked file a block at a time, from wherever the block lies, so
+// that a registry of some megabytes is never held whole in memory while it
+// is parsed, and two parts of it can be read at once.
 class FileReader final {
  public:
-  // Starts at the beginning of `file`, which must outlive the reader.
+  // Reads `file`, which must outlive the reader.
   static Result<FileReader> start(const LockedFile& file, const std::filesystem::path& path);
 
   // The file's size when reading started; a file that grows meanwhile is
   // still read to its end.
   std::size_t expectedSize() const { return m_expected; }
-  // Reads up to `room` bytes into `into`: how many, or 0 at the end.
-  Result<std::size_t> read(char* into, std::size_t room);
+  // Reads up to `room` bytes from byte `offset` on into `into`: how many, or
+  // 0 at the end. Two threads may read at once.
+  Result<std::size_t> readAt(std::uint64_t offset, char* into, std::size_t room) const;
 
  private:
   FileReader(int fd, std::filesystem::path path, std::size_t expected)

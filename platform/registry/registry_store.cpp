@@ -59,17 +59,18 @@ Result<std::unique_ptr<RegistryStore>> RegistryStore::open(const std::filesystem
   if (!file) return Error{file.error()};
   auto reader = FileReader::start(file.value(), path);
   if (!reader) return Error{reader.error()};
-  // The first block read is the file's start, where a form that the store
-  // does not read shows.
-  bool first = true;
-  const ReadBlock read = [&](char* into, std::size_t room) -> Result<std::size_t> {
-    auto got = reader.value().read(into, room);
-    if (!got || !std::exchange(first, false)) return got;
+  // The block at the file's start is where a form that the store does not
+  // read shows.
+  const FileReader& from = reader.value();
+  const ReadAt read = [&](std::uint64_t offset, char* into,
+                          std::size_t room) -> Result<std::size_t> {
+    auto got = from.readAt(offset, into, room);
+    if (!got || offset != 0) return got;
     if (auto form = refuseForeignExport(std::string_view(into, got.value()), path.string()); !form)
       return Error{form.error()};
     return got;
   };
-  auto tree = parseRegedit4(read, reader.value().expectedSize(), path.string());
+  auto tree = parseRegedit4(read, from.expectedSize(), path.string());
   if (!tree) return Error{tree.error()};
   return std::unique_ptr<RegistryStore>(
       new RegistryStore(path, std::move(file).value(), std::move(tree).value()));

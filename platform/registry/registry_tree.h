@@ -141,6 +141,13 @@ class RegistryTree final {
   RegistryValue valueRecord(std::uint32_t value) const { return valueAt(value); }
   std::size_t valuePosition(KeyId key, std::uint32_t value) const;
 
+  // Takes in what `later` holds, as the reader would have had it read
+  // `later`'s text after this tree's: each key of `later` lands on the key of
+  // the same path here, or is added below it; values are set as the reader
+  // sets them; roots are mentioned after those mentioned here. `later` comes
+  // from the reader: no key of it removed, each numbered after its parent.
+  void append(RegistryTree&& later);
+
   // For the reader: where names and data go, and room for what it counted.
   RegistryArena& arena() { return m_arena; }
   void reserve(std::size_t keys, std::size_t values, std::size_t bytes);
@@ -227,6 +234,13 @@ class RegistryTree final {
   // Puts value record `v` into `key`'s list at `index`.
   void linkValueAt(KeyId key, std::size_t index, std::uint32_t v);
   void compact(SubkeyList& list);
+  // Puts key `id`, a record with its name and in no list, at the end of
+  // `parent`'s subkeys; when a subkey of that name is there already, returns
+  // that one instead and leaves `id` out.
+  KeyId findOrLinkSubkey(KeyId parent, KeyId id);
+  // Gives `key`, new here, a copy of another tree's subkey list whose keys
+  // are numbered here as `ours` says.
+  void takeSubkeyList(KeyId key, const SubkeyList& theirs, const std::vector<KeyId>& ours);
   // Takes the list out of rising order, indexing it when it is long.
   void leaveOrder(SubkeyList& list);
   KeyId findInList(const SubkeyList& list, std::uint32_t hash, std::string_view name) const;

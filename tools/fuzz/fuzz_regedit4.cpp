@@ -3,7 +3,9 @@
 // Read in blocks of a size taken from the input, the bytes must give what
 // they give read whole, tree or error; and they must give what they give with
 // a blank put before every line but the first, which sends each line the
-// general way rather than the quick one for the usual lines.
+// general way rather than the quick one for the usual lines; and read in two
+// parts at once, split near a place taken from the input, they must give
+// what they give read through.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -41,6 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (text[i] == '\n' && i + 1 < text.size()) blanked += ' ';
   }
   if (outcome(parseRegedit4(blanked, "fuzz")) != whole) std::abort();
+  const ReadAt read_at = [&](std::uint64_t offset, char* into,
+                             std::size_t room) -> Result<std::size_t> {
+    if (offset >= text.size()) return std::size_t{0};
+    const std::size_t n = std::min({room, block, text.size() - static_cast<std::size_t>(offset)});
+    std::memcpy(into, text.data() + offset, n);
+    return n;
+  };
+  const std::size_t near = size < 2 ? 0 : (data[0] | data[1] << 8) % (size + 1);
+  if (outcome(parseRegedit4(read_at, 2 * near, "fuzz", 0)) != whole) std::abort();
 
   auto store = RegistryStore::fromText(text, "fuzz");
   if (!store) return 0;
