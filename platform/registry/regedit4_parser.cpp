@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -754,10 +755,10 @@ Result<RegistryTree> parseRegedit4(const ReadBlock& read, std::size_t expected_s
 
 namespace {
 
-// Where a text read from `read` may be split into two parts that read apart
-// as they read together: a [key] line behind a blank line, which no line
-// before it goes on into, looked for in a block from `from` on. 0 when the
-// block holds none.
+// Where a text read from `read` may be split into parts that read apart as
+// they read together: a [key] line behind a blank line, which no line before
+// it goes on into, looked for in a block from `from` on. 0 when the block
+// holds none.
 std::size_t findSplit(const ReadAt& read, std::size_t from) {
   constexpr std::size_t kLook = 64 * 1024;
   const auto block = std::make_unique_for_overwrite<char[]>(kLook);
@@ -776,90 +777,190 @@ std::size_t findSplit(const ReadAt& read, std::size_t from) {
   return 0;
 }
 
-// The tree of a text read in two parts, or what is wrong with it: what is
-// wrong with the first part comes before what is wrong with the later, as
-// it comes first in the text, and a NUL byte or a read error in either
-// before any line in error.
-Result<RegistryTree> joinParts(Parser& first, bool first_read, Parser& later, bool later_read,
-                               std::string_view source) {
-  const bool too_large = first.total() + later.total() > RegistryArena::kMaxSize;
-  if (first_read && later_read && !too_large) {
-    RegistryTree tree = std::move(first.tree());
-    tree.append(std::move(later.tree()));
-    tree.noteTextSize(first.total() + later.total());
-    return tree;
+// A text read in parts on two threads: the calling thread reads from the
+// front, parsing on through each next part it claims, and a helper reads one
+// part after another from the back, each into a tree of its own, until the
+// two meet. The quicker thread thus reads more, which keeps a busy processor
+// from holding up the read. The trees are then joined in order.
+class PartsReader {
+ public:
+  // `starts` are where the parts start: 0 first, rising, each a [key] line
+  // behind a blank line, where no line before goes on.
+  PartsReader(const ReadAt& read, std::vector<std::size_t> starts, std::size_t expected_size,
+              std::string_view source, std::optional<std::size_t> back_parts)
+      : m_read(read),
+        m_starts(std::move(starts)),
+        m_expected(expected_size),
+        m_source(source),
+        m_backParts(back_parts),
+        m_claimed(m_starts.size()),
+        m_back(m_starts.size()) {}
+
+  Result<RegistryTree> run() {
+    m_claimed[0] = true;
+    if (m_backParts) {
+      *m_backParts = std::min(*m_backParts, m_starts.size() - 1);
+      for (std::size_t part = m_starts.size() - *m_backParts; part < m_starts.size(); ++part)
+        m_claimed[part] = true;
+    }
+    const ReadBlock front = [this](char* into, std::size_t room) -> Result<std::size_t> {
+      while (m_frontAt == endOf(m_frontParts - 1)) {
+        if (m_frontParts == m_starts.size() || m_claimed[m_frontParts].exchange(true))
+          return std::size_t{0};
+        ++m_frontParts;
+      }
+      room = static_cast<std::size_t>(
+          std::min<std::uint64_t>(room, endOf(m_frontParts - 1) - m_frontAt));
+      Result<std::size_t> got = m_read(m_frontAt, into, room);
+      if (got) m_frontAt += got.value();
+      return got;
+    };
+    // The front's parser makes room for the whole text's tree, which the
+    // others then join.
+    Parser first(front, m_expected, m_source);
+    std::exception_ptr back_threw;
+    std::thread helper;
+    try {
+      helper = std::thread([&] {
+        try {
+          readFromTheBack();
+        } catch (...) {
+          back_threw = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      // Without a thread the front reads every part.
+    }
+    bool first_read = false;
+    try {
+      first_read = first.read();
+    } catch (...) {
+      if (helper.joinable()) helper.join();
+      throw;
+    }
+    if (helper.joinable()) helper.join();
+    if (back_threw) std::rethrow_exception(back_threw);
+    return join(first, first_read);
   }
-  Failure failure = first_read ? Failure{} : first.failure();
-  const Failure second = later_read ? Failure{} : later.failure();
-  if (!failure.readError) failure.readError = second.readError;
-  failure.tooLarge = too_large;
-  // The later part's lines follow the first part's.
-  if (failure.nulLine == 0 && second.nulLine != 0) failure.nulLine = first.lines() + second.nulLine;
-  if (first_read) {
-    failure.line = first.lines() + second.line;
-    failure.problem = second.problem;
+
+ private:
+  // A part read from the back, with the reading it owns.
+  struct BackPart {
+    std::uint64_t at = 0;
+    ReadBlock read;
+    std::unique_ptr<Parser> parser;
+    bool read_ok = false;
+  };
+
+  // Where part `part` ends; the last goes to the end of the text, however
+  // long it has grown.
+  std::uint64_t endOf(std::size_t part) const {
+    return part + 1 < m_starts.size() ? m_starts[part + 1] : UINT64_MAX;
   }
-  return describe(failure, source);
-}
+
+  void readFromTheBack() {
+    for (std::size_t part = m_starts.size(); part-- > 1;) {
+      if (m_backParts ? part < m_starts.size() - *m_backParts : m_claimed[part].exchange(true))
+        return;
+      BackPart& back = m_back[part];
+      back.at = m_starts[part];
+      const std::uint64_t end = endOf(part);
+      back.read = [this, &back, end](char* into, std::size_t room) -> Result<std::size_t> {
+        room = static_cast<std::size_t>(std::min<std::uint64_t>(room, end - back.at));
+        if (room == 0) return std::size_t{0};
+        Result<std::size_t> got = m_read(back.at, into, room);
+        if (got) back.at += got.value();
+        return got;
+      };
+      const std::size_t size =
+          std::min<std::uint64_t>(end, std::max(m_expected, m_starts[part])) - m_starts[part];
+      back.parser = std::make_unique<Parser>(back.read, size, m_source, Parser::Part::Later);
+      back.read_ok = back.parser->read();
+    }
+  }
+
+  // The joined tree, or what is wrong with the text: of each kind of
+  // error, the one that comes first in the text, a later part's lines
+  // counted on from the lines of the parts before it.
+  Result<RegistryTree> join(Parser& first, bool first_read) {
+    std::size_t total = first.total();
+    bool all_read = first_read;
+    for (const BackPart& back : m_back) {
+      if (!back.parser) continue;
+      total += back.parser->total();
+      all_read = all_read && back.read_ok;
+    }
+    const bool too_large = total > RegistryArena::kMaxSize;
+    if (all_read && !too_large) {
+      RegistryTree tree = std::move(first.tree());
+      // Each part's tree goes once it is taken in, which keeps the memory
+      // that the trees hold together down.
+      for (BackPart& back : m_back) {
+        if (!back.parser) continue;
+        tree.append(std::move(back.parser->tree()));
+        back.parser.reset();
+      }
+      tree.noteTextSize(total);
+      return tree;
+    }
+    Failure joined;
+    joined.tooLarge = too_large;
+    std::size_t lines_before = 0;
+    const auto take = [&](const Parser& parser, bool read_ok) {
+      if (!read_ok) {
+        const Failure& failure = parser.failure();
+        if (!joined.readError) joined.readError = failure.readError;
+        if (joined.nulLine == 0 && failure.nulLine != 0)
+          joined.nulLine = lines_before + failure.nulLine;
+        if (joined.problem.empty() && !failure.problem.empty()) {
+          joined.line = lines_before + failure.line;
+          joined.problem = failure.problem;
+        }
+      }
+      lines_before += parser.lines();
+    };
+    take(first, first_read);
+    for (const BackPart& back : m_back) {
+      if (back.parser) take(*back.parser, back.read_ok);
+    }
+    return describe(joined, m_source);
+  }
+
+  const ReadAt& m_read;
+  const std::vector<std::size_t> m_starts;
+  const std::size_t m_expected;
+  const std::string_view m_source;
+  std::optional<std::size_t> m_backParts;  // Those the helper reads, when fixed.
+  // Which parts a thread has taken on.
+  std::vector<std::atomic<bool>> m_claimed;
+  // The front's reading: where it got to, and how many parts it has.
+  std::uint64_t m_frontAt = 0;
+  std::size_t m_frontParts = 1;
+  std::vector<BackPart> m_back;  // By part; those the helper read.
+};
 
 }  // namespace
 
 Result<RegistryTree> parseRegedit4(const ReadAt& read, std::size_t expected_size,
-                                   std::string_view source, std::size_t in_parts_from) {
-  const std::size_t split =
-      expected_size >= in_parts_from && expected_size < RegistryArena::kMaxSize
-          ? findSplit(read, expected_size / 2)
-          : 0;
-  // Each part reads on from where it got to; the first stops at the split.
-  std::uint64_t first_at = 0;
-  const ReadBlock first_part = [&](char* into, std::size_t room) -> Result<std::size_t> {
-    if (split != 0)
-      room = static_cast<std::size_t>(std::min<std::uint64_t>(room, split - first_at));
-    if (room == 0) return std::size_t{0};
-    Result<std::size_t> got = read(first_at, into, room);
-    if (got) first_at += got.value();
-    return got;
-  };
-  if (split == 0) return Parser(first_part, expected_size, source).run();
-
-  std::uint64_t later_at = split;
-  const ReadBlock later_part = [&](char* into, std::size_t room) -> Result<std::size_t> {
-    Result<std::size_t> got = read(later_at, into, room);
-    if (got) later_at += got.value();
-    return got;
-  };
-  // The first part makes room for the whole text's tree, which the later
-  // part's tree then joins.
-  Parser first(first_part, expected_size, source);
-  // The file may have grown past the size expected.
-  const std::size_t later_size = split < expected_size ? expected_size - split : 0;
-  Parser later(later_part, later_size, source, Parser::Part::Later);
-  bool later_read = false;
-  std::exception_ptr later_threw;
-  std::thread reader;
-  try {
-    reader = std::thread([&] {
-      try {
-        later_read = later.read();
-      } catch (...) {
-        later_threw = std::current_exception();
-      }
-    });
-  } catch (const std::system_error&) {
-    // Without a thread the parts are read in turn.
+                                   std::string_view source, const ReadInParts& how) {
+  // Parts start at [key] lines found near even steps through the text.
+  std::vector<std::size_t> starts{0};
+  const std::size_t parts =
+      std::min(ReadInParts::kMaxParts, expected_size / std::max<std::size_t>(how.partSize, 1));
+  if (parts >= 2 && expected_size < RegistryArena::kMaxSize) {
+    for (std::size_t i = 1; i < parts; ++i) {
+      const std::size_t start = findSplit(read, expected_size / parts * i);
+      if (start > starts.back()) starts.push_back(start);
+    }
   }
-  bool first_read = false;
-  try {
-    first_read = first.read();
-  } catch (...) {
-    if (reader.joinable()) reader.join();
-    throw;
+  if (starts.size() == 1) {
+    std::uint64_t at = 0;
+    const ReadBlock through = [&](char* into, std::size_t room) -> Result<std::size_t> {
+      Result<std::size_t> got = read(at, into, room);
+      if (got) at += got.value();
+      return got;
+    };
+    return Parser(through, expected_size, source).run();
   }
-  if (reader.joinable()) {
-    reader.join();
-    if (later_threw) std::rethrow_exception(later_threw);
-  } else {
-    later_read = later.read();
-  }
-  return joinParts(first, first_read, later, later_read, source);
+  return PartsReader(read, std::move(starts), expected_size, source, how.backParts).run();
 }

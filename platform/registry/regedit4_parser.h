@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 #include "platform/registry/registry_tree.h"
@@ -51,13 +52,19 @@ Result<RegistryTree> parseRegedit4(const ReadBlock& read, std::size_t expected_s
 using ReadAt =
     std::function<Result<std::size_t>(std::uint64_t offset, char* into, std::size_t room)>;
 
-// A text of this size or more is read in two parts at once.
-inline constexpr std::size_t kReadInPartsFrom = 1024 * 1024;
+// How a text that can be read from anywhere is read in parts.
+struct ReadInParts {
+  // Parts of about this size, up to kMaxParts of them.
+  static constexpr std::size_t kMaxParts = 8;
+  std::size_t partSize = 512 * 1024;
+  // How many parts from the back the helper thread reads; unset, it reads
+  // from the back until it meets the front, however far that is.
+  std::optional<std::size_t> backParts;
+};
 
-// The same for a text that can be read from anywhere. One of at least
-// `in_parts_from` bytes is read in two parts on two threads, split at a [key]
-// line behind a blank line near its middle, and the two trees are joined;
-// the result, errors included, is the same as for reading it through.
+// The same for a text that can be read from anywhere. One of two parts or
+// more is read on two threads, one from the front and one from the back,
+// and the parts' trees are joined; the result, errors included, is the same
+// as for reading it through. Parts start at [key] lines behind a blank line.
 Result<RegistryTree> parseRegedit4(const ReadAt& read, std::size_t expected_size,
-                                   std::string_view source,
-                                   std::size_t in_parts_from = kReadInPartsFrom);
+                                   std::string_view source, const ReadInParts& parts = {});

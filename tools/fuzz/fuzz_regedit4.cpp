@@ -3,9 +3,9 @@
 // Read in blocks of a size taken from the input, the bytes must give what
 // they give read whole, tree or error; and they must give what they give with
 // a blank put before every line but the first, which sends each line the
-// general way rather than the quick one for the usual lines; and read in two
-// parts at once, split near a place taken from the input, they must give
-// what they give read through.
+// general way rather than the quick one for the usual lines; and read in
+// parts on two threads, split near places taken from the input, they must
+// give what they give read through.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -51,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return n;
   };
   const std::size_t near = size < 2 ? 0 : (data[0] | data[1] << 8) % (size + 1);
-  if (outcome(parseRegedit4(read_at, 2 * near, "fuzz", 0)) != whole) std::abort();
+  const ReadInParts parts{std::max<std::size_t>(1, near / 4), size == 0 ? 0 : data[0] % 8u};
+  if (outcome(parseRegedit4(read_at, 2 * near, "fuzz", parts)) != whole) std::abort();
 
   auto store = RegistryStore::fromText(text, "fuzz");
   if (!store) return 0;

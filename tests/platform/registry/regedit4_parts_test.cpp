@@ -1,9 +1,10 @@
-// A large registry file is read in two parts at once, split at a [key] line
-// behind a blank line, and the two trees are joined. Wherever it is split,
-// the tree or the error must be what reading it through gives, and the
-// joined tree must go on working as the tree read through does.
+// A large registry file is read in parts on two threads, split at [key] lines
+// behind a blank line, and the parts' trees are joined. Wherever it is
+// split, the tree or the error must be what reading it through gives, and
+// the joined tree must go on working as the tree read through does.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
@@ -58,37 +59,49 @@ std::vector<std::string> texts() {
   };
 }
 
-Result<RegistryTree> readInParts(const std::string& text, std::size_t split_near,
-                                 std::atomic<int>* elsewhere = nullptr, std::size_t block = 5,
-                                 std::size_t fail_at = std::string::npos,
+// Reads `text` in `parts` parts, which start near even steps through the
+// size given as expected (any size will do, and moves where they start), of
+// which the helper thread reads `back` from the back.
+Result<RegistryTree> readInParts(const std::string& text, std::size_t expected, std::size_t parts,
+                                 std::size_t back, std::atomic<int>* elsewhere = nullptr,
+                                 std::size_t block = 5, std::size_t fail_at = std::string::npos,
                                  const std::string& failure = "") {
-  // The split is looked for from half the size given on; any size will do.
-  return parseRegedit4(readAtOf(text, block, fail_at, failure, elsewhere), 2 * split_near, kSource,
-                       0);
+  return parseRegedit4(readAtOf(text, block, fail_at, failure, elsewhere), expected, kSource,
+                       ReadInParts{std::max<std::size_t>(1, expected / parts), back});
 }
 
-TEST(Regedit4Parts, ReadInTwoPartsGivesWhatReadingThroughGives) {
+TEST(Regedit4Parts, ReadInPartsGivesWhatReadingThroughGives) {
   for (const std::string& text : texts()) {
     const std::string through = outcome(parseRegedit4(text, kSource));
-    std::atomic<int> elsewhere = 0;
-    int split = 0;
-    for (std::size_t near = 0; near <= text.size(); ++near) {
-      const int before = elsewhere;
-      ASSERT_EQ(outcome(readInParts(text, near, &elsewhere)), through)
-          << "split looked for from byte " << near << " of\n"
-          << text;
-      if (elsewhere != before) ++split;
+    for (const std::size_t parts : {2, 8}) {
+      std::atomic<int> elsewhere = 0;
+      int helped = 0;
+      for (std::size_t expected = 0; expected <= 2 * text.size(); ++expected) {
+        const std::size_t back = expected % parts;
+        const int before = elsewhere;
+        ASSERT_EQ(outcome(readInParts(text, expected, parts, back, &elsewhere)), through)
+            << back << " of " << parts << " parts read from the back, parts near even steps "
+            << "through " << expected << " bytes of\n"
+            << text;
+        if (elsewhere != before) ++helped;
+      }
+      EXPECT_GT(helped, 8) << "the helper hardly ever read a part of\n" << text;
     }
-    // A split near the start is looked for in the first block only.
-    EXPECT_GT(split, 8) << "the text was hardly ever read in two parts:\n" << text;
+    // Either thread may get to any part first.
+    for (int run = 0; run < 20; ++run) {
+      ASSERT_EQ(outcome(parseRegedit4(
+                    readAtOf(text, 1), text.size(), kSource,
+                    ReadInParts{std::max<std::size_t>(1, text.size() / 8), std::nullopt})),
+                through);
+    }
   }
 }
 
-TEST(Regedit4Parts, AnErrorOfTheReadingInEitherPartComesFirst) {
+TEST(Regedit4Parts, AnErrorOfTheReadingInAnyPartComesFirst) {
   const std::string failure = "/m/registry.reg: cannot read: Input/output error";
   for (const std::string& text : texts()) {
     for (std::size_t fail_at = 0; fail_at <= text.size(); fail_at += 7) {
-      auto tree = readInParts(text, text.size() / 2, nullptr, 64, fail_at, failure);
+      auto tree = readInParts(text, text.size(), 8, fail_at % 8, nullptr, 64, fail_at, failure);
       ASSERT_FALSE(tree.ok()) << "failing at byte " << fail_at;
       EXPECT_EQ(tree.error(), failure) << "failing at byte " << fail_at;
     }
@@ -118,8 +131,8 @@ TEST(Regedit4Parts, TheJoinedTreeWorksAsTheTreeReadThrough) {
   for (const std::string& text : texts()) {
     auto through = parseRegedit4(text, kSource);
     if (!through) continue;
-    for (std::size_t near = 0; near < text.size(); near += 3) {
-      auto parts = readInParts(text, near);
+    for (std::size_t expected = 0; expected < 2 * text.size(); expected += 5) {
+      auto parts = readInParts(text, expected, 2 + expected % 7, expected % 5);
       ASSERT_TRUE(parts.ok()) << parts.error();
       RegistryTree once = through.value();
       std::vector<KeyId> seen_once;
@@ -130,7 +143,7 @@ TEST(Regedit4Parts, TheJoinedTreeWorksAsTheTreeReadThrough) {
       }
       EXPECT_EQ(seen_parts.size(), seen_once.size());
       ASSERT_EQ(writeRegedit4(parts.value()), writeRegedit4(once))
-          << "split looked for from byte " << near;
+          << "parts near even steps through " << expected << " bytes";
     }
   }
 }
