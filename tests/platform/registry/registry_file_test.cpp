@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -213,9 +214,9 @@ TEST(RegistryFile, CrashBeforeRenameLeavesTheOldFile) {
   EXPECT_EQ(readFile(path).find("KivraQ76"), std::string::npos);
 }
 
-// A registry of some megabytes: read in blocks into tables of huge pages, and
-// saved in many pieces, the later ones written on a second thread. What comes
-// back is the same registry with only the removal made.
+// A registry of some megabytes: read in parts on two threads into tables of
+// huge pages, and saved in many pieces, the later ones written on a second
+// thread. What comes back is the same registry with only the removal made.
 TEST(RegistryFile, ALargeRegistryComesBackWithOnlyTheRemoval) {
   TempDir dir;
   const auto path = dir.path() / "registry.reg";
@@ -242,6 +243,27 @@ TEST(RegistryFile, ALargeRegistryComesBackWithOnlyTheRemoval) {
   auto again = openStore(path);
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(again->toText(), expected.value()->toText());
+}
+
+// A line in error far into a large registry, read in parts, is reported at
+// its line in the whole file, as reading it through reports it.
+TEST(RegistryFile, AnErrorFarIntoALargeRegistryNamesItsLine) {
+  TempDir dir;
+  const auto path = dir.path() / "registry.reg";
+  std::string text = kCanonical;
+  for (int i = 0; i < 60'000; ++i) {
+    if (i == 50'000) text += "\"Stray\"=\"value\"\r\nnot a registry line\r\n\r\n";
+    text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Keep\\Key" + std::to_string(i) + "]\r\n\r\n";
+  }
+  ASSERT_GT(text.size(), 2'000'000u);
+  writeFile(path, text);
+  const std::size_t bad = text.find("not a registry line");
+  const auto line =
+      std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(bad), '\n') + 1;
+  auto store = RegistryStore::open(path);
+  ASSERT_FALSE(store);
+  EXPECT_EQ(store.error(), path.string() + ": line " + std::to_string(line) +
+                               ": not a [key], value or blank line");
 }
 
 // A save leaves the replaced file to be closed on a thread; by the next save,
