@@ -2,20 +2,17 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "platform/registry/byte_scan.h"
 #include "platform/registry/name_fold.h"
+#include "platform/registry/regedit4_part.h"
 #include "platform/text/ascii.h"
 
 namespace {
@@ -135,27 +132,8 @@ struct Estimate {
 
 Estimate estimateFromSize(std::size_t bytes) { return Estimate{bytes / 80, bytes / 40}; }
 
-// What is wrong with a text, or with a part of one, each item taking
-// precedence over those after it.
-struct Failure {
-  std::optional<std::string> readError;
-  bool tooLarge = false;    // Past 4 GB.
-  std::size_t nulLine = 0;  // The line of the first NUL byte, or 0.
-  std::size_t line = 0;     // The first line in error, and what is wrong with it.
-  std::string problem;
-};
-
-Error describe(const Failure& failure, std::string_view source) {
-  const auto at = [&](std::size_t line, std::string_view problem) {
-    return Error{std::string(source) + ": line " + std::to_string(line) + ": " +
-                 std::string(problem)};
-  };
-  if (failure.readError) return Error{*failure.readError};
-  if (failure.tooLarge)
-    return Error{std::string(source) + ": larger than 4 GB; not a registry file"};
-  if (failure.nulLine != 0) return at(failure.nulLine, "contains a NUL byte");
-  return at(failure.line, failure.problem);
-}
+using regedit4::Failure;
+using regedit4::Part;
 
 // Reads a REGEDIT4 text line by line into a tree, checking it as it goes.
 // Two parsers read the two parts of a large text at once: each has cache
@@ -173,10 +151,12 @@ class alignas(64) Parser {
   // A text read a block at a time, of about `expected_size` bytes. A later
   // part starts at a [key] line, where no line before it goes on, and has no
   // REGEDIT4 line of its own; its lines are counted from its start.
-  enum class Part { Whole, Later };
   Parser(const ReadBlock& read, std::size_t expected_size, std::string_view source,
-         Part part = Part::Whole)
-      : m_read(&read), m_expected(expected_size), m_later(part == Part::Later), m_source(source) {}
+         Part::Place place = Part::Place::First)
+      : m_read(&read),
+        m_expected(expected_size),
+        m_later(place == Part::Place::Later),
+        m_source(source) {}
 
   // Reads the whole text into a tree: the tree, or what is wrong with the
   // text.
@@ -246,7 +226,8 @@ class alignas(64) Parser {
   // then reads it, which gives what this gives for these shapes and the
   // error for a bad line. Refused for a [key] line in error, the error being
   // left in m_refusal.
-  CommonLine readCommonLine() {
+  // Inlined into read(), where it runs for nearly every line.
+  [[gnu::always_inline]] CommonLine readCommonLine() {
     const char* const start = m_data + m_pos;
     const char* const limit = m_data + m_size;
     if (start == limit) return CommonLine::Other;
@@ -753,214 +734,33 @@ Result<RegistryTree> parseRegedit4(const ReadBlock& read, std::size_t expected_s
   return Parser(read, expected_size, source).run();
 }
 
-namespace {
+namespace regedit4 {
 
-// Where a text read from `read` may be split into parts that read apart as
-// they read together: a [key] line behind a blank line, which no line before
-// it goes on into, looked for in a block from `from` on. 0 when the block
-// holds none.
-std::size_t findSplit(const ReadAt& read, std::size_t from) {
-  constexpr std::size_t kLook = 64 * 1024;
-  const auto block = std::make_unique_for_overwrite<char[]>(kLook);
-  std::size_t size = 0;
-  while (size < kLook) {
-    const Result<std::size_t> got = read(from + size, block.get() + size, kLook - size);
-    if (!got || got.value() == 0) break;
-    size += got.value();
-  }
-  const std::string_view seen(block.get(), size);
-  for (std::size_t i = seen.find("\n["); i != std::string_view::npos; i = seen.find("\n[", i + 1)) {
-    const bool blank_before =
-        (i >= 1 && seen[i - 1] == '\n') || (i >= 2 && seen[i - 1] == '\r' && seen[i - 2] == '\n');
-    if (blank_before) return from + i + 1;
-  }
-  return 0;
+Error describe(const Failure& failure, std::string_view source) {
+  const auto at = [&](std::size_t line, std::string_view problem) {
+    return Error{std::string(source) + ": line " + std::to_string(line) + ": " +
+                 std::string(problem)};
+  };
+  if (failure.readError) return Error{*failure.readError};
+  if (failure.tooLarge)
+    return Error{std::string(source) + ": larger than 4 GB; not a registry file"};
+  if (failure.nulLine != 0) return at(failure.nulLine, "contains a NUL byte");
+  return at(failure.line, failure.problem);
 }
 
-// A text read in parts on two threads: the calling thread reads from the
-// front, parsing on through each next part it claims, and a helper reads one
-// part after another from the back, each into a tree of its own, until the
-// two meet. The quicker thread thus reads more, which keeps a busy processor
-// from holding up the read. The trees are then joined in order.
-class PartsReader {
- public:
-  // `starts` are where the parts start: 0 first, rising, each a [key] line
-  // behind a blank line, where no line before goes on.
-  PartsReader(const ReadAt& read, std::vector<std::size_t> starts, std::size_t expected_size,
-              std::string_view source, std::optional<std::size_t> back_parts)
-      : m_read(read),
-        m_starts(std::move(starts)),
-        m_expected(expected_size),
-        m_source(source),
-        m_backParts(back_parts),
-        m_claimed(m_starts.size()),
-        m_back(m_starts.size()) {}
-
-  Result<RegistryTree> run() {
-    m_claimed[0] = true;
-    if (m_backParts) {
-      *m_backParts = std::min(*m_backParts, m_starts.size() - 1);
-      for (std::size_t part = m_starts.size() - *m_backParts; part < m_starts.size(); ++part)
-        m_claimed[part] = true;
-    }
-    const ReadBlock front = [this](char* into, std::size_t room) -> Result<std::size_t> {
-      while (m_frontAt == endOf(m_frontParts - 1)) {
-        if (m_frontParts == m_starts.size() || m_claimed[m_frontParts].exchange(true))
-          return std::size_t{0};
-        ++m_frontParts;
-      }
-      room = static_cast<std::size_t>(
-          std::min<std::uint64_t>(room, endOf(m_frontParts - 1) - m_frontAt));
-      Result<std::size_t> got = m_read(m_frontAt, into, room);
-      if (got) m_frontAt += got.value();
-      return got;
-    };
-    // The front's parser makes room for the whole text's tree, which the
-    // others then join.
-    Parser first(front, m_expected, m_source);
-    std::exception_ptr back_threw;
-    std::thread helper;
-    try {
-      helper = std::thread([&] {
-        try {
-          readFromTheBack();
-        } catch (...) {
-          back_threw = std::current_exception();
-        }
-      });
-    } catch (const std::system_error&) {
-      // Without a thread the front reads every part.
-    }
-    bool first_read = false;
-    try {
-      first_read = first.read();
-    } catch (...) {
-      if (helper.joinable()) helper.join();
-      throw;
-    }
-    if (helper.joinable()) helper.join();
-    if (back_threw) std::rethrow_exception(back_threw);
-    return join(first, first_read);
-  }
-
- private:
-  // A part read from the back, with the reading it owns.
-  struct BackPart {
-    std::uint64_t at = 0;
-    ReadBlock read;
-    std::unique_ptr<Parser> parser;
-    bool read_ok = false;
-  };
-
-  // Where part `part` ends; the last goes to the end of the text, however
-  // long it has grown.
-  std::uint64_t endOf(std::size_t part) const {
-    return part + 1 < m_starts.size() ? m_starts[part + 1] : UINT64_MAX;
-  }
-
-  void readFromTheBack() {
-    for (std::size_t part = m_starts.size(); part-- > 1;) {
-      if (m_backParts ? part < m_starts.size() - *m_backParts : m_claimed[part].exchange(true))
-        return;
-      BackPart& back = m_back[part];
-      back.at = m_starts[part];
-      const std::uint64_t end = endOf(part);
-      back.read = [this, &back, end](char* into, std::size_t room) -> Result<std::size_t> {
-        room = static_cast<std::size_t>(std::min<std::uint64_t>(room, end - back.at));
-        if (room == 0) return std::size_t{0};
-        Result<std::size_t> got = m_read(back.at, into, room);
-        if (got) back.at += got.value();
-        return got;
-      };
-      const std::size_t size =
-          std::min<std::uint64_t>(end, std::max(m_expected, m_starts[part])) - m_starts[part];
-      back.parser = std::make_unique<Parser>(back.read, size, m_source, Parser::Part::Later);
-      back.read_ok = back.parser->read();
-    }
-  }
-
-  // The joined tree, or what is wrong with the text: of each kind of
-  // error, the one that comes first in the text, a later part's lines
-  // counted on from the lines of the parts before it.
-  Result<RegistryTree> join(Parser& first, bool first_read) {
-    std::size_t total = first.total();
-    bool all_read = first_read;
-    for (const BackPart& back : m_back) {
-      if (!back.parser) continue;
-      total += back.parser->total();
-      all_read = all_read && back.read_ok;
-    }
-    const bool too_large = total > RegistryArena::kMaxSize;
-    if (all_read && !too_large) {
-      RegistryTree tree = std::move(first.tree());
-      // Each part's tree goes once it is taken in, which keeps the memory
-      // that the trees hold together down.
-      for (BackPart& back : m_back) {
-        if (!back.parser) continue;
-        tree.append(std::move(back.parser->tree()));
-        back.parser.reset();
-      }
-      tree.noteTextSize(total);
-      return tree;
-    }
-    Failure joined;
-    joined.tooLarge = too_large;
-    std::size_t lines_before = 0;
-    const auto take = [&](const Parser& parser, bool read_ok) {
-      if (!read_ok) {
-        const Failure& failure = parser.failure();
-        if (!joined.readError) joined.readError = failure.readError;
-        if (joined.nulLine == 0 && failure.nulLine != 0)
-          joined.nulLine = lines_before + failure.nulLine;
-        if (joined.problem.empty() && !failure.problem.empty()) {
-          joined.line = lines_before + failure.line;
-          joined.problem = failure.problem;
-        }
-      }
-      lines_before += parser.lines();
-    };
-    take(first, first_read);
-    for (const BackPart& back : m_back) {
-      if (back.parser) take(*back.parser, back.read_ok);
-    }
-    return describe(joined, m_source);
-  }
-
-  const ReadAt& m_read;
-  const std::vector<std::size_t> m_starts;
-  const std::size_t m_expected;
-  const std::string_view m_source;
-  std::optional<std::size_t> m_backParts;  // Those the helper reads, when fixed.
-  // Which parts a thread has taken on.
-  std::vector<std::atomic<bool>> m_claimed;
-  // The front's reading: where it got to, and how many parts it has.
-  std::uint64_t m_frontAt = 0;
-  std::size_t m_frontParts = 1;
-  std::vector<BackPart> m_back;  // By part; those the helper read.
+struct Part::Reader {
+  Parser parser;
 };
 
-}  // namespace
+Part::Part(const ReadBlock& read, std::size_t expected_size, std::string_view source, Place place)
+    : m_reader(new Reader{Parser(read, expected_size, source, place)}) {}
 
-Result<RegistryTree> parseRegedit4(const ReadAt& read, std::size_t expected_size,
-                                   std::string_view source, const ReadInParts& how) {
-  // Parts start at [key] lines found near even steps through the text.
-  std::vector<std::size_t> starts{0};
-  const std::size_t parts =
-      std::min(ReadInParts::kMaxParts, expected_size / std::max<std::size_t>(how.partSize, 1));
-  if (parts >= 2 && expected_size < RegistryArena::kMaxSize) {
-    for (std::size_t i = 1; i < parts; ++i) {
-      const std::size_t start = findSplit(read, expected_size / parts * i);
-      if (start > starts.back()) starts.push_back(start);
-    }
-  }
-  if (starts.size() == 1) {
-    std::uint64_t at = 0;
-    const ReadBlock through = [&](char* into, std::size_t room) -> Result<std::size_t> {
-      Result<std::size_t> got = read(at, into, room);
-      if (got) at += got.value();
-      return got;
-    };
-    return Parser(through, expected_size, source).run();
-  }
-  return PartsReader(read, std::move(starts), expected_size, source, how.backParts).run();
-}
+Part::~Part() = default;
+
+bool Part::read() { return m_reader->parser.read(); }
+RegistryTree& Part::tree() { return m_reader->parser.tree(); }
+const Failure& Part::failure() const { return m_reader->parser.failure(); }
+std::size_t Part::total() const { return m_reader->parser.total(); }
+std::size_t Part::lines() const { return m_reader->parser.lines(); }
+
+}  // namespace regedit4
