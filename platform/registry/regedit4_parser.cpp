@@ -136,9 +136,9 @@ using regedit4::Failure;
 using regedit4::Part;
 
 // Reads a REGEDIT4 text line by line into a tree, checking it as it goes.
-// Two parsers read the two parts of a large text at once: each has cache
-// lines of its own, as writes next to the other's members on every line
-// would make both wait.
+// The parts of a large text are read at once on two threads, a parser each:
+// each parser has cache lines of its own, as writes next to another's
+// members on every line would make both threads wait.
 class alignas(64) Parser {
  public:
   // A text that is all in memory.

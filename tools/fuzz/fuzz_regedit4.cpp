@@ -51,7 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return n;
   };
   const std::size_t near = size < 2 ? 0 : (data[0] | data[1] << 8) % (size + 1);
-  const ReadInParts parts{std::max<std::size_t>(1, near / 4), size == 0 ? 0 : data[0] % 8u};
+  // The helper reads a number of parts from the back that the input gives,
+  // or as many as it gets to.
+  ReadInParts parts{std::max<std::size_t>(1, near / 4), std::nullopt};
+  if (size != 0 && data[0] % 9 != 8) parts.backParts = data[0] % 9;
   if (outcome(parseRegedit4(read_at, 2 * near, "fuzz", parts)) != whole) std::abort();
 
   auto store = RegistryStore::fromText(text, "fuzz");
