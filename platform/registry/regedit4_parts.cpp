@@ -91,7 +91,8 @@ class PartsReader {
         }
       });
     } catch (const std::system_error&) {
-      // Without a thread the front reads every part.
+      // Without a thread the front reads every part it can claim, and the
+      // parts set aside for the back are read after it.
     }
     bool first_read = false;
     try {
@@ -100,8 +101,12 @@ class PartsReader {
       if (helper.joinable()) helper.join();
       throw;
     }
-    if (helper.joinable()) helper.join();
-    if (back_threw) std::rethrow_exception(back_threw);
+    if (helper.joinable()) {
+      helper.join();
+      if (back_threw) std::rethrow_exception(back_threw);
+    } else {
+      readFromTheBack();
+    }
     return join(first, first_read);
   }
 
