@@ -39,6 +39,17 @@ std::size_t findSplit(const ReadAt& read, std::size_t from) {
   return 0;
 }
 
+// Reads up to `room` bytes from `at` on, but none from `end` on, and moves
+// `at` past those read: 0 at `end` or at the end of the text.
+Result<std::size_t> readUpTo(const ReadAt& read, std::uint64_t& at, std::uint64_t end, char* into,
+                             std::size_t room) {
+  room = static_cast<std::size_t>(std::min<std::uint64_t>(room, end - at));
+  if (room == 0) return std::size_t{0};
+  Result<std::size_t> got = read(at, into, room);
+  if (got) at += got.value();
+  return got;
+}
+
 // A text read in parts on two threads: the calling thread reads from the
 // front, parsing on through each next part it claims, and a helper reads one
 // part after another from the back, each into a tree of its own, until the
@@ -71,11 +82,7 @@ class PartsReader {
           return std::size_t{0};
         ++m_frontParts;
       }
-      room = static_cast<std::size_t>(
-          std::min<std::uint64_t>(room, endOf(m_frontParts - 1) - m_frontAt));
-      Result<std::size_t> got = m_read(m_frontAt, into, room);
-      if (got) m_frontAt += got.value();
-      return got;
+      return readUpTo(m_read, m_frontAt, endOf(m_frontParts - 1), into, room);
     };
     // The front's parser makes room for the whole text's tree, which the
     // others then join.
@@ -132,12 +139,8 @@ class PartsReader {
       BackPart& back = m_back[part];
       back.at = m_starts[part];
       const std::uint64_t end = endOf(part);
-      back.read = [this, &back, end](char* into, std::size_t room) -> Result<std::size_t> {
-        room = static_cast<std::size_t>(std::min<std::uint64_t>(room, end - back.at));
-        if (room == 0) return std::size_t{0};
-        Result<std::size_t> got = m_read(back.at, into, room);
-        if (got) back.at += got.value();
-        return got;
+      back.read = [this, &back, end](char* into, std::size_t room) {
+        return readUpTo(m_read, back.at, end, into, room);
       };
       const std::size_t size =
           std::min<std::uint64_t>(end, std::max(m_expected, m_starts[part])) - m_starts[part];
@@ -223,14 +226,9 @@ Result<RegistryTree> parseRegedit4(const ReadAt& read, std::size_t expected_size
   }
   if (starts.size() == 1) {
     std::uint64_t at = 0;
-    const ReadBlock through = [&](char* into, std::size_t room) -> Result<std::size_t> {
-      Result<std::size_t> got = read(at, into, room);
-      if (got) at += got.value();
-      return got;
-    };
-    regedit4::Part whole(through, expected_size, source, regedit4::Part::Place::First);
-    if (!whole.read()) return regedit4::describe(whole.failure(), source);
-    return std::move(whole.tree());
+    return parseRegedit4(
+        [&](char* into, std::size_t room) { return readUpTo(read, at, UINT64_MAX, into, room); },
+        expected_size, source);
   }
   return PartsReader(read, std::move(starts), expected_size, source, how.backParts).run();
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text/ascii.h"
 #include "tests/platform/registry/regedit4_reads.h"
 
 namespace {
@@ -115,8 +116,7 @@ void useEveryKey(RegistryTree& tree, KeyId key, std::vector<KeyId>& seen) {
   std::vector<KeyId> children;
   tree.forEachSubkey(key, [&](KeyId child) { children.push_back(child); });
   for (KeyId child : children) {
-    std::string upper(tree.name(child));
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string upper = ascii::toUpper(tree.name(child));
     ASSERT_EQ(tree.findSubkey(key, upper), child) << upper;
     seen.push_back(child);
     useEveryKey(tree, child, seen);
