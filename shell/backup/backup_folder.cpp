@@ -1,3 +1,5 @@
+#include "shell/backup/backup_folder.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -5,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "shell/backup/backup_folder.h"
-#include "shell/backup/durable_file.h"
+#include "platform/durable/durable_file.h"
+#include "shell/backup/whole_file.h"
 
 namespace backup {
 
@@ -34,7 +36,7 @@ Result<fs::path> createBackupFolder(const fs::path& machine_dir, std::time_t whe
   const fs::path parent = backupsFolder(machine_dir);
   if (::mkdir(parent.c_str(), 0755) != 0 && errno != EEXIST)
     return Error{parent.string() + ": cannot create the folder: " + std::strerror(errno)};
-  if (auto flushed = flushFolder(machine_dir); !flushed) return Error{flushed.error()};
+  if (auto flushed = durable::flushFolder(machine_dir); !flushed) return Error{flushed.error()};
   std::tm utc{};
   gmtime_r(&when, &utc);
   char stamp[32];
@@ -48,7 +50,7 @@ Result<fs::path> createBackupFolder(const fs::path& machine_dir, std::time_t whe
     }
     const fs::path folder = parent / name;
     if (::mkdir(folder.c_str(), 0755) == 0) {
-      if (auto flushed = flushFolder(parent); !flushed) return Error{flushed.error()};
+      if (auto flushed = durable::flushFolder(parent); !flushed) return Error{flushed.error()};
       return folder;
     }
     if (errno != EEXIST)

@@ -1,13 +1,15 @@
+#include "shell/backup/backup_writer.h"
+
 #include <sys/stat.h>
 
 #include <cstdio>
 
+#include "platform/durable/durable_file.h"
 #include "platform/registry/regedit4_writer.h"
 #include "shell/backup/backup_folder.h"
-#include "shell/backup/backup_writer.h"
-#include "shell/backup/durable_file.h"
 #include "shell/backup/manifest.h"
 #include "shell/backup/sha256.h"
+#include "shell/backup/whole_file.h"
 
 namespace backup {
 
@@ -23,7 +25,9 @@ Result<SavedFile> saveFile(const fs::path& folder, const PlannedFile& file,
   struct stat st {};
   if (::lstat(file.host.c_str(), &st) != 0)
     return Error{file.host.string() + ": cannot read its mode"};
-  if (auto written = writeFileDurably(folder / copy_name, bytes.value(), 0600, false); !written)
+  if (auto written =
+          durable::writeFile({folder / copy_name, 0600, durable::Existing::Keep}, bytes.value());
+      !written)
     return Error{written.error()};
   return SavedFile{file.windowsPath, copy_name, sha256Hex(bytes.value()), st.st_mode & 07777};
 }
@@ -56,7 +60,8 @@ Result<fs::path> writeBackup(const fs::path& machine_dir, const PlannedRun& run,
     const auto tree = run.removedTrees.find(step);
     if (tree == run.removedTrees.end()) continue;
     const std::string name = "registry-" + std::to_string(step) + ".reg";
-    if (auto written = writeFileDurably(folder / name, writeRegedit4(tree->second), 0600, false);
+    if (auto written = durable::writeFile({folder / name, 0600, durable::Existing::Keep},
+                                          writeRegedit4(tree->second));
         !written)
       return Error{written.error()};
     manifest.registry[step] = removals;
@@ -78,7 +83,8 @@ Result<fs::path> writeBackup(const fs::path& machine_dir, const PlannedRun& run,
     manifest.startupFile = std::move(saved).value();
   }
 
-  if (auto written = writeFileDurably(manifestPath(folder), formatManifest(manifest), 0600, false);
+  if (auto written = durable::writeFile({manifestPath(folder), 0600, durable::Existing::Keep},
+                                        formatManifest(manifest));
       !written)
     return Error{written.error()};
   return folder;

@@ -1,14 +1,16 @@
+#include "shell/backup/restore.h"
+
 #include <sys/stat.h>
 
+#include "platform/durable/durable_file.h"
 #include "platform/fs/drives.h"
 #include "platform/registry/regedit4_parser.h"
 #include "platform/registry/regedit4_writer.h"
 #include "shell/backup/backup_folder.h"
-#include "shell/backup/durable_file.h"
 #include "shell/backup/manifest.h"
 #include "shell/backup/registry_changes.h"
-#include "shell/backup/restore.h"
 #include "shell/backup/sha256.h"
+#include "shell/backup/whole_file.h"
 
 namespace backup {
 
@@ -21,7 +23,7 @@ struct FileWrite {
   fs::path host;
   std::string bytes;
   unsigned mode = 0;
-  bool replace = false;
+  durable::Existing existing = durable::Existing::Keep;
   std::string windowsPath;
 };
 
@@ -99,8 +101,8 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& 
       } else {
         auto copy = readCopy(backup_dir, file);
         if (!copy) return Error{copy.error()};
-        writes.push_back(
-            {current.host, std::move(copy).value(), file.mode, false, file.windowsPath});
+        writes.push_back({current.host, std::move(copy).value(), file.mode, durable::Existing::Keep,
+                          file.windowsPath});
       }
     }
   }
@@ -124,7 +126,8 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& 
       } else {
         auto copy = readCopy(backup_dir, startup);
         if (!copy) return Error{copy.error()};
-        writes.push_back({current.host, std::move(copy).value(), startup.mode, current.exists,
+        writes.push_back({current.host, std::move(copy).value(), startup.mode,
+                          current.exists ? durable::Existing::Replace : durable::Existing::Keep,
                           startup.windowsPath});
       }
     }
@@ -167,7 +170,8 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& 
   for (const auto& write : writes) {
     // Files come back with their permission bits; a set-user-ID or similar
     // bit from a manifest is never given to a file.
-    if (auto written = writeFileDurably(write.host, write.bytes, write.mode & 0777, write.replace);
+    if (auto written =
+            durable::writeFile({write.host, write.mode & 0777, write.existing}, write.bytes);
         !written)
       return Error{written.error()};
     outcome.restored.push_back(write.windowsPath);
@@ -177,7 +181,7 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& 
     store.markDirty();
     if (auto flushed = store.flush(); !flushed) return Error{flushed.error()};
   }
-  if (auto appended = appendLineDurably(manifestPath(backup_dir), "restored"); !appended)
+  if (auto appended = durable::appendLine(manifestPath(backup_dir), "restored"); !appended)
     return Error{appended.error()};
   return outcome;
 }

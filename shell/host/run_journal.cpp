@@ -1,3 +1,5 @@
+#include "shell/host/run_journal.h"
+
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -7,16 +9,16 @@
 #include <utility>
 #include <vector>
 
+#include "platform/durable/durable_file.h"
 #include "platform/fs/drives.h"
 #include "platform/fs/dry_run.h"
 #include "platform/registry/registry_store.h"
 #include "platform/toolkit/afxwin.h"
 #include "shell/backup/backup_folder.h"
 #include "shell/backup/backup_writer.h"
-#include "shell/backup/durable_file.h"
 #include "shell/backup/registry_changes.h"
 #include "shell/backup/sha256.h"
-#include "shell/host/run_journal.h"
+#include "shell/backup/whole_file.h"
 
 namespace host {
 
@@ -132,7 +134,7 @@ bool RunJournal::writeBackup() {
 
 bool RunJournal::record(const std::string& line) {
   if (m_backup.empty()) return false;
-  if (auto appended = backup::appendLineDurably(backup::manifestPath(m_backup), line); !appended) {
+  if (auto appended = durable::appendLine(backup::manifestPath(m_backup), line); !appended) {
     report("the run's progress could not be recorded, so it stops here: " + appended.error());
     return false;
   }
