@@ -6,6 +6,7 @@
 #include "shell/backup/backup_folder.h"
 #include "shell/backup/restore.h"
 #include "shell/host/machine.h"
+#include "shell/host/reporter.h"
 
 namespace host {
 
@@ -23,21 +24,19 @@ int restoreBackup(Machine& machine, const std::string& name) {
   const auto folder = backup::findBackupFolder(machine.directory(), name);
   std::error_code ec;
   if (!std::filesystem::is_directory(folder, ec)) {
-    std::fprintf(stderr, "uinq76: no backup %s; see uinq76 --list-backups\n", folder.c_str());
+    report("no backup " + folder.string() + "; see uinq76 --list-backups");
     return 2;
   }
   auto outcome = backup::restoreBackup(folder, machine.store());
   if (!outcome) {
-    std::fprintf(stderr, "uinq76: the restore failed: %s\n", outcome.error().c_str());
+    report("the restore failed: " + outcome.error());
     return 1;
   }
   if (!outcome.value().conflicts.empty()) {
-    std::fprintf(stderr,
-                 "uinq76: nothing was restored from %s: the machine changed since, and the "
-                 "restore would overwrite:\n",
-                 folder.c_str());
-    for (const auto& conflict : outcome.value().conflicts)
-      std::fprintf(stderr, "  %s\n", conflict.c_str());
+    std::string message = "nothing was restored from " + folder.string() +
+                          ": the machine changed since, and the restore would overwrite:";
+    for (const auto& conflict : outcome.value().conflicts) message += "\n  " + conflict;
+    report(message);
     return 1;
   }
   if (outcome.value().alreadyRestored) {

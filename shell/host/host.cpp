@@ -19,28 +19,12 @@
 #include "shell/host/host_options.h"
 #include "shell/host/machine.h"
 #include "shell/host/outcome.h"
+#include "shell/host/reporter.h"
 #include "shell/host/run_journal.h"
 #include "shell/host/standard_descriptors.h"
 
 namespace host {
 namespace {
-
-// Messages may quote the machine's own text (a registry line, a file name):
-// its control characters are shown escaped, never sent to the terminal.
-void report(const std::string& message) {
-  auto print = [&] {
-    const std::string shown =
-        toolkit::text::printableText(message, toolkit::text::LineBreaks::Keep);
-    std::fprintf(stderr, "uinq76: %s\n", shown.c_str());
-    std::fflush(stderr);
-  };
-  // A screen drawn on the terminal is handed back first, or the message
-  // would land in the middle of it.
-  if (toolkit::Backend* backend = toolkit::currentBackend())
-    backend->runOnNormalTerminal(print);
-  else
-    print();
-}
 
 bool displayPresent() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <span>
@@ -19,17 +18,13 @@
 #include "shell/backup/registry_changes.h"
 #include "shell/backup/sha256.h"
 #include "shell/backup/whole_file.h"
+#include "shell/host/reporter.h"
 
 namespace host {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-void report(const std::string& message) {
-  std::fprintf(stderr, "uinq76: %s\n", message.c_str());
-  std::fflush(stderr);
-}
 
 // The startup file as it is now, when it is a file that can be copied.
 backup::PlannedFile startupFileOf(const std::string& windows_path) {
