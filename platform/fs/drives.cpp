@@ -67,7 +67,7 @@ std::optional<std::vector<std::string>> normalizedComponents(std::string_view re
 
 }  // namespace
 
-void SetMachineDirectory(const fs::path& machine_dir) { machineDirectory() = machine_dir; }
+void setMachineDirectory(const fs::path& machine_dir) { machineDirectory() = machine_dir; }
 
 bool isForbiddenNameChar(unsigned char c) {
   if (c < 32) return true;

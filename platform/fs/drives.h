@@ -11,7 +11,7 @@
 #include "platform/win32/windows.h"
 
 // Binds drive letters to the folders MACHINE/drive_<letter> of a machine directory.
-void SetMachineDirectory(const std::filesystem::path& machine_dir);
+void setMachineDirectory(const std::filesystem::path& machine_dir);
 
 // Whether a symbolic link in the last component of a path is followed.
 enum class LastComponent { Follow, DoNotFollow };

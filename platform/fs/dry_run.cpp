@@ -9,17 +9,17 @@ std::optional<std::vector<DryRunDeletion>> g_deletions;
 
 }  // namespace
 
-void BeginFileDryRun() { g_deletions.emplace(); }
+void beginFileDryRun() { g_deletions.emplace(); }
 
-std::vector<DryRunDeletion> EndFileDryRun() {
+std::vector<DryRunDeletion> endFileDryRun() {
   std::vector<DryRunDeletion> deletions;
   if (g_deletions) deletions = std::move(*g_deletions);
   g_deletions.reset();
   return deletions;
 }
 
-bool FileDryRunActive() { return g_deletions.has_value(); }
+bool fileDryRunActive() { return g_deletions.has_value(); }
 
-void RecordDryRunDeletion(const char* windows_path, const std::filesystem::path& host) {
+void recordDryRunDeletion(const char* windows_path, const std::filesystem::path& host) {
   if (g_deletions) g_deletions->push_back(DryRunDeletion{windows_path, host});
 }

@@ -14,9 +14,9 @@ struct DryRunDeletion {
   std::filesystem::path host;  // the file on the host
 };
 
-void BeginFileDryRun();
+void beginFileDryRun();
 // Ends the dry run and returns the deletions it recorded, in order.
-std::vector<DryRunDeletion> EndFileDryRun();
-bool FileDryRunActive();
+std::vector<DryRunDeletion> endFileDryRun();
+bool fileDryRunActive();
 // Records a deletion of the dry run; called by DeleteFileA.
-void RecordDryRunDeletion(const char* windows_path, const std::filesystem::path& host);
+void recordDryRunDeletion(const char* windows_path, const std::filesystem::path& host);

@@ -67,8 +67,8 @@ BOOL deleteFile(LPCSTR lpFileName) {
   if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && isReadOnly(st))) {
     return fail(ERROR_ACCESS_DENIED);
   }
-  if (FileDryRunActive()) {
-    RecordDryRunDeletion(lpFileName, file.host);
+  if (fileDryRunActive()) {
+    recordDryRunDeletion(lpFileName, file.host);
     return TRUE;
   }
   if (::unlink(file.host.c_str()) != 0) return fail(win32ErrorFromErrno(errno));
@@ -79,7 +79,7 @@ BOOL moveFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
   ResolvedPath source;
   struct stat st {};
   if (!resolveExisting(lpExistingFileName, source, st)) return FALSE;
-  if (FileDryRunActive()) return fail(ERROR_WRITE_PROTECT);
+  if (fileDryRunActive()) return fail(ERROR_WRITE_PROTECT);
   if (lpNewFileName == nullptr) return fail(ERROR_INVALID_PARAMETER);
   const ResolvedPath target = resolveWindowsPath(lpNewFileName, LastComponent::DoNotFollow);
   if (!target.ok())
@@ -105,7 +105,7 @@ BOOL replaceFile(LPCSTR replacement, LPCSTR target) {
   ResolvedPath source;
   struct stat st {};
   if (!resolveExisting(replacement, source, st)) return FALSE;
-  if (FileDryRunActive()) return fail(ERROR_WRITE_PROTECT);
+  if (fileDryRunActive()) return fail(ERROR_WRITE_PROTECT);
   if (S_ISDIR(st.st_mode)) return fail(ERROR_ACCESS_DENIED);
   if (target == nullptr) return fail(ERROR_INVALID_PARAMETER);
   const ResolvedPath old_file = resolveWindowsPath(target, LastComponent::DoNotFollow);

@@ -57,7 +57,7 @@ Handle createNew(LPCSTR path) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return kNoFile;
   }
-  if (FileDryRunActive()) {
+  if (fileDryRunActive()) {
     SetLastError(ERROR_WRITE_PROTECT);
     return kNoFile;
   }

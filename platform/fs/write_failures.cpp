@@ -13,7 +13,7 @@ std::vector<FileWriteFailure>& failures() {
 
 void noteFileWriteFailure(const char* windows_path, DWORD error) {
   // A dry run refuses every change on purpose; nothing failed.
-  if (FileDryRunActive()) return;
+  if (fileDryRunActive()) return;
   if (error == static_cast<DWORD>(ERROR_FILE_NOT_FOUND) ||
       error == static_cast<DWORD>(ERROR_PATH_NOT_FOUND))
     return;

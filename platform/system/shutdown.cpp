@@ -9,7 +9,7 @@ std::function<bool(UINT, DWORD)>& Handler() {
 }
 }  // namespace
 
-void SetShutdownHandler(std::function<bool(UINT flags, DWORD reason)> handler) {
+void setShutdownHandler(std::function<bool(UINT flags, DWORD reason)> handler) {
   Handler() = std::move(handler);
 }
 

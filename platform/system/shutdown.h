@@ -7,11 +7,11 @@
 
 #include "platform/win32/windows.h"
 
-// Hands the request to the handler set with SetShutdownHandler. Returns TRUE
+// Hands the request to the handler set with setShutdownHandler. Returns TRUE
 // when the handler accepted it; FALSE with ERROR_ACCESS_DENIED when there is no
 // handler or it refused, as a process without the shutdown privilege gets.
 BOOL ExitWindowsEx(UINT flags, DWORD reason);
 
 // The handler gets the flags and the reason and returns whether the request
 // was accepted.
-void SetShutdownHandler(std::function<bool(UINT flags, DWORD reason)> handler);
+void setShutdownHandler(std::function<bool(UINT flags, DWORD reason)> handler);

@@ -96,17 +96,10 @@ class CWnd {
 
 class CStatic : public CWnd {};
 
-class CButton : public CWnd {
- public:
-  int GetCheck() const;
-  void SetCheck(int check);
-};
+class CButton : public CWnd {};
 
 class CProgressCtrl : public CWnd {
  public:
-  void SetRange(short lower, short upper);
-  void GetRange(int& lower, int& upper) const;
-  int SetPos(int pos);
   int GetPos() const;
   int SetStep(int step);
   int StepIt();
@@ -123,7 +116,6 @@ class CDialog : public CWnd {
   // the window could not be created).
   virtual INT_PTR DoModal();
   void EndDialog(int result);
-  UINT GetTemplateId() const { return m_template_id; }
 
  protected:
   // Default: binds the controls through DoDataExchange; returns TRUE.

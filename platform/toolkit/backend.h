@@ -1,8 +1,8 @@
 // The seam between the neutral toolkit and the window system that shows it.
 // A backend shows a dialog's window tree, runs the modal and message-box
 // loops, keeps the window timers and delivers timer, posted and user messages
-// back through deliverMessage. main() installs exactly one backend before
-// AfxWinMain.
+// back through deliverMessage. The Linux program's host (shell/host)
+// installs exactly one backend before AfxWinMain.
 #pragma once
 
 #include <functional>

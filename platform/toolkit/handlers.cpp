@@ -35,26 +35,6 @@ BOOL CWnd::UpdateData(BOOL save_and_validate) {
 
 void CWnd::DoDataExchange(CDataExchange* /*dx*/) {}
 
-int CButton::GetCheck() const {
-  return static_cast<int>(const_cast<CButton*>(this)->SendMessage(BM_GETCHECK));
-}
-
-void CButton::SetCheck(int check) { SendMessage(BM_SETCHECK, static_cast<WPARAM>(check)); }
-
-void CProgressCtrl::SetRange(short lower, short upper) {
-  SendMessage(PBM_SETRANGE, 0, MAKELPARAM(static_cast<WORD>(lower), static_cast<WORD>(upper)));
-}
-
-void CProgressCtrl::GetRange(int& lower, int& upper) const {
-  auto* self = const_cast<CProgressCtrl*>(this);
-  lower = static_cast<int>(self->SendMessage(PBM_GETRANGE, TRUE));
-  upper = static_cast<int>(self->SendMessage(PBM_GETRANGE, FALSE));
-}
-
-int CProgressCtrl::SetPos(int pos) {
-  return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(pos)));
-}
-
 int CProgressCtrl::GetPos() const {
   return static_cast<int>(const_cast<CProgressCtrl*>(this)->SendMessage(PBM_GETPOS));
 }

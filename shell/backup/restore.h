@@ -25,7 +25,7 @@ struct RestoreOutcome {
 };
 
 // Restores from `backup_dir` into the open machine: the drives bound by
-// SetMachineDirectory and `store`, which is written when it changed. An error
+// setMachineDirectory and `store`, which is written when it changed. An error
 // (unreadable backup, a failed write) is returned as the error message.
 Result<RestoreOutcome> restoreBackup(const std::filesystem::path& backup_dir, RegistryStore& store);
 

@@ -158,7 +158,7 @@ int runHost(int argc, char** argv, const UninstallSteps* steps) {
     if (journal) journal->afterMessage(message, wparam, flushed.ok());
   });
   bool shutdown_requested = false;
-  SetShutdownHandler([&](UINT flags, DWORD) {
+  setShutdownHandler([&](UINT flags, DWORD) {
     shutdown_requested = true;
     // The journal learns of the request once the registry holds the last step.
     if (journal && machine->flush().ok()) journal->shutdownRequested();
@@ -195,7 +195,7 @@ int runHost(int argc, char** argv, const UninstallSteps* steps) {
     result = AfxWinMain();
   }
 
-  SetShutdownHandler(nullptr);
+  setShutdownHandler(nullptr);
   toolkit::setMessageHook(nullptr);
   toolkit::setDeliveryGuard(nullptr);
   toolkit::installBackend(nullptr);

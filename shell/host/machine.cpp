@@ -35,7 +35,7 @@ Result<std::unique_ptr<Machine>> Machine::open(const std::filesystem::path& dir,
   if (!store) return Error{store.error()};
 
   SetActiveRegistry(store.value().get());
-  SetMachineDirectory(dir);
+  setMachineDirectory(dir);
   return std::unique_ptr<Machine>(new Machine(dir, std::move(store).value()));
 }
 

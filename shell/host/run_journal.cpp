@@ -78,9 +78,9 @@ bool RunJournal::previewSteps(backup::PlannedRun& run) {
   std::string digest = run.registryBefore;
   for (int step = 1; step <= run.steps; ++step) {
     const std::size_t first = log.size();
-    BeginFileDryRun();
+    beginFileDryRun();
     m_steps.runStepWithoutWindow(step);
-    for (auto& deletion : EndFileDryRun())
+    for (auto& deletion : endFileDryRun())
       run.deletions[step].push_back({deletion.windowsPath, deletion.host});
     if (log.size() == first) {
       run.registryAfter[step] = digest;

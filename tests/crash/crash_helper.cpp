@@ -39,7 +39,7 @@ int saveRegistry(const char* file) {
 }
 
 int editStartupFile(const char* machine) {
-  SetMachineDirectory(machine);
+  setMachineDirectory(machine);
   mark();
   const int done = EditStartupFileLine("UINQ76D.EXE", "C:\\WINDOWS\\UINQ76D.EXE C:\\WINDOWS",
                                        "C:\\AUTOEXEC.BAT");

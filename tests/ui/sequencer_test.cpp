@@ -80,7 +80,7 @@ class Sequencer : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(demo::writeDemoMachine(m_dir.path()).has_value());
-    SetMachineDirectory(m_dir.path());
+    setMachineDirectory(m_dir.path());
     auto store = RegistryStore::fromText(demo::demoRegistry());
     ASSERT_TRUE(store.ok()) << store.error();
     m_store = std::move(store).value();
@@ -89,9 +89,9 @@ class Sequencer : public ::testing::Test {
   }
   void TearDown() override {
     toolkit::setMessageHook(nullptr);
-    SetShutdownHandler(nullptr);
+    setShutdownHandler(nullptr);
     toolkit::installBackend(nullptr);
-    SetMachineDirectory({});
+    setMachineDirectory({});
   }
 
   // Installs the text backend on a console that answers with `lines`.
@@ -119,7 +119,7 @@ TEST_F(Sequencer, StepsTickEvery500MsAndTheDialogClosesAfterTheShutdownRequest) 
   });
   std::optional<Millis> shutdown_at;
   UINT shutdown_flags = 0;
-  SetShutdownHandler([&](UINT flags, DWORD reason) {
+  setShutdownHandler([&](UINT flags, DWORD reason) {
     shutdown_at = clock->now();
     shutdown_flags = flags;
     EXPECT_EQ(reason, 0u);
@@ -167,7 +167,7 @@ TEST_F(Sequencer, NoFurtherStepWhileTheShutdownNoticeIsOpen) {
     if (message == WM_TIMER && wparam == CUninstallDlg::kStepTimer) ++step_ticks;
   });
   std::optional<Millis> shutdown_at;
-  SetShutdownHandler([&](UINT, DWORD) {
+  setShutdownHandler([&](UINT, DWORD) {
     shutdown_at = clock->now();
     return true;
   });

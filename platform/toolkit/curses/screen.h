@@ -83,7 +83,6 @@ class Screen {
 
   // Gives the terminal its normal state and screen until the next present().
   void leave();
-  bool hasLeft() const { return m_left; }
 
  private:
   Screen() = default;

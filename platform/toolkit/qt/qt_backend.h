@@ -1,6 +1,7 @@
 // The Qt 6 Widgets backend: the dialog as a QDialog laid out from its
 // template's dialog units, message boxes as QMessageBox, timers as QTimer.
-// This header names no Qt type, so main() can include it freely.
+// This header names no Qt type, so the host that picks the backend can
+// include it freely.
 #pragma once
 
 #include <memory>

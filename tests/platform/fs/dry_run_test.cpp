@@ -18,8 +18,8 @@ TEST_F(DryRun, DeletionsAreRecordedAndNothingChanges) {
   writeBytes(c("ro.txt"), "r");
   makeReadOnly(c("ro.txt"));
 
-  BeginFileDryRun();
-  EXPECT_TRUE(FileDryRunActive());
+  beginFileDryRun();
+  EXPECT_TRUE(fileDryRunActive());
   // A deletion that would succeed is reported as done and recorded.
   EXPECT_TRUE(DeleteFileA("C:\\inf\\oem1.inf"));
   // One that would fail fails as it would, and is not recorded.
@@ -30,8 +30,8 @@ TEST_F(DryRun, DeletionsAreRecordedAndNothingChanges) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WRITE_PROTECT));
   EXPECT_FALSE(MoveFileA("C:\\AUTOEXEC.BAT", "C:\\OLD.BAT"));
   EXPECT_FALSE(replaceFileWithCopy("C:\\AUTOEXEC.@@@", "C:\\AUTOEXEC.BAT"));
-  const auto deletions = EndFileDryRun();
-  EXPECT_FALSE(FileDryRunActive());
+  const auto deletions = endFileDryRun();
+  EXPECT_FALSE(fileDryRunActive());
 
   ASSERT_EQ(deletions.size(), 1u);
   EXPECT_EQ(deletions[0].windowsPath, "C:\\inf\\oem1.inf");

@@ -14,9 +14,9 @@ class MachineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::create_directories(m_machine / "drive_c");
-    SetMachineDirectory(m_machine);
+    setMachineDirectory(m_machine);
   }
-  void TearDown() override { SetMachineDirectory({}); }
+  void TearDown() override { setMachineDirectory({}); }
 
   // The host path of a path relative to drive C:'s folder.
   std::filesystem::path c(const std::string& relative) const {
