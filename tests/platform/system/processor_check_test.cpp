@@ -35,13 +35,13 @@ TEST(ProcessorCheck, FamilyFromTheSignature) {
 }
 
 TEST(ProcessorCheck, CpuidFamilyDecides) {
-  EXPECT_TRUE(can_run(with_cpuid(signature(4, 8, 0))));   // Intel 486DX4
-  EXPECT_TRUE(can_run(with_cpuid(signature(4, 14, 4))));  // AMD Am5x86
-  EXPECT_TRUE(can_run(with_cpuid(signature(5, 1, 7))));   // Pentium 60/66
-  EXPECT_TRUE(can_run(with_cpuid(signature(5, 4, 3))));   // Pentium MMX
-  EXPECT_TRUE(can_run(with_cpuid(signature(5, 0, 1))));   // AMD K5
-  EXPECT_TRUE(can_run(with_cpuid(signature(5, 2, 0))));   // Cyrix 6x86, CPUID switched on
-  EXPECT_TRUE(can_run(with_cpuid(signature(6, 3, 3))));   // Pentium II
+  EXPECT_TRUE(can_run(with_cpuid(signature(4, 8, 0))));       // Intel 486DX4
+  EXPECT_TRUE(can_run(with_cpuid(signature(4, 14, 4))));      // AMD Am5x86
+  EXPECT_TRUE(can_run(with_cpuid(signature(5, 1, 7))));       // Pentium 60/66
+  EXPECT_TRUE(can_run(with_cpuid(signature(5, 4, 3))));       // Pentium MMX
+  EXPECT_TRUE(can_run(with_cpuid(signature(5, 0, 1))));       // AMD K5
+  EXPECT_TRUE(can_run(with_cpuid(signature(5, 2, 0))));       // Cyrix 6x86, CPUID switched on
+  EXPECT_TRUE(can_run(with_cpuid(signature(6, 3, 3))));       // Pentium II
   EXPECT_TRUE(can_run(with_cpuid(signature(15, 1, 0, 10))));  // today's processors
   // A family below 4 is refused, whatever the flag test said.
   EXPECT_FALSE(can_run(with_cpuid(signature(3, 0, 0))));
