@@ -123,13 +123,16 @@ crt_files="crt2.o libmingw32.a libmingwex.a libmoldname.a libmsvcrt.a libcrtdll.
    --enable-lib32 --disable-lib64 --with-default-msvcrt=crtdll --disable-dependency-tracking \
    CC=$cc CFLAGS="-O2 $arch_flags" && mkdir -p lib32 && run make -j"$jobs" $(printf 'lib32/%s ' $crt_files))
 
-# --- libgcc and libstdc++ from the compiler's sources, with Debian's branch
-# updates applied (its compiler's headers come from the same state).
+# --- libgcc and libstdc++ from the compiler's sources, as Debian's mingw-w64
+# compiler is built: the release tarball without Debian's branch updates (its
+# libstdc++ headers carry the release's date stamp).
 step "unpacking the GCC sources"
 gcc_src="$work/gcc-src"
 mkdir -p "$gcc_src"
-tar -xJf /usr/src/gcc-12/gcc-12.2.0-dfsg.tar.xz -C "$gcc_src" --strip-components=1
-(cd "$gcc_src" && run patch -p2 -s -N -E </usr/src/gcc-12/debian/patches/git-updates.diff)
+tar -xJf /usr/src/gcc-12/gcc-12.2.0-dfsg.tar.xz -C "$gcc_src" --strip-components=1 \
+    --exclude='*/testsuite' --exclude='gcc-12.2.0/libgo' --exclude='gcc-12.2.0/libphobos' \
+    --exclude='gcc-12.2.0/libgfortran' --exclude='gcc-12.2.0/libsanitizer' \
+    --exclude='gcc-12.2.0/gcc/ada' --exclude='gcc-12.2.0/libada' --exclude='gcc-12.2.0/gnattools'
 
 # Only the compiler driver and the headers that libgcc's build reads are
 # built, not the compiler itself: libgcc and libstdc++ are then configured on
@@ -161,6 +164,9 @@ mkdir -p "$gcc_build/$target/libgcc" "$gcc_build/gcc/include"
    --enable-threads=win32 --disable-sjlj-exceptions --with-dwarf2 \
    CC=$cc CFLAGS="$target_cflags" && run make -j"$jobs")
 
+# Without the installed compiler's own libstdc++ headers (-nostdinc++): the
+# configure tests and the build see the C headers and the library's new
+# headers only, as in a build of the whole compiler.
 step "building libstdc++"
 mkdir -p "$gcc_build/$target/libstdc++-v3"
 (cd "$gcc_build/$target/libstdc++-v3" && run "$gcc_src/libstdc++-v3/configure" --build=x86_64-linux-gnu \
@@ -168,7 +174,8 @@ mkdir -p "$gcc_build/$target/libstdc++-v3"
    --disable-dependency-tracking \
    --enable-static --disable-multilib --disable-nls --enable-threads=win32 --enable-fully-dynamic-string \
    --enable-libstdcxx-time=yes --enable-libstdcxx-filesystem-ts=yes --disable-libstdcxx-pch \
-   CC=$cc CXX=$cxx CFLAGS="$target_cflags" CXXFLAGS="$target_cflags" && run make -j"$jobs")
+   CC=$cc CXX="$cxx -nostdinc++" CFLAGS="$target_cflags" CXXFLAGS="$target_cflags" \
+   && run make -j"$jobs")
 
 # --- The cache: the libraries only, without debug sections.
 step "installing into $cache"
@@ -177,14 +184,20 @@ mkdir -p "$cache.new/lib"
 for f in $crt_files; do
   cp "$work/crt/lib32/$f" "$cache.new/lib/"
 done
-cp "$gcc_build/$target/libgcc/"{libgcc.a,libgcc_eh.a,crtbegin.o,crtend.o} "$cache.new/lib/"
+cp "$gcc_build/$target/libgcc/"{libgcc.a,crtbegin.o,crtend.o} "$cache.new/lib/"
+# Without a shared libgcc, the unwinder is in libgcc.a. The compiler driver
+# still links -lgcc_eh: an empty one keeps it from finding Debian's.
+$target-ar rc "$cache.new/lib/libgcc_eh.a"
 cp "$gcc_build/$target/libstdc++-v3/src/.libs/libstdc++.a" \
    "$gcc_build/$target/libstdc++-v3/libsupc++/.libs/libsupc++.a" "$cache.new/lib/"
 $target-strip --strip-debug "$cache.new/lib/"*
 # The program is compiled with the installed compiler's libstdc++ headers: the
-# library must have been configured as they describe.
+# library must have been configured as they describe, but for the symbol
+# versions of a shared library, which a static one has none of.
 debian_config=/usr/lib/gcc/$target/$($cxx -dumpversion)/include/c++/$target/bits/c++config.h
-if ! diff -u "$debian_config" "$gcc_build/$target/libstdc++-v3/include/$target/bits/c++config.h" \
+symvers='_GLIBCXX_(SYMVER|SYMVER_GNU|HAVE_SYMVER_SYMBOL_RENAMING_RUNTIME_SUPPORT|HAVE_EXCEPTION_PTR_SINCE_GCC46)\b'
+if ! diff -u <(grep -Ev "$symvers" "$debian_config") \
+     <(grep -Ev "$symvers" "$gcc_build/$target/libstdc++-v3/include/$target/bits/c++config.h") \
      >"$work/c++config.diff"; then
   echo "win95 runtime: libstdc++ is configured otherwise than the compiler's headers say:" >&2
   cat "$work/c++config.diff" >&2
