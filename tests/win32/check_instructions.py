@@ -81,8 +81,7 @@ SECTION = re.compile(r"^Disassembly of section (.+):$")
 
 
 def disassemble(objdump, exe):
-    result = subprocess.run([objdump, "-d", exe],
-                            capture_output=True, text=True)
+    result = subprocess.run([objdump, "-d", exe], capture_output=True, text=True)
     if result.returncode != 0:
         sys.exit(f"{objdump} -d {exe} failed: {result.stderr.strip()}")
     return result.stdout.splitlines()
@@ -117,13 +116,11 @@ def why_newer(code, text):
     if opcode[:2] == ["0f", "1f"]:
         return "Pentium Pro (multi-byte NOP)"
     if VECTOR_REGISTER.search(text):
-        return "MMX/SSE"
-    base = mnemonic.rstrip("lwqb") if mnemonic not in NEWER else mnemonic
-    for name in (mnemonic, base):
+        return "MMX/SSE/AVX"
+    # objdump may add the AT&T size suffix (sysexitl, popcntl, crc32b).
+    for name in (mnemonic, mnemonic.rstrip("bwlq")):
         if name in NEWER:
             return NEWER[name]
-    if mnemonic.startswith("v") and "%" in text and re.search(r"%[xyz]mm", text):
-        return "AVX"
     return None
 
 
