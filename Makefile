@@ -2,7 +2,8 @@
 # once normally and once under AddressSanitizer and UndefinedBehaviorSanitizer,
 # then the tests of the Windows executable, builds everything once more as a
 # Release build and checks the Debian package made from it. `make win32`
-# builds uinq76.exe; `make package` writes uinq76_<version>_amd64.deb here.
+# builds uinq76.exe, with the runtime libraries that tools/win95-runtime.sh
+# builds once per machine; `make package` writes uinq76_<version>_amd64.deb here.
 JOBS ?= $(shell nproc)
 
 .PHONY: all build release package test test-default test-release test-package test-asan test-win32 win32 demo clean
@@ -38,6 +39,7 @@ test-asan:
 	ctest --preset asan -j $(JOBS)
 
 win32:
+	bash tools/win95-runtime.sh
 	cmake --preset win32
 	cmake --build --preset win32 -j $(JOBS)
 

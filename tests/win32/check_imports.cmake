@@ -1,8 +1,9 @@
 # Checks that uinq76.exe runs on Windows 95: a GUI program for subsystem and
 # system version 4.0 that imports only functions on the allowlist, each with
-# the reason why Windows 95 has it, from the six DLLs it may use.
+# the reason why Windows 95 has it, from the six DLLs that every retail
+# Windows 95 has (crtdll.dll is its C runtime; msvcrt.dll came later).
 # Variables: OBJDUMP, EXE, ALLOWLIST.
-set(allowed_dlls advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll user32.dll)
+set(allowed_dlls advapi32.dll comctl32.dll crtdll.dll gdi32.dll kernel32.dll user32.dll)
 
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
@@ -18,6 +19,25 @@ foreach(field "Subsystem\t\t00000002" "MajorSubsystemVersion\t4" "MinorSubsystem
     string(APPEND failures "  the PE header lacks \"${shown}\"\n")
   endif()
 endforeach()
+
+# A release exe as Windows 95 loads it: no symbols, no base relocations (the
+# exe is loaded at its preferred base), and none of the DllCharacteristics that
+# later Windows versions read (0x20 high-entropy ASLR, 0x40 DYNAMIC_BASE,
+# 0x100 NX_COMPAT).
+if(NOT dump MATCHES "\n\tsymbols stripped\n")
+  string(APPEND failures "  the exe is not stripped\n")
+endif()
+if(NOT dump MATCHES "\nEntry 5 00000000 00000000 Base Relocation Directory")
+  string(APPEND failures "  the exe has base relocations (.reloc)\n")
+endif()
+if(dump MATCHES "\nDllCharacteristics\t([0-9a-f]+)\n")
+  math(EXPR flags "0x${CMAKE_MATCH_1} & 0x160" OUTPUT_FORMAT HEXADECIMAL)
+  if(NOT flags EQUAL 0)
+    string(APPEND failures "  DllCharacteristics has ${flags} (DYNAMIC_BASE, NX_COMPAT or HIGH_ENTROPY_VA)\n")
+  endif()
+else()
+  string(APPEND failures "  no DllCharacteristics in the PE header\n")
+endif()
 
 # Import table: "DLL Name: X" starts a DLL, then one line per function:
 # "<tab>rva<tab> hint  Name" (an import by ordinal has no name).
