@@ -156,22 +156,6 @@ KeyId RegistryTree::findOrAddSubkey(KeyId parent, std::string_view name) {
   return addSubkey(parent, siblings.ids.size(), hash, name);
 }
 
-KeyId RegistryTree::findOrLinkSubkey(KeyId parent, KeyId id) {
-  SubkeyList& siblings = subkeyListOf(parent);
-  const std::string_view name = m_arena.view(m_keys[id].name);
-  if (comesLast(siblings, name)) {
-    m_keys[id].nameHash = 0;
-    m_keys[id].slot = static_cast<std::uint32_t>(siblings.ids.size());
-    siblings.ids.push_back(id);
-    return id;
-  }
-  const std::uint32_t hash = foldedNameHash(name);
-  if (const KeyId found = findInList(siblings, hash, name); found != kNoKey) return found;
-  m_keys[id].nameHash = hash;
-  linkSubkey(parent, siblings.ids.size(), id);
-  return id;
-}
-
 KeyId RegistryTree::insertSubkeyAt(KeyId parent, std::size_t index, std::string_view name) {
   const std::uint32_t hash = foldedNameHash(name);
   SubkeyList& siblings = subkeyListOf(parent);

@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "platform/registry/key_index.h"
-#include "platform/registry/large_block.h"
 #include "platform/registry/name_fold.h"
 #include "platform/registry/registry_arena.h"
 #include "platform/win32/windows.h"
@@ -141,13 +140,6 @@ class RegistryTree final {
   RegistryValue valueRecord(std::uint32_t value) const { return valueAt(value); }
   std::size_t valuePosition(KeyId key, std::uint32_t value) const;
 
-  // Takes in what `later` holds, as the reader would have had it read
-  // `later`'s text after this tree's: each key of `later` lands on the key of
-  // the same path here, or is added below it; values are set as the reader
-  // sets them; roots are mentioned after those mentioned here. `later` comes
-  // from the reader: no key of it removed, each numbered after its parent.
-  void append(RegistryTree&& later);
-
   // For the reader: where names and data go, and room for what it counted.
   RegistryArena& arena() { return m_arena; }
   void reserve(std::size_t keys, std::size_t values, std::size_t bytes);
@@ -175,7 +167,7 @@ class RegistryTree final {
   // names' hashes are needed. The first subkey added out of order or removed
   // ends that for good; the names are hashed then, and a long list indexed.
   struct SubkeyList {
-    std::vector<KeyId, LargeBlockAllocator<KeyId>> ids;  // kNoKey where a subkey was removed.
+    std::vector<KeyId> ids;  // kNoKey where a subkey was removed.
     std::size_t removed = 0;
     bool ordered = true;  // No subkey removed, and the names rise strictly.
     KeyIndex index;       // Empty while ordered or too short to need one.
@@ -234,21 +226,14 @@ class RegistryTree final {
   // Puts value record `v` into `key`'s list at `index`.
   void linkValueAt(KeyId key, std::size_t index, std::uint32_t v);
   void compact(SubkeyList& list);
-  // Puts key `id`, a record with its name and in no list, at the end of
-  // `parent`'s subkeys; when a subkey of that name is there already, returns
-  // that one instead and leaves `id` out.
-  KeyId findOrLinkSubkey(KeyId parent, KeyId id);
-  // Gives `key`, new here, a copy of another tree's subkey list whose keys
-  // are numbered here as `ours` says.
-  void takeSubkeyList(KeyId key, const SubkeyList& theirs, const std::vector<KeyId>& ours);
   // Takes the list out of rising order, indexing it when it is long.
   void leaveOrder(SubkeyList& list);
   KeyId findInList(const SubkeyList& list, std::uint32_t hash, std::string_view name) const;
 
   RegistryArena m_arena;
-  std::vector<KeyRecord, LargeBlockAllocator<KeyRecord>> m_keys;
+  std::vector<KeyRecord> m_keys;
   std::vector<SubkeyList> m_subkeyLists;
-  std::vector<ValueRecord, LargeBlockAllocator<ValueRecord>> m_values;
+  std::vector<ValueRecord> m_values;
   std::array<bool, kRootKeyCount> m_listed{};
   std::vector<RootKey> m_order;
   std::size_t m_textSize = 0;
