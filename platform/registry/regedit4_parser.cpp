@@ -37,23 +37,6 @@ std::string_view trimRight(std::string_view s) {
 
 std::string_view trim(std::string_view s) { return trimRight(trimLeft(s)); }
 
-// The first `c` in `s`, or npos: a plain loop, as hex tokens are a few bytes
-// long and a library search costs more in the call than in the looking.
-std::size_t findByte(std::string_view s, char c) {
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == c) return i;
-  }
-  return std::string_view::npos;
-}
-
-// How many bytes two texts have in common at their start.
-std::size_t commonPrefix(std::string_view a, std::string_view b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  std::size_t i = 0;
-  while (i < n && a[i] == b[i]) ++i;
-  return i;
-}
-
 // Whether `s` starts with `lower_prefix` (ASCII, in lower case) in any letter
 // case. No byte of 128 and above folds to an ASCII letter in registry names
 // either, so ASCII folding decides as the names' folding would.
@@ -90,17 +73,6 @@ std::optional<DWORD> parseHexNumber(std::string_view s, std::size_t max_digits) 
   if (bad < 0) return std::nullopt;
   return v;
 }
-
-// Room for the tree's tables, guessed from the file's size rather than
-// counted, which would take a pass of its own over every line: a key's
-// section and a value line take a few dozen bytes each in any real export.
-// Too little room only means that a table grows.
-struct Estimate {
-  std::size_t keys = 0;
-  std::size_t values = 0;
-};
-
-Estimate estimateFromSize(std::size_t bytes) { return Estimate{bytes / 80, bytes / 40}; }
 
 // What is wrong with a text, each item taking precedence over those after it.
 struct Failure {
@@ -156,9 +128,12 @@ class Parser {
     if (!first || trimRight(first->text) != "REGEDIT4") {
       return failAt(1, "the file does not start with REGEDIT4");
     }
+    // Room for the tree's tables, guessed from the file's size rather than
+    // counted, which would take a pass of its own over every line: a key's
+    // section and a value line take a few dozen bytes each in any real export.
+    // Too little room only means that a table grows.
     const std::size_t size = m_read == nullptr ? m_size : m_expected;
-    const Estimate estimate = estimateFromSize(size);
-    m_tree.reserve(estimate.keys, estimate.values, size);
+    m_tree.reserve(size / 80, size / 40, size);
     while (const std::optional<Line> line = nextLine()) {
       // Past its leading blanks a line that is not blank starts with a byte
       // that is not a blank either.
@@ -209,11 +184,6 @@ class Parser {
   // False at the end of the text, or when reading stopped.
   bool refill() {
     if (m_eof || m_stopped) return false;
-    // The previous section's path is about to be overwritten.
-    if (m_path.data() != m_pathKept.data()) {
-      m_pathKept.assign(m_path);
-      m_path = m_pathKept;
-    }
     const std::size_t keep = m_size - m_pos;
     if (keep == m_capacity) {
       m_capacity = std::max(kBlockSize, 2 * m_capacity);
@@ -285,60 +255,39 @@ class Parser {
     return false;
   }
 
+  // A [key] line: its root, then the names below it, split at their
+  // backslashes, each key made when it is new. A name in error ends the
+  // reading of the file, so the keys made before it do no harm.
   Result<void> parseSection(std::string_view body) {
     const std::size_t close = body.rfind(']');
     if (close == std::string_view::npos) return Error{"a [key] line without its closing ]"};
     if (!trim(body.substr(close + 1)).empty())
       return Error{"text after the closing ] of a [key] line"};
     const std::string_view path = body.substr(1, close - 1);
-    return parsePath(path, commonPrefix(path, m_path));
-  }
-
-  // The path of a [key] line; `common` is how many bytes it shares at its
-  // start with the previous section's path.
-  Result<void> parsePath(std::string_view path, std::size_t common) {
     if (!path.empty() && path.front() == '-') {
       return Error{"a [-key] line deletes a key; a registry file cannot hold one"};
     }
-    // Sections mostly follow their parent or a sibling: the keys that the
-    // previous section's path shares with this one byte for byte are reused
-    // without a lookup, and only the names after them are read.
-    const std::size_t shared = sharedSteps(path, common);
-    std::optional<RootKey> root = m_pathRoot;
-    if (shared == 0) {
-      const std::string_view root_name = path.substr(0, path.find('\\'));
-      root = rootKeyFromName(root_name);
-      if (!root) return Error{"unknown root key \"" + std::string(root_name) + "\""};
-      m_steps[0] = root_name.size();
-      m_keys[0] = RegistryTree::rootKey(*root);
-    }
-    m_depth = std::max<std::size_t>(shared, 1);
-    if (root != m_pathRoot) m_tree.noteMentioned(*root);
-    KeyId key = m_keys[m_depth - 1];
-    if (m_steps[m_depth - 1] == path.size()) {
+    const std::size_t slash = path.find('\\');
+    const std::string_view root_name = path.substr(0, slash);
+    const std::optional<RootKey> root = rootKeyFromName(root_name);
+    if (!root) return Error{"unknown root key \"" + std::string(root_name) + "\""};
+    m_tree.noteMentioned(*root);
+    KeyId key = RegistryTree::rootKey(*root);
+    if (slash == std::string_view::npos) {
       // A path of the root alone is the root's own section.
-      if (m_depth == 1) m_tree.noteListed(*root);
+      m_tree.noteListed(*root);
     } else {
-      // The names below, split at their backslashes. A name in error ends the
-      // reading of the file, so the keys made before it do no harm.
-      const char* const end = path.data() + path.size();
-      // Names are short: a plain loop finds their ends quicker than a call.
-      for (const char* start = path.data() + m_steps[m_depth - 1] + 1;;) {
-        const char* stop = start;
-        while (stop != end && *stop != '\\') ++stop;
-        if (stop == start || m_depth > kMaxKeyDepth) return badPath(path);
-        key = m_tree.findOrAddSubkey(
-            key, std::string_view(start, static_cast<std::size_t>(stop - start)));
-        m_steps[m_depth] = static_cast<std::size_t>(stop - path.data());
-        m_keys[m_depth] = key;
-        ++m_depth;
-        if (stop == end) break;
+      // The root is the first level; each name below it follows a backslash.
+      std::size_t start = slash + 1;
+      for (std::size_t depth = 1;; ++depth) {
+        const std::size_t stop = std::min(path.find('\\', start), path.size());
+        if (stop == start || depth > kMaxKeyDepth) return badPath(path);
+        key = m_tree.findOrAddSubkey(key, path.substr(start, stop - start));
+        if (stop == path.size()) break;
         start = stop + 1;
       }
     }
     m_key = key;
-    m_pathRoot = root;
-    m_path = path;
     return {};
   }
 
@@ -348,17 +297,6 @@ class Parser {
     if (static_cast<std::size_t>(std::count(path.begin(), path.end(), '\\')) > kMaxKeyDepth)
       return Error{"a key path deeper than 512 levels"};
     return Error{"a key path with an empty name (a stray backslash)"};
-  }
-
-  // How many steps of the previous section's path (its root, then its keys)
-  // this path shares: those that end where a step of this path ends too and
-  // whose bytes are the same up to there. 0 when even the root differs.
-  std::size_t sharedSteps(std::string_view path, std::size_t common) const {
-    for (std::size_t i = m_depth; i-- > 0;) {
-      const std::size_t end = m_steps[i];
-      if (end <= common && (end == path.size() || path[end] == '\\')) return i + 1;
-    }
-    return 0;
   }
 
   // Reads a quoted text starting at body[pos] == '"' into the arena; leaves
@@ -455,7 +393,7 @@ class Parser {
       if (!s.empty()) {
         bool ends_with_comma = false;
         while (true) {
-          const std::size_t comma = findByte(s, ',');
+          const std::size_t comma = s.find(',');
           const std::string_view token = trim(s.substr(0, comma));
           if (comma != std::string_view::npos && comma + 1 == s.size() &&
               trim(s.substr(comma + 1)).empty()) {
@@ -518,15 +456,7 @@ class Parser {
   std::size_t m_lineNumber = 0;
   std::size_t m_errorLine = 0;
   RegistryTree m_tree;
-  KeyId m_key = kNoKey;               // The last section's key.
-  std::optional<RootKey> m_pathRoot;  // The root of the previous section.
-  std::string_view m_path;            // The previous section's path,
-  std::string m_pathKept;             // kept here while the window moves.
-  // Where each step of that path (its root, then its keys) ends in it, and
-  // the key of each step; m_depth steps.
-  std::array<std::size_t, kMaxKeyDepth + 1> m_steps{};
-  std::array<KeyId, kMaxKeyDepth + 1> m_keys{};
-  std::size_t m_depth = 0;
+  KeyId m_key = kNoKey;  // The last section's key.
 };
 
 }  // namespace
