@@ -74,28 +74,6 @@ std::optional<DWORD> parseHexNumber(std::string_view s, std::size_t max_digits) 
   return v;
 }
 
-// What is wrong with a text, each item taking precedence over those after it.
-struct Failure {
-  std::optional<std::string> readError;
-  bool tooLarge = false;    // Past 4 GB.
-  std::size_t nulLine = 0;  // The line of the first NUL byte, or 0.
-  std::size_t line = 0;     // The first line in error, and what is wrong with it.
-  std::string problem;
-};
-
-// The error to report for `failure` in the text named `source`.
-Error describe(const Failure& failure, std::string_view source) {
-  const auto at = [&](std::size_t line, std::string_view problem) {
-    return Error{std::string(source) + ": line " + std::to_string(line) + ": " +
-                 std::string(problem)};
-  };
-  if (failure.readError) return Error{*failure.readError};
-  if (failure.tooLarge)
-    return Error{std::string(source) + ": larger than 4 GB; not a registry file"};
-  if (failure.nulLine != 0) return at(failure.nulLine, "contains a NUL byte");
-  return at(failure.line, failure.problem);
-}
-
 // Reads a REGEDIT4 text line by line into a tree, checking it as it goes.
 class Parser {
  public:
@@ -113,14 +91,13 @@ class Parser {
   // Reads the whole text into a tree: the tree, or what is wrong with the
   // text.
   Result<RegistryTree> run() {
-    if (!read()) return describe(m_failure, m_source);
+    if (auto done = read(); !done) return Error{done.error()};
     return std::move(m_tree);
   }
 
  private:
-  // Reads the text into m_tree: false when something is wrong with it, which
-  // m_failure then says.
-  bool read() {
+  // Reads the text into m_tree, or says what is wrong with it.
+  Result<void> read() {
     // A text in memory has been looked at whole; a text being read is looked
     // at block by block, up to its first line at least.
     if (m_stopped) return failAt(0, "");
@@ -152,7 +129,7 @@ class Parser {
     }
     if (m_stopped) return failAt(0, "");
     m_tree.noteTextSize(m_total);
-    return true;
+    return {};
   }
 
   // The next line without its line end (LF, or CR LF), or nothing at the end
@@ -224,12 +201,12 @@ class Parser {
     m_stopped = true;
   }
 
-  // Notes what is wrong with a text in which `problem` was found at `line`
-  // (or nothing, when reading stopped), and returns false. Whatever is wrong
+  // What is wrong with a text in which `problem` was found at `line` (or
+  // nothing, when reading stopped). Whatever is wrong
   // with the text as a whole comes first, as if it had been looked at whole
   // before any line was read: an error reading it, its size, a NUL byte. The
   // rest of the text is read to find those.
-  bool failAt(std::size_t line, const std::string& problem) {
+  Error failAt(std::size_t line, const std::string& problem) {
     if (m_read != nullptr && !m_readError) {
       std::size_t lines_before = m_lineNumber + static_cast<std::size_t>(std::count(
                                                     m_data + m_pos, m_data + m_size, '\n'));
@@ -251,8 +228,15 @@ class Parser {
         }
       }
     }
-    m_failure = Failure{m_readError, m_total > RegistryArena::kMaxSize, m_nulLine, line, problem};
-    return false;
+    const auto at = [&](std::size_t number, std::string_view what) {
+      return Error{std::string(m_source) + ": line " + std::to_string(number) + ": " +
+                   std::string(what)};
+    };
+    if (m_readError) return Error{*m_readError};
+    if (m_total > RegistryArena::kMaxSize)
+      return Error{std::string(m_source) + ": larger than 4 GB; not a registry file"};
+    if (m_nulLine != 0) return at(m_nulLine, "contains a NUL byte");
+    return at(line, problem);
   }
 
   // A [key] line: its root, then the names below it, split at their
@@ -450,7 +434,6 @@ class Parser {
   bool m_stopped = false;
   std::optional<std::string> m_readError;
   std::size_t m_nulLine = 0;  // The line of the first NUL byte, once found.
-  Failure m_failure;
 
   std::string_view m_source;
   std::size_t m_lineNumber = 0;
