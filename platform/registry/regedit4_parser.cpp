@@ -140,9 +140,10 @@ class Parser {
     while (true) {
       const char* const start = m_data + m_pos;
       const char* const end = m_data + m_size;
-      const auto* found =
-          static_cast<const char*>(std::memchr(m_data + scanned, '\n', m_size - scanned));
-      const char* const lf = found == nullptr ? end : found;
+      // Before the first block there are no bytes, nor a buffer, to look at.
+      const void* const found =
+          scanned < m_size ? std::memchr(m_data + scanned, '\n', m_size - scanned) : nullptr;
+      const char* const lf = found == nullptr ? end : static_cast<const char*>(found);
       if (lf != end || m_eof) {
         if (m_pos >= m_size) return std::nullopt;
         std::size_t length = static_cast<std::size_t>(lf - start);
