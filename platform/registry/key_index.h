@@ -9,8 +9,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/registry/large_block.h"
-
 using KeyId = std::uint32_t;
 inline constexpr KeyId kNoKey = UINT32_MAX;
 
@@ -56,7 +54,7 @@ class KeyIndex final {
 
   // Open addressing with linear probing; at most half the slots are taken
   // (keys and removed marks together), so a search ends at an empty slot soon.
-  std::vector<Slot, LargeBlockAllocator<Slot>> m_slots;
+  std::vector<Slot> m_slots;
   std::size_t m_taken = 0;
   std::size_t m_live = 0;
 };

@@ -1,7 +1,6 @@
 #include "platform/registry/name_fold.h"
 
 #include <array>
-#include <cstring>
 
 namespace {
 
@@ -24,13 +23,6 @@ constexpr std::array<unsigned char, 256> kUpper = makeUpperTable();
 
 unsigned char upper(char c) { return kUpper[static_cast<unsigned char>(c)]; }
 
-template <typename Word>
-Word loadWord(const char* p) {
-  Word w;
-  std::memcpy(&w, p, sizeof w);
-  return w;
-}
-
 }  // namespace
 
 std::string foldName(std::string_view name) {
@@ -50,16 +42,7 @@ bool namesEqual(std::string_view a, std::string_view b) {
 
 int compareNames(std::string_view a, std::string_view b) {
   const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-  // Names compared are mostly siblings spelled alike up to a last few bytes;
-  // bytes that are the same need no folding.
-  std::size_t i = 0;
-  while (i + 8 <= n &&
-         loadWord<std::uint64_t>(a.data() + i) == loadWord<std::uint64_t>(b.data() + i))
-    i += 8;
-  if (i + 4 <= n && loadWord<std::uint32_t>(a.data() + i) == loadWord<std::uint32_t>(b.data() + i))
-    i += 4;
-  while (i < n && a[i] == b[i]) ++i;
-  for (; i < n; ++i) {
+  for (std::size_t i = 0; i < n; ++i) {
     const int d = upper(a[i]) - upper(b[i]);
     if (d != 0) return d;
   }

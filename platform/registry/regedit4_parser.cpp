@@ -2,17 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
-#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "platform/registry/byte_scan.h"
-#include "platform/registry/name_fold.h"
-#include "platform/registry/regedit4_part.h"
 #include "platform/text/ascii.h"
 
 namespace {
@@ -42,20 +36,6 @@ std::string_view trimRight(std::string_view s) {
 }
 
 std::string_view trim(std::string_view s) { return trimRight(trimLeft(s)); }
-
-// The first `c` in `s`, or npos: a plain loop, as hex tokens are a few bytes
-// long and a library search costs more in the call than in the looking.
-std::size_t findByte(std::string_view s, char c) {
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == c) return i;
-  }
-  return std::string_view::npos;
-}
-
-// How many bytes two texts have in common at their start.
-std::size_t commonPrefix(std::string_view a, std::string_view b) {
-  return bytescan::commonPrefix(a.data(), b.data(), std::min(a.size(), b.size()));
-}
 
 // Whether `s` starts with `lower_prefix` (ASCII, in lower case) in any letter
 // case. No byte of 128 and above folds to an ASCII letter in registry names
@@ -94,52 +74,8 @@ std::optional<DWORD> parseHexNumber(std::string_view s, std::size_t max_digits) 
   return v;
 }
 
-// Whether the eight bytes of `word`, first byte lowest, are all hex digits;
-// if so `value` is their number, the first digit the highest. Each byte is
-// checked against the two ranges a word at a time (no byte of 128 or above
-// passes), and the digits' values are gathered in three steps.
-bool eightHexDigits(std::uint64_t word, DWORD& value) {
-  if constexpr (!bytescan::kByWord) return false;
-  using bytescan::kHighs;
-  using bytescan::kOnes;
-  if ((word & kHighs) != 0) return false;
-  // The high bit of each byte from lo to hi; bytes are below 128, so no sum
-  // carries into the next byte.
-  const auto within = [](std::uint64_t x, unsigned lo, unsigned hi) {
-    return (x + kOnes * (0x80 - lo)) & ~(x + kOnes * (0x7F - hi)) & kHighs;
-  };
-  const std::uint64_t decimal = within(word, '0', '9');
-  const std::uint64_t letter = within(word | kOnes * 0x20, 'a', 'f');
-  if ((decimal | letter) != kHighs) return false;
-  // '0'..'9' are 0x30..0x39 and 'a'..'f' (or 'A'..'F') 0x?1..0x?6, nine short.
-  const std::uint64_t nibbles = (word & kOnes * 0x0F) + (letter >> 7) * 9;
-  // Pairs into bytes, the first of each pair high, then bytes into one word.
-  std::uint64_t x = ((nibbles & 0x000F000F000F000Fu) << 4) | ((nibbles >> 8) & 0x000F000F000F000Fu);
-  x = (x | (x >> 8)) & 0x0000FFFF0000FFFFu;
-  x = (x | (x >> 16)) & 0xFFFFFFFFu;
-  value = __builtin_bswap32(static_cast<std::uint32_t>(x));
-  return true;
-}
-
-// Room for the tree's tables, guessed from the file's size rather than
-// counted, which would take a pass of its own over every line: a key's
-// section and a value line take a few dozen bytes each in any real export.
-// Too little room only means that a table grows.
-struct Estimate {
-  std::size_t keys = 0;
-  std::size_t values = 0;
-};
-
-Estimate estimateFromSize(std::size_t bytes) { return Estimate{bytes / 80, bytes / 40}; }
-
-using regedit4::Failure;
-using regedit4::Part;
-
 // Reads a REGEDIT4 text line by line into a tree, checking it as it goes.
-// The parts of a large text are read at once on two threads, a parser each:
-// each parser has cache lines of its own, as writes next to another's
-// members on every line would make both threads wait.
-class alignas(64) Parser {
+class Parser {
  public:
   // A text that is all in memory.
   Parser(std::string_view text, std::string_view source)
@@ -148,44 +84,34 @@ class alignas(64) Parser {
     noteNewBytes(0);
   }
 
-  // A text read a block at a time, of about `expected_size` bytes. A later
-  // part starts at a [key] line, where no line before it goes on, and has no
-  // REGEDIT4 line of its own; its lines are counted from its start.
-  Parser(const ReadBlock& read, std::size_t expected_size, std::string_view source,
-         Part::Place place = Part::Place::First)
-      : m_read(&read),
-        m_expected(expected_size),
-        m_later(place == Part::Place::Later),
-        m_source(source) {}
+  // A text read a block at a time, of about `expected_size` bytes.
+  Parser(const ReadBlock& read, std::size_t expected_size, std::string_view source)
+      : m_read(&read), m_expected(expected_size), m_source(source) {}
 
   // Reads the whole text into a tree: the tree, or what is wrong with the
   // text.
   Result<RegistryTree> run() {
-    if (!read()) return describe(m_failure, m_source);
+    if (auto done = read(); !done) return Error{done.error()};
     return std::move(m_tree);
   }
 
-  // Reads the text into tree(): false when something is wrong with it, which
-  // failure() then says.
-  bool read() {
+ private:
+  // Reads the text into m_tree, or says what is wrong with it.
+  Result<void> read() {
     // A text in memory has been looked at whole; a text being read is looked
     // at block by block, up to its first line at least.
     if (m_stopped) return failAt(0, "");
-    if (!m_later) {
-      const std::optional<Line> first = nextLine();
-      if (!first || trimRight(first->text) != "REGEDIT4") {
-        return failAt(1, "the file does not start with REGEDIT4");
-      }
+    const std::optional<Line> first = nextLine();
+    if (!first || trimRight(first->text) != "REGEDIT4") {
+      return failAt(1, "the file does not start with REGEDIT4");
     }
+    // Room for the tree's tables, guessed from the file's size rather than
+    // counted, which would take a pass of its own over every line: a key's
+    // section and a value line take a few dozen bytes each in any real export.
+    // Too little room only means that a table grows.
     const std::size_t size = m_read == nullptr ? m_size : m_expected;
-    const Estimate estimate = estimateFromSize(size);
-    m_tree.reserve(estimate.keys, estimate.values, size);
-    while (true) {
-      const CommonLine common = readCommonLine();
-      if (common == CommonLine::Read) continue;
-      if (common == CommonLine::Refused) return failAt(m_lineNumber, m_refusal);
-      const std::optional<Line> line = nextLine();
-      if (!line) break;
+    m_tree.reserve(size / 80, size / 40, size);
+    while (const std::optional<Line> line = nextLine()) {
       // Past its leading blanks a line that is not blank starts with a byte
       // that is not a blank either.
       const std::string_view body = trimLeft(line->text);
@@ -203,149 +129,7 @@ class alignas(64) Parser {
     }
     if (m_stopped) return failAt(0, "");
     m_tree.noteTextSize(m_total);
-    m_lines = m_lineNumber;
-    return true;
-  }
-
-  RegistryTree& tree() { return m_tree; }
-  const Failure& failure() const { return m_failure; }
-  // The bytes of the text read.
-  std::size_t total() const { return m_total; }
-  // The lines of the text, once it is read, or once a line in error is
-  // found and no NUL byte stopped the count.
-  std::size_t lines() const { return m_lines; }
-
- private:
-  // How readCommonLine() left the line at hand.
-  enum class CommonLine { Other, Read, Refused };
-
-  // Reads a line of one of the common shapes in one pass over its bytes: a
-  // blank line, a [key] line, "name"="text" and "name"=dword:digits, each
-  // with nothing around it and its line end in the window. Other when the
-  // line is of another shape or runs past the window: the general reader
-  // then reads it, which gives what this gives for these shapes and the
-  // error for a bad line. Refused for a [key] line in error, the error being
-  // left in m_refusal.
-  // Inlined into read(), where it runs for nearly every line.
-  [[gnu::always_inline]] CommonLine readCommonLine() {
-    const char* const start = m_data + m_pos;
-    const char* const limit = m_data + m_size;
-    if (start == limit) return CommonLine::Other;
-    const char* next = nullptr;  // Past the line's end, once it is read.
-    bool refused = false;
-    if (*start == '"') {
-      if (m_key == kNoKey) return CommonLine::Other;
-      next = readCommonValue(start, limit);
-      if (next == nullptr) return CommonLine::Other;
-    } else if (*start == '[') {
-      // The bytes shared with the previous section's path are compared a
-      // word at a time, and the ] is sought after them: the first ] or line
-      // feed, ] being named twice as two bytes are sought.
-      const std::string_view rest(start + 1, static_cast<std::size_t>(limit - start - 1));
-      const std::size_t common = commonPrefix(rest, m_path);
-      const char* const close = bytescan::findAnyOf(start + 1 + common, limit, ']', '\n', ']');
-      if (close == limit || *close != ']') return CommonLine::Other;
-      next = lineEndAt(close + 1, limit);
-      if (next == nullptr) return CommonLine::Other;
-      // No ] follows this one on the line, so it is the line's last, which
-      // closes the path. A path whose ] lies within the shared bytes is left
-      // to the general reader.
-      const std::string_view path = rest.substr(0, static_cast<std::size_t>(close - start - 1));
-      Result<void> parsed = parsePath(path, common);
-      if (!parsed) {
-        m_refusal = parsed.error();
-        refused = true;
-      }
-    } else {
-      next = lineEndAt(start, limit);
-      if (next == nullptr) return CommonLine::Other;
-    }
-    m_pos = static_cast<std::size_t>(next - m_data);
-    ++m_lineNumber;
-    return refused ? CommonLine::Refused : CommonLine::Read;
-  }
-
-  // Past the line end (LF, or CR LF) at `p`, or null when there is none.
-  static const char* lineEndAt(const char* p, const char* limit) {
-    // Regedit ends its lines in CR LF: that is looked for first.
-    if (limit - p >= 2 && p[0] == '\r' && p[1] == '\n') return p + 2;
-    if (p != limit && *p == '\n') return p + 1;
-    return nullptr;
-  }
-
-  // "name"="text" or "name"=dword:digits at `start`, in the window up to
-  // `limit`: sets the value and returns past the line's end, or returns null
-  // having set nothing.
-  const char* readCommonValue(const char* start, const char* limit) {
-    const char* const name = start + 1;
-    const char* const name_end = bytescan::findAnyOf(name, limit, '"', '\\', '\n');
-    if (limit - name_end < 3 || name_end[0] != '"' || name_end[1] != '=') return nullptr;
-    const auto name_size = static_cast<std::size_t>(name_end - name);
-    const char* const data = name_end + 3;
-    if (name_end[2] == '"') {
-      const char* const data_end = bytescan::findAnyOf(data, limit, '"', '\\', '\n');
-      if (data_end == limit || *data_end != '"') return nullptr;
-      const char* const next = lineEndAt(data_end + 1, limit);
-      if (next == nullptr) return nullptr;
-      const auto data_size = static_cast<std::size_t>(data_end - data);
-      RegistryArena& arena = m_tree.arena();
-      const std::size_t at = arena.mark();
-      char* const to = arena.room(name_size + data_size + 1);
-      copyShort(to, name, name_size, limit);
-      copyShort(to + name_size, data, data_size, limit);
-      to[name_size + data_size] = '\0';
-      arena.commit(name_size + data_size + 1);
-      m_tree.setValue(
-          m_key, ArenaSpan{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(name_size)},
-          REG_SZ,
-          ArenaSpan{static_cast<std::uint32_t>(at + name_size),
-                    static_cast<std::uint32_t>(data_size + 1)});
-      return next;
-    }
-    constexpr std::string_view kDword = "dword:";
-    if (static_cast<std::size_t>(limit - (name_end + 2)) < kDword.size() ||
-        std::memcmp(name_end + 2, kDword.data(), kDword.size()) != 0) {
-      return nullptr;
-    }
-    const char* p = name_end + 2 + kDword.size();
-    DWORD v = 0;
-    const char* const digits = p;
-    if (limit - p >= 8 && eightHexDigits(bytescan::load(p), v)) p += 8;
-    for (; p != limit && p - digits <= 8; ++p) {
-      const int d = hexDigit(*p);
-      if (d < 0) break;
-      v = (v << 4) | static_cast<DWORD>(d);
-    }
-    if (p == digits || p - digits > 8) return nullptr;
-    const char* const next = lineEndAt(p, limit);
-    if (next == nullptr) return nullptr;
-    RegistryArena& arena = m_tree.arena();
-    const std::size_t at = arena.mark();
-    char* const to = arena.room(name_size + 4);
-    copyShort(to, name, name_size, limit);
-    if constexpr (bytescan::kByWord) {
-      const auto bytes = static_cast<std::uint32_t>(v);
-      std::memcpy(to + name_size, &bytes, 4);
-    } else {
-      for (int i = 0; i < 4; ++i) to[name_size + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-    }
-    arena.commit(name_size + 4);
-    m_tree.setValue(
-        m_key, ArenaSpan{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(name_size)},
-        REG_DWORD, ArenaSpan{static_cast<std::uint32_t>(at + name_size), 4});
-    return next;
-  }
-
-  // Copies `n` bytes to room in the arena, a word at a time where the window
-  // may be read that far; the arena's slack takes the last word's overhang.
-  static void copyShort(char* to, const char* from, std::size_t n, const char* readable) {
-    if constexpr (bytescan::kByWord) {
-      if (static_cast<std::size_t>(readable - from) >= n + 8) {
-        for (std::size_t i = 0; i < n; i += 8) std::memcpy(to + i, from + i, 8);
-        return;
-      }
-    }
-    if (n != 0) std::memcpy(to, from, n);
+    return {};
   }
 
   // The next line without its line end (LF, or CR LF), or nothing at the end
@@ -356,7 +140,10 @@ class alignas(64) Parser {
     while (true) {
       const char* const start = m_data + m_pos;
       const char* const end = m_data + m_size;
-      const char* const lf = bytescan::findLineFeed(m_data + scanned, end);
+      // Before the first block there are no bytes, nor a buffer, to look at.
+      const void* const found =
+          scanned < m_size ? std::memchr(m_data + scanned, '\n', m_size - scanned) : nullptr;
+      const char* const lf = found == nullptr ? end : static_cast<const char*>(found);
       if (lf != end || m_eof) {
         if (m_pos >= m_size) return std::nullopt;
         std::size_t length = static_cast<std::size_t>(lf - start);
@@ -375,11 +162,6 @@ class alignas(64) Parser {
   // False at the end of the text, or when reading stopped.
   bool refill() {
     if (m_eof || m_stopped) return false;
-    // The previous section's path is about to be overwritten.
-    if (m_path.data() != m_pathKept.data()) {
-      m_pathKept.assign(m_path);
-      m_path = m_pathKept;
-    }
     const std::size_t keep = m_size - m_pos;
     if (keep == m_capacity) {
       m_capacity = std::max(kBlockSize, 2 * m_capacity);
@@ -420,12 +202,12 @@ class alignas(64) Parser {
     m_stopped = true;
   }
 
-  // Notes what is wrong with a text in which `problem` was found at `line`
-  // (or nothing, when reading stopped), and returns false. Whatever is wrong
+  // What is wrong with a text in which `problem` was found at `line` (or
+  // nothing, when reading stopped). Whatever is wrong
   // with the text as a whole comes first, as if it had been looked at whole
   // before any line was read: an error reading it, its size, a NUL byte. The
   // rest of the text is read to find those.
-  bool failAt(std::size_t line, const std::string& problem) {
+  Error failAt(std::size_t line, const std::string& problem) {
     if (m_read != nullptr && !m_readError) {
       std::size_t lines_before = m_lineNumber + static_cast<std::size_t>(std::count(
                                                     m_data + m_pos, m_data + m_size, '\n'));
@@ -446,66 +228,51 @@ class alignas(64) Parser {
           if (nul != nullptr) m_nulLine = lines_before + 1;
         }
       }
-      m_lines = lines_before;
     }
-    m_failure = Failure{m_readError, m_total > RegistryArena::kMaxSize, m_nulLine, line, problem};
-    return false;
+    const auto at = [&](std::size_t number, std::string_view what) {
+      return Error{std::string(m_source) + ": line " + std::to_string(number) + ": " +
+                   std::string(what)};
+    };
+    if (m_readError) return Error{*m_readError};
+    if (m_total > RegistryArena::kMaxSize)
+      return Error{std::string(m_source) + ": larger than 4 GB; not a registry file"};
+    if (m_nulLine != 0) return at(m_nulLine, "contains a NUL byte");
+    return at(line, problem);
   }
 
+  // A [key] line: its root, then the names below it, split at their
+  // backslashes, each key made when it is new. A name in error ends the
+  // reading of the file, so the keys made before it do no harm.
   Result<void> parseSection(std::string_view body) {
     const std::size_t close = body.rfind(']');
     if (close == std::string_view::npos) return Error{"a [key] line without its closing ]"};
     if (!trim(body.substr(close + 1)).empty())
       return Error{"text after the closing ] of a [key] line"};
     const std::string_view path = body.substr(1, close - 1);
-    return parsePath(path, commonPrefix(path, m_path));
-  }
-
-  // The path of a [key] line; `common` is how many bytes it shares at its
-  // start with the previous section's path.
-  Result<void> parsePath(std::string_view path, std::size_t common) {
     if (!path.empty() && path.front() == '-') {
       return Error{"a [-key] line deletes a key; a registry file cannot hold one"};
     }
-    // Sections mostly follow their parent or a sibling: the keys that the
-    // previous section's path shares with this one byte for byte are reused
-    // without a lookup, and only the names after them are read.
-    const std::size_t shared = sharedSteps(path, common);
-    std::optional<RootKey> root = m_pathRoot;
-    if (shared == 0) {
-      const std::string_view root_name = path.substr(0, path.find('\\'));
-      root = rootKeyFromName(root_name);
-      if (!root) return Error{"unknown root key \"" + std::string(root_name) + "\""};
-      m_steps[0] = root_name.size();
-      m_keys[0] = RegistryTree::rootKey(*root);
-    }
-    m_depth = std::max<std::size_t>(shared, 1);
-    if (root != m_pathRoot) m_tree.noteMentioned(*root);
-    KeyId key = m_keys[m_depth - 1];
-    if (m_steps[m_depth - 1] == path.size()) {
+    const std::size_t slash = path.find('\\');
+    const std::string_view root_name = path.substr(0, slash);
+    const std::optional<RootKey> root = rootKeyFromName(root_name);
+    if (!root) return Error{"unknown root key \"" + std::string(root_name) + "\""};
+    m_tree.noteMentioned(*root);
+    KeyId key = RegistryTree::rootKey(*root);
+    if (slash == std::string_view::npos) {
       // A path of the root alone is the root's own section.
-      if (m_depth == 1) m_tree.noteListed(*root);
+      m_tree.noteListed(*root);
     } else {
-      // The names below, split at their backslashes. A name in error ends the
-      // reading of the file, so the keys made before it do no harm.
-      const char* const end = path.data() + path.size();
-      // Names are short: a plain loop finds their ends quicker than a call.
-      for (const char* start = path.data() + m_steps[m_depth - 1] + 1;;) {
-        const char* stop = start;
-        while (stop != end && *stop != '\\') ++stop;
-        if (stop == start || m_depth > kMaxKeyDepth) return badPath(path);
-        key = m_tree.findOrAddSubkey(
-            key, std::string_view(start, static_cast<std::size_t>(stop - start)));
-        m_steps[m_depth] = static_cast<std::size_t>(stop - path.data());
-        m_keys[m_depth] = key;
-        ++m_depth;
-        if (stop == end) break;
+      // The root is the first level; each name below it follows a backslash.
+      std::size_t start = slash + 1;
+      for (std::size_t depth = 1;; ++depth) {
+        const std::size_t stop = std::min(path.find('\\', start), path.size());
+        if (stop == start || depth > kMaxKeyDepth) return badPath(path);
+        key = m_tree.findOrAddSubkey(key, path.substr(start, stop - start));
+        if (stop == path.size()) break;
         start = stop + 1;
       }
     }
     m_key = key;
-    m_pathRoot = root;
-    m_path = path;
     return {};
   }
 
@@ -517,61 +284,26 @@ class alignas(64) Parser {
     return Error{"a key path with an empty name (a stray backslash)"};
   }
 
-  // How many steps of the previous section's path (its root, then its keys)
-  // this path shares: those that end where a step of this path ends too and
-  // whose bytes are the same up to there. 0 when even the root differs.
-  std::size_t sharedSteps(std::string_view path, std::size_t common) const {
-    for (std::size_t i = m_depth; i-- > 0;) {
-      const std::size_t end = m_steps[i];
-      if (end <= common && (end == path.size() || path[end] == '\\')) return i + 1;
-    }
-    return 0;
-  }
-
   // Reads a quoted text starting at body[pos] == '"' into the arena; leaves
-  // pos after the closing quote. Plain bytes are copied a word at a time: the
-  // window may be read past the line's end, and the arena has room for the
-  // rest of the line and a word's overhang behind it.
+  // pos after the closing quote.
   Result<void> parseQuoted(std::string_view body, std::size_t& pos, ArenaSpan& out) {
     RegistryArena& arena = m_tree.arena();
     const std::size_t start = arena.mark();
-    const char* const end = body.data() + body.size();
-    const char* const readable = m_data + m_size;
-    const char* p = body.data() + pos + 1;
-    char* const first = arena.room(static_cast<std::size_t>(end - p));
-    char* to = first;
-    while (true) {
-      bool stopped = false;
-      if constexpr (bytescan::kByWord) {
-        while (p < end && readable - p >= 8) {
-          const std::uint64_t word = bytescan::load(p);
-          std::memcpy(to, &word, 8);
-          if (const std::uint64_t m = bytescan::marks(word, '"') | bytescan::marks(word, '\\');
-              m != 0) {
-            const std::size_t plain = bytescan::firstMarked(m);
-            p += plain;
-            to += plain;
-            stopped = true;
-            break;
-          }
-          p += 8;
-          to += 8;
-        }
-      }
-      if (!stopped) {
-        while (p < end && *p != '"' && *p != '\\') *to++ = *p++;
-      }
-      if (p >= end) break;
-      if (*p == '"') {
-        arena.commit(static_cast<std::size_t>(to - first));
-        pos = static_cast<std::size_t>(p + 1 - body.data());
+    for (std::size_t p = pos + 1; p < body.size();) {
+      // The plain bytes up to the next quote or backslash go in at once.
+      std::size_t plain = p;
+      while (plain < body.size() && body[plain] != '"' && body[plain] != '\\') ++plain;
+      arena.append(body.substr(p, plain - p));
+      p = plain;
+      if (p == body.size() || (p + 1 == body.size() && body[p] == '\\')) break;
+      if (body[p] == '"') {
+        pos = p + 1;
         out = arena.since(start);
         return {};
       }
-      if (p + 1 == end) break;
-      const char e = p[1];
+      const char e = body[p + 1];
       if (e != '\\' && e != '"') return Error{std::string("bad escape \\") + e + " in quoted text"};
-      *to++ = e;
+      arena.put(e);
       p += 2;
     }
     return Error{"quoted text without its closing quote"};
@@ -646,7 +378,7 @@ class alignas(64) Parser {
       if (!s.empty()) {
         bool ends_with_comma = false;
         while (true) {
-          const std::size_t comma = findByte(s, ',');
+          const std::size_t comma = s.find(',');
           const std::string_view token = trim(s.substr(0, comma));
           if (comma != std::string_view::npos && comma + 1 == s.size() &&
               trim(s.substr(comma + 1)).empty()) {
@@ -703,24 +435,12 @@ class alignas(64) Parser {
   bool m_stopped = false;
   std::optional<std::string> m_readError;
   std::size_t m_nulLine = 0;  // The line of the first NUL byte, once found.
-  bool m_later = false;       // A later part of a text, without the REGEDIT4 line.
-  std::size_t m_lines = 0;    // See lines().
-  Failure m_failure;
 
   std::string_view m_source;
   std::size_t m_lineNumber = 0;
   std::size_t m_errorLine = 0;
-  std::string m_refusal;  // Why readCommonLine() refused a line.
   RegistryTree m_tree;
-  KeyId m_key = kNoKey;               // The last section's key.
-  std::optional<RootKey> m_pathRoot;  // The root of the previous section.
-  std::string_view m_path;            // The previous section's path,
-  std::string m_pathKept;             // kept here while the window moves.
-  // Where each step of that path (its root, then its keys) ends in it, and
-  // the key of each step; m_depth steps.
-  std::array<std::size_t, kMaxKeyDepth + 1> m_steps{};
-  std::array<KeyId, kMaxKeyDepth + 1> m_keys{};
-  std::size_t m_depth = 0;
+  KeyId m_key = kNoKey;  // The last section's key.
 };
 
 }  // namespace
@@ -733,34 +453,3 @@ Result<RegistryTree> parseRegedit4(const ReadBlock& read, std::size_t expected_s
                                    std::string_view source) {
   return Parser(read, expected_size, source).run();
 }
-
-namespace regedit4 {
-
-Error describe(const Failure& failure, std::string_view source) {
-  const auto at = [&](std::size_t line, std::string_view problem) {
-    return Error{std::string(source) + ": line " + std::to_string(line) + ": " +
-                 std::string(problem)};
-  };
-  if (failure.readError) return Error{*failure.readError};
-  if (failure.tooLarge)
-    return Error{std::string(source) + ": larger than 4 GB; not a registry file"};
-  if (failure.nulLine != 0) return at(failure.nulLine, "contains a NUL byte");
-  return at(failure.line, failure.problem);
-}
-
-struct Part::Reader {
-  Parser parser;
-};
-
-Part::Part(const ReadBlock& read, std::size_t expected_size, std::string_view source, Place place)
-    : m_reader(new Reader{Parser(read, expected_size, source, place)}) {}
-
-Part::~Part() = default;
-
-bool Part::read() { return m_reader->parser.read(); }
-RegistryTree& Part::tree() { return m_reader->parser.tree(); }
-const Failure& Part::failure() const { return m_reader->parser.failure(); }
-std::size_t Part::total() const { return m_reader->parser.total(); }
-std::size_t Part::lines() const { return m_reader->parser.lines(); }
-
-}  // namespace regedit4

@@ -20,9 +20,7 @@
 // written back.
 #pragma once
 
-#include <cstdint>
 #include <functional>
-#include <optional>
 #include <string_view>
 
 #include "platform/registry/registry_tree.h"
@@ -45,26 +43,3 @@ using ReadBlock = std::function<Result<std::size_t>(char* into, std::size_t room
 // of `read` comes before any other.
 Result<RegistryTree> parseRegedit4(const ReadBlock& read, std::size_t expected_size,
                                    std::string_view source);
-
-// Reads up to `room` bytes of a text from byte `offset` on into `into`: how
-// many it read, 0 at the end of the text, or why it could not read. It is
-// called from two threads at once.
-using ReadAt =
-    std::function<Result<std::size_t>(std::uint64_t offset, char* into, std::size_t room)>;
-
-// How a text that can be read from anywhere is read in parts.
-struct ReadInParts {
-  // Parts of about this size, up to kMaxParts of them.
-  static constexpr std::size_t kMaxParts = 8;
-  std::size_t partSize = 512 * 1024;
-  // How many parts from the back the helper thread reads; unset, it reads
-  // from the back until it meets the front, however far that is.
-  std::optional<std::size_t> backParts;
-};
-
-// The same for a text that can be read from anywhere. One of two parts or
-// more is read on two threads, one from the front and one from the back,
-// and the parts' trees are joined; the result, errors included, is the same
-// as for reading it through. Parts start at [key] lines behind a blank line.
-Result<RegistryTree> parseRegedit4(const ReadAt& read, std::size_t expected_size,
-                                   std::string_view source, const ReadInParts& parts = {});

@@ -2,13 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cassert>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-
-#include "platform/registry/byte_scan.h"
 
 namespace {
 
@@ -43,9 +40,7 @@ class Writer final {
  public:
   // Without a sink the whole text collects in the buffer. `expected` is the
   // room made at the start.
-  Writer(const TextSink* emit, std::size_t expected) : m_emit(emit), m_expected(expected) {
-    m_out.reserve(expected);
-  }
+  Writer(const TextSink* emit, std::size_t expected) : m_emit(emit) { m_out.reserve(expected); }
 
   bool write(const RegistryTree& tree) {
     char* out = room(16);
@@ -68,15 +63,11 @@ class Writer final {
   }
 
  private:
-  // Hands the text so far to the sink, which may swap the buffer for one of
-  // its own; the next text is written over whatever that holds.
+  // Hands the text so far to the sink; the next text is written over it.
   bool flush() {
     if (m_emit == nullptr || m_used == 0) return true;
-    m_out.resize(m_used);
-    const bool ok = (*m_emit)(m_out);
+    const bool ok = (*m_emit)(std::string_view(m_out.data(), m_used));
     m_used = 0;
-    // A buffer new to the sink comes back empty: room for a piece at once.
-    if (m_out.capacity() < m_expected) m_out.reserve(m_expected);
     return ok;
   }
 
@@ -97,8 +88,9 @@ class Writer final {
     return out + bytes.size();
   }
 
-  // Depth is bounded by the reader's limit on key paths, and the program
-  // never creates keys, so the recursion stays shallow.
+  // The recursion stays shallow: keys come from a text the reader read,
+  // which refuses key paths deeper than kMaxKeyDepth, and a restore creates
+  // keys only where a backup read the same way held them.
   bool appendTree(const RegistryTree& tree, KeyId key) {
     bool ok = true;
     tree.forEachSubkey(key, [&](KeyId child) {
@@ -125,72 +117,19 @@ class Writer final {
     done(put(room(2), kLineEnd));
   }
 
-  // Room past a line's end for the last sixteen bytes stored whole.
-  static constexpr std::size_t kOverhang = 16;
-
   // The most a value's line can take: its name quoted with every byte
   // escaped, and its data as hex, the longest of the forms, with a line
   // break of five bytes after every twenty-fourth byte at most.
   static std::size_t longestLine(const RegistryValue& value) {
     return 2 * value.name.size() + 3 + 16 + 3 * value.data.size() +
-           5 * (value.data.size() / 24 + 1) + 2 + kOverhang;
+           5 * (value.data.size() / 24 + 1) + 2;
   }
 
   // Writes `text` in quotes with its escapes. With `text_only`, a zero or
-  // line feed in it gives nullptr instead. `text` lies in the tree's arena,
-  // which may be read sixteen bytes past any text in it, and the room made
-  // for a line takes as much overhang: plain bytes go sixteen (or eight) at
-  // a time.
+  // line feed in it gives nullptr instead.
   static char* putQuoted(char* out, std::string_view text, bool text_only) {
     *out++ = '"';
-    const char* p = text.data();
-    const char* const end = p + text.size();
-#if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i feed = _mm_set1_epi8('\n');
-#endif
-    while (p < end) {
-      const auto left = static_cast<std::size_t>(end - p);
-#if defined(__SSE2__)
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      const __m128i hits =
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
-                       _mm_or_si128(_mm_cmpeq_epi8(bytes, zero), _mm_cmpeq_epi8(bytes, feed)));
-      auto special = static_cast<unsigned>(_mm_movemask_epi8(hits));
-      // Hits past the text's end are not its bytes.
-      if (left < 16) special &= (1u << left) - 1;
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
-      if (special == 0) {
-        const std::size_t step = left < 16 ? left : 16;
-        out += step;
-        p += step;
-        continue;
-      }
-      const auto plain = static_cast<std::size_t>(std::countr_zero(special));
-      out += plain;
-      p += plain;
-#else
-      if constexpr (bytescan::kByWord) {
-        const std::uint64_t word = bytescan::load(p);
-        std::uint64_t special = bytescan::marks(word, '"') | bytescan::marks(word, '\\') |
-                                bytescan::marks(word, '\0') | bytescan::marks(word, '\n');
-        // Marks past the text's end are not its bytes.
-        if (left < 8) special &= (std::uint64_t{1} << (8 * left)) - 1;
-        std::memcpy(out, &word, 8);
-        if (special == 0) {
-          const std::size_t step = left < 8 ? left : 8;
-          out += step;
-          p += step;
-          continue;
-        }
-        const std::size_t plain = bytescan::firstMarked(special);
-        out += plain;
-        p += plain;
-      }
-#endif
-      const char c = *p++;
+    for (const char c : text) {
       const InQuotes how = kInQuotes[static_cast<unsigned char>(c)];
       if (how == InQuotes::Escaped) {
         *out++ = '\\';
@@ -241,25 +180,10 @@ class Writer final {
     return out;
   }
 
-  // dword:%08x of four little-endian bytes. The eight digits are made in one
-  // word: each nibble spread into a byte of its own, then turned into its
-  // digit, 'a' to 'f' from ten up.
+  // dword:%08x of four little-endian bytes.
   static char* putDword(char* out, std::string_view bytes) {
     out = put(out, "dword:");
     std::uint32_t v = 0;
-    if constexpr (bytescan::kByWord) {
-      std::memcpy(&v, bytes.data(), 4);
-      std::uint64_t x = v;
-      x = ((x & 0xFFFF0000u) << 16) | (x & 0xFFFFu);
-      x = ((x & 0x0000FF000000FF00u) << 8) | (x & 0x000000FF000000FFu);
-      x = ((x & 0x00F000F000F000F0u) << 4) | (x & 0x000F000F000F000Fu);
-      // The most significant nibble is now the highest byte; it goes first.
-      x = __builtin_bswap64(x);
-      const std::uint64_t letters = ((x + 0x0606060606060606u) >> 4) & bytescan::kOnes;
-      x += 0x3030303030303030u + letters * ('a' - '0' - 10);
-      std::memcpy(out, &x, 8);
-      return out + 8;
-    }
     for (int i = 0; i < 4; ++i) v |= std::uint32_t{static_cast<unsigned char>(bytes[i])} << (8 * i);
     for (int shift = 28; shift >= 0; shift -= 4) *out++ = kHexDigits[(v >> shift) & 0xF];
     return out;
@@ -287,7 +211,6 @@ class Writer final {
   }
 
   const TextSink* m_emit;
-  const std::size_t m_expected;  // The room made for the text at a time.
   // m_out's first m_used bytes are the text not yet handed on; the rest is
   // room to write into.
   std::string m_out;

@@ -25,9 +25,8 @@
 #include "platform/registry/registry_tree.h"
 
 // Receives the text piece by piece, in order; returns false to stop the
-// writing. The sink may keep a piece's buffer by swapping the string for
-// another, whose bytes the writer overwrites: the pieces then need no copy.
-using TextSink = std::function<bool(std::string& piece)>;
+// writing. A piece's bytes last until the sink returns.
+using TextSink = std::function<bool(std::string_view piece)>;
 
 // Hands the text to `emit` in pieces of a few hundred kilobytes, so that the
 // text of a large registry is never held whole. Returns false as soon as emit

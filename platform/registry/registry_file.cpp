@@ -10,8 +10,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/registry/piece_writer.h"
-
 namespace {
 
 // The one place where errno becomes text for the user.
@@ -21,6 +19,19 @@ std::string describe(const std::filesystem::path& path, std::string_view what, i
 
 Error fileError(const std::filesystem::path& path, std::string_view what, int err) {
   return Error{describe(path, what, err)};
+}
+
+// Writes all of `bytes`; errno tells why when it returns false. FailWrite
+// stops half way with ENOSPC, as a full disk would.
+bool writeAll(int fd, std::string_view bytes, SaveFault fault) {
+  const std::size_t limit = fault == SaveFault::FailWrite ? bytes.size() / 2 : bytes.size();
+  for (std::size_t done = 0; done < limit;) {
+    const ssize_t n = ::write(fd, bytes.data() + done, limit - done);
+    if (n < 0 && errno != EINTR) return false;
+    if (n > 0) done += static_cast<std::size_t>(n);
+  }
+  if (fault == SaveFault::FailWrite) errno = ENOSPC;
+  return fault != SaveFault::FailWrite;
 }
 
 Error notRegular(const std::filesystem::path& path) {
@@ -90,14 +101,16 @@ Result<FileReader> FileReader::start(const LockedFile& file, const std::filesyst
   return FileReader(file.fd(), path, static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)));
 }
 
-Result<std::size_t> FileReader::readAt(std::uint64_t offset, char* into, std::size_t room) const {
+Result<std::size_t> FileReader::read(char* into, std::size_t room) {
   while (true) {
-    const ssize_t n = ::pread(m_fd, into, room, static_cast<off_t>(offset));
-    if (n >= 0) return static_cast<std::size_t>(n);
+    const ssize_t n = ::pread(m_fd, into, room, static_cast<off_t>(m_offset));
+    if (n >= 0) {
+      m_offset += static_cast<std::uint64_t>(n);
+      return static_cast<std::size_t>(n);
+    }
     if (errno != EINTR) return fileError(m_path, "cannot read", errno);
   }
 }
-
 Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileContent& content,
                                  const LockedFile& current, SaveFault fault) {
   std::filesystem::path temp = path;
@@ -134,19 +147,13 @@ Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileCo
     (void)::fchown(out.fd(), static_cast<uid_t>(-1), st.st_gid);
   }
   if (::fchmod(out.fd(), mode) != 0) return failWith("cannot set permissions");
-  // The pieces are written while the next ones are made, and each is sent on
-  // its way to the disk as soon as it is written, so that the fsync below has
-  // little left to wait for. That is only a head start: the fsync is what
-  // makes the file durable, and it reports any error of the writeback.
-  bool written = false;
   int write_error = 0;
-  {
-    PieceWriter writer(out.fd(), fault);
-    const PieceSink write_piece = [&](std::string& piece) { return writer.write(piece); };
-    written = content(write_piece) && writer.finish();
+  const PieceSink write_piece = [&](std::string_view piece) {
+    if (writeAll(out.fd(), piece, fault)) return true;
     write_error = errno;
-  }
-  if (!written) {
+    return false;
+  };
+  if (!content(write_piece)) {
     errno = write_error;
     return failWith("cannot write");
   }

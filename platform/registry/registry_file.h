@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/result/result.h"
 
@@ -41,9 +42,8 @@ class LockedFile final {
 // when the file is missing, is no regular file, or another program holds it.
 Result<LockedFile> openLocked(const std::filesystem::path& path);
 
-// Reads a locked file a block at a time, from wherever the block lies, so
-// that a registry of some megabytes is never held whole in memory while it
-// is parsed, and two parts of it can be read at once.
+// Reads a locked file a block at a time, from its start on, so that a
+// registry of some megabytes is never held whole in memory while it is parsed.
 class FileReader final {
  public:
   // Reads `file`, which must outlive the reader.
@@ -52,9 +52,8 @@ class FileReader final {
   // The file's size when reading started; a file that grows meanwhile is
   // still read to its end.
   std::size_t expectedSize() const { return m_expected; }
-  // Reads up to `room` bytes from byte `offset` on into `into`: how many, or
-  // 0 at the end. Two threads may read at once.
-  Result<std::size_t> readAt(std::uint64_t offset, char* into, std::size_t room) const;
+  // Reads up to `room` bytes into `into`: how many, or 0 at the end.
+  Result<std::size_t> read(char* into, std::size_t room);
 
  private:
   FileReader(int fd, std::filesystem::path path, std::size_t expected)
@@ -62,6 +61,7 @@ class FileReader final {
   int m_fd;
   std::filesystem::path m_path;
   std::size_t m_expected;
+  std::uint64_t m_offset = 0;
 };
 
 // Replaces `path` by a file holding what `content` produces: writes
@@ -75,13 +75,12 @@ class FileReader final {
 //
 // `content` hands each piece in order to the sink it is given and returns
 // false when the sink did (a write failed), so that a large file is never
-// held whole in memory. The sink may keep a piece's buffer by swapping the
-// string for another.
+// held whole in memory.
 struct ReplacedFile {
   LockedFile file;
   Result<void> directoryFlush;
 };
-using PieceSink = std::function<bool(std::string& piece)>;
+using PieceSink = std::function<bool(std::string_view piece)>;
 using FileContent = std::function<bool(const PieceSink& emit)>;
 Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileContent& content,
                                  const LockedFile& current, SaveFault fault);

@@ -59,18 +59,17 @@ Result<std::unique_ptr<RegistryStore>> RegistryStore::open(const std::filesystem
   if (!file) return Error{file.error()};
   auto reader = FileReader::start(file.value(), path);
   if (!reader) return Error{reader.error()};
-  // The block at the file's start is where a form that the store does not
-  // read shows.
-  const FileReader& from = reader.value();
-  const ReadAt read = [&](std::uint64_t offset, char* into,
-                          std::size_t room) -> Result<std::size_t> {
-    auto got = from.readAt(offset, into, room);
-    if (!got || offset != 0) return got;
+  // The first block is where a form that the store does not read shows.
+  bool first = true;
+  const ReadBlock read = [&](char* into, std::size_t room) -> Result<std::size_t> {
+    auto got = reader.value().read(into, room);
+    if (!got || !first) return got;
+    first = false;
     if (auto form = refuseForeignExport(std::string_view(into, got.value()), path.string()); !form)
       return Error{form.error()};
     return got;
   };
-  auto tree = parseRegedit4(read, from.expectedSize(), path.string());
+  auto tree = parseRegedit4(read, reader.value().expectedSize(), path.string());
   if (!tree) return Error{tree.error()};
   return std::unique_ptr<RegistryStore>(
       new RegistryStore(path, std::move(file).value(), std::move(tree).value()));
@@ -116,7 +115,7 @@ Result<void> RegistryStore::save() {
       m_fault);
   if (!replaced) return Error{replaced.error()};
   // The new file is locked already; the old one's lock can go.
-  m_oldFiles.close(std::exchange(m_file, std::move(replaced.value().file)));
+  m_file = std::move(replaced.value().file);
   if (!replaced.value().directoryFlush) return replaced.value().directoryFlush;
   m_dirty = false;
   return {};
@@ -126,7 +125,6 @@ Result<void> RegistryStore::close() {
   if (m_inMemory || !m_file.isOpen()) return {};
   auto flushed = flush();
   m_file.close();
-  m_oldFiles.wait();
   return flushed;
 }
 

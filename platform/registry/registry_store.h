@@ -20,7 +20,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/registry/background_close.h"
 #include "platform/registry/registry_file.h"
 #include "platform/registry/registry_tree.h"
 #include "platform/result/result.h"
@@ -89,7 +88,6 @@ class RegistryStore final {
 
   std::filesystem::path m_path;
   LockedFile m_file;
-  BackgroundClose m_oldFiles;  // Files that saves replaced, being closed.
   bool m_inMemory = false;
   bool m_dirty = false;
   bool m_previewing = false;

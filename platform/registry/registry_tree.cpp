@@ -108,13 +108,6 @@ KeyId RegistryTree::findInList(const SubkeyList& list, std::uint32_t hash,
   const auto matches = [&](KeyId id) {
     return m_keys[id].nameHash == hash && namesEqual(m_arena.view(m_keys[id].name), name);
   };
-  if (list.ordered) {
-    // Halving the list: the first subkey whose name is not below `name`.
-    const auto at = std::partition_point(list.ids.begin(), list.ids.end(), [&](KeyId id) {
-      return compareNames(m_arena.view(m_keys[id].name), name) < 0;
-    });
-    return at != list.ids.end() && namesEqual(m_arena.view(m_keys[*at].name), name) ? *at : kNoKey;
-  }
   if (!list.index.empty()) return list.index.find(hash, matches);
   for (KeyId id : list.ids) {
     if (id != kNoKey && matches(id)) return id;
@@ -128,48 +121,19 @@ KeyId RegistryTree::findSubkey(KeyId parent, std::string_view name) const {
   return findInList(m_subkeyLists[list], foldedNameHash(name), name);
 }
 
-void RegistryTree::addSubkeyList(KeyId parent) {
-  m_keys[parent].subkeys = static_cast<std::uint32_t>(m_subkeyLists.size());
-  m_subkeyLists.emplace_back();
-}
-
-void RegistryTree::leaveOrder(SubkeyList& list) {
-  if (!list.ordered) return;
-  list.ordered = false;
-  for (KeyId id : list.ids) m_keys[id].nameHash = foldedNameHash(m_arena.view(m_keys[id].name));
-  if (list.ids.size() <= kUnindexedSubkeys) return;
-  list.index.reserve(list.ids.size() + 1);
-  for (KeyId id : list.ids) list.index.insert(m_keys[id].nameHash, id);
+RegistryTree::SubkeyList& RegistryTree::subkeyListOf(KeyId parent) {
+  if (m_keys[parent].subkeys == kNone) {
+    m_keys[parent].subkeys = static_cast<std::uint32_t>(m_subkeyLists.size());
+    m_subkeyLists.emplace_back();
+  }
+  return m_subkeyLists[m_keys[parent].subkeys];
 }
 
 KeyId RegistryTree::findOrAddSubkey(KeyId parent, std::string_view name) {
   SubkeyList& siblings = subkeyListOf(parent);
-  if (comesLast(siblings, name)) {
-    // New, and the list stays in order without an index or hashes.
-    const KeyId id = newKey(parent, 0, name);
-    m_keys[id].slot = static_cast<std::uint32_t>(siblings.ids.size());
-    siblings.ids.push_back(id);
-    return id;
-  }
   const std::uint32_t hash = foldedNameHash(name);
   if (const KeyId found = findInList(siblings, hash, name); found != kNoKey) return found;
   return addSubkey(parent, siblings.ids.size(), hash, name);
-}
-
-KeyId RegistryTree::findOrLinkSubkey(KeyId parent, KeyId id) {
-  SubkeyList& siblings = subkeyListOf(parent);
-  const std::string_view name = m_arena.view(m_keys[id].name);
-  if (comesLast(siblings, name)) {
-    m_keys[id].nameHash = 0;
-    m_keys[id].slot = static_cast<std::uint32_t>(siblings.ids.size());
-    siblings.ids.push_back(id);
-    return id;
-  }
-  const std::uint32_t hash = foldedNameHash(name);
-  if (const KeyId found = findInList(siblings, hash, name); found != kNoKey) return found;
-  m_keys[id].nameHash = hash;
-  linkSubkey(parent, siblings.ids.size(), id);
-  return id;
 }
 
 KeyId RegistryTree::insertSubkeyAt(KeyId parent, std::size_t index, std::string_view name) {
@@ -181,27 +145,20 @@ KeyId RegistryTree::insertSubkeyAt(KeyId parent, std::size_t index, std::string_
   return addSubkey(parent, std::min(index, siblings.ids.size()), hash, name);
 }
 
-KeyId RegistryTree::newKey(KeyId parent, std::uint32_t hash, std::string_view name) {
+KeyId RegistryTree::addSubkey(KeyId parent, std::size_t slot, std::uint32_t hash,
+                              std::string_view name) {
   const KeyId id = static_cast<KeyId>(m_keys.size());
   KeyRecord record;
   record.name = m_arena.keep(name);
   record.nameHash = hash;
   record.parent = parent;
   m_keys.push_back(record);
-  return id;
-}
-
-KeyId RegistryTree::addSubkey(KeyId parent, std::size_t slot, std::uint32_t hash,
-                              std::string_view name) {
-  const KeyId id = newKey(parent, hash, name);
   linkSubkey(parent, slot, id);
   return id;
 }
 
 void RegistryTree::linkSubkey(KeyId parent, std::size_t slot, KeyId id) {
   SubkeyList& siblings = m_subkeyLists[m_keys[parent].subkeys];
-  if (slot != siblings.ids.size() || !comesLast(siblings, m_arena.view(m_keys[id].name)))
-    leaveOrder(siblings);
   m_keys[id].slot = static_cast<std::uint32_t>(slot);
   if (slot == siblings.ids.size()) {
     siblings.ids.push_back(id);
@@ -212,7 +169,6 @@ void RegistryTree::linkSubkey(KeyId parent, std::size_t slot, KeyId id) {
       if (siblings.ids[i] != kNoKey) m_keys[siblings.ids[i]].slot = static_cast<std::uint32_t>(i);
     }
   }
-  if (siblings.ordered) return;
   if (!siblings.index.empty()) {
     siblings.index.insert(m_keys[id].nameHash, id);
   } else if (siblings.ids.size() > kUnindexedSubkeys) {
@@ -227,7 +183,6 @@ void RegistryTree::removeSubkey(KeyId child) {
   KeyRecord& record = m_keys[child];
   if (child < kRootKeyCount || record.deleted || hasSubkeys(child)) return;
   SubkeyList& siblings = m_subkeyLists[m_keys[record.parent].subkeys];
-  leaveOrder(siblings);
   if (m_log.log != nullptr) {
     // Its position counts the subkeys before it, not the empty slots.
     std::size_t position = record.slot;

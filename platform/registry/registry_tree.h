@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "platform/registry/key_index.h"
-#include "platform/registry/large_block.h"
 #include "platform/registry/name_fold.h"
 #include "platform/registry/registry_arena.h"
 #include "platform/win32/windows.h"
@@ -141,13 +140,6 @@ class RegistryTree final {
   RegistryValue valueRecord(std::uint32_t value) const { return valueAt(value); }
   std::size_t valuePosition(KeyId key, std::uint32_t value) const;
 
-  // Takes in what `later` holds, as the reader would have had it read
-  // `later`'s text after this tree's: each key of `later` lands on the key of
-  // the same path here, or is added below it; values are set as the reader
-  // sets them; roots are mentioned after those mentioned here. `later` comes
-  // from the reader: no key of it removed, each numbered after its parent.
-  void append(RegistryTree&& later);
-
   // For the reader: where names and data go, and room for what it counted.
   RegistryArena& arena() { return m_arena; }
   void reserve(std::size_t keys, std::size_t values, std::size_t bytes);
@@ -161,7 +153,7 @@ class RegistryTree final {
 
   struct KeyRecord {
     ArenaSpan name;
-    std::uint32_t nameHash = 0;  // foldedNameHash() of the name, once its list is out of order.
+    std::uint32_t nameHash = 0;  // foldedNameHash() of the name.
     KeyId parent = kNoKey;
     std::uint32_t slot = 0;            // Position in the parent's subkey list.
     std::uint32_t subkeys = kNone;     // Its subkey list, once it has one.
@@ -169,16 +161,10 @@ class RegistryTree final {
     std::uint32_t lastValue = kNone;
     bool deleted = false;
   };
-  // A file mostly lists a key's subkeys in rising order of their names, and
-  // while they were all added so, each new name is told new by comparing it
-  // with the last, and a search halves the list: neither an index nor the
-  // names' hashes are needed. The first subkey added out of order or removed
-  // ends that for good; the names are hashed then, and a long list indexed.
   struct SubkeyList {
-    std::vector<KeyId, LargeBlockAllocator<KeyId>> ids;  // kNoKey where a subkey was removed.
+    std::vector<KeyId> ids;  // kNoKey where a subkey was removed.
     std::size_t removed = 0;
-    bool ordered = true;  // No subkey removed, and the names rise strictly.
-    KeyIndex index;       // Empty while ordered or too short to need one.
+    KeyIndex index;  // Empty while the list is short enough to search in turn.
   };
   // Up to this many subkeys are searched in turn, without an index.
   static constexpr std::size_t kUnindexedSubkeys = 8;
@@ -209,21 +195,7 @@ class RegistryTree final {
     }
     return kNone;
   }
-  // The reader asks for these two for every key it makes: they are defined
-  // here, and the rare part goes out of line.
-  SubkeyList& subkeyListOf(KeyId parent) {
-    if (m_keys[parent].subkeys == kNone) addSubkeyList(parent);
-    return m_subkeyLists[m_keys[parent].subkeys];
-  }
-  // Whether `name` comes after the last subkey of a list in rising order, so
-  // that no subkey has it yet.
-  bool comesLast(const SubkeyList& list, std::string_view name) const {
-    return list.ordered &&
-           (list.ids.empty() || compareNames(name, m_arena.view(m_keys[list.ids.back()].name)) > 0);
-  }
-  void addSubkeyList(KeyId parent);
-  // A record for a key named `name` (hash `hash`) below `parent`, in no list yet.
-  KeyId newKey(KeyId parent, std::uint32_t hash, std::string_view name);
+  SubkeyList& subkeyListOf(KeyId parent);
   // Adds a key named `name` (hash `hash`) to `parent`'s list at `slot`.
   KeyId addSubkey(KeyId parent, std::size_t slot, std::uint32_t hash, std::string_view name);
   // Puts key `id` into `parent`'s list at `slot`.
@@ -234,21 +206,12 @@ class RegistryTree final {
   // Puts value record `v` into `key`'s list at `index`.
   void linkValueAt(KeyId key, std::size_t index, std::uint32_t v);
   void compact(SubkeyList& list);
-  // Puts key `id`, a record with its name and in no list, at the end of
-  // `parent`'s subkeys; when a subkey of that name is there already, returns
-  // that one instead and leaves `id` out.
-  KeyId findOrLinkSubkey(KeyId parent, KeyId id);
-  // Gives `key`, new here, a copy of another tree's subkey list whose keys
-  // are numbered here as `ours` says.
-  void takeSubkeyList(KeyId key, const SubkeyList& theirs, const std::vector<KeyId>& ours);
-  // Takes the list out of rising order, indexing it when it is long.
-  void leaveOrder(SubkeyList& list);
   KeyId findInList(const SubkeyList& list, std::uint32_t hash, std::string_view name) const;
 
   RegistryArena m_arena;
-  std::vector<KeyRecord, LargeBlockAllocator<KeyRecord>> m_keys;
+  std::vector<KeyRecord> m_keys;
   std::vector<SubkeyList> m_subkeyLists;
-  std::vector<ValueRecord, LargeBlockAllocator<ValueRecord>> m_values;
+  std::vector<ValueRecord> m_values;
   std::array<bool, kRootKeyCount> m_listed{};
   std::vector<RootKey> m_order;
   std::size_t m_textSize = 0;

@@ -27,6 +27,8 @@ namespace {
 
 constexpr int kGroups = 100;
 constexpr int kKeysPerGroup = 1000;
+// Load and save together, on one thread, in milliseconds.
+constexpr double kBudgetMs = 100;
 
 std::filesystem::path g_dir;
 std::filesystem::path g_file;
@@ -139,11 +141,14 @@ struct SideBySide {
 };
 SideBySide g_sideBySide;
 
-// The goal for the store: a load and a save together take at most four times
-// as long as copying the file. Copy, load and save take turns within each
-// iteration, so that a busy machine slows them alike; the medians are compared.
-// A save flushes the new file to disk before it replaces the old one, which a
-// plain copy does not; a copy that is flushed too is shown beside it.
+// The budget for the store: a load and a save together, on one thread, take
+// at most 100 ms, well within the 500 ms that one step of the dialog lasts.
+// A copy of the file is timed beside them for information, as the floor that
+// any load or save has to meet on this machine: copy, load and save take
+// turns within each iteration, so that a busy machine slows them alike, and
+// the medians are compared. A save flushes the new file to disk before it
+// replaces the old one, which a plain copy does not; a copy that is flushed
+// too is shown beside it.
 void BM_LoadSaveAgainstCopy(benchmark::State& state) {
   using Clock = std::chrono::steady_clock;
   const auto ms = [](Clock::duration d) {
@@ -206,14 +211,16 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   if (g_sideBySide.runs > 0) {
+    const double both_ms = g_sideBySide.load_ms + g_sideBySide.save_ms;
     std::printf(
-        "Load + save: %.1f times a copy of the file (medians of %d runs side by side: "
-        "copy %.1f ms, load %.1f ms, save %.1f ms; goal: at most 4 times)\n",
-        (g_sideBySide.load_ms + g_sideBySide.save_ms) / g_sideBySide.copy_ms, g_sideBySide.runs,
-        g_sideBySide.copy_ms, g_sideBySide.load_ms, g_sideBySide.save_ms);
+        "Load + save: %.1f ms, %s the budget of %.0f ms (medians of %d runs: load %.1f ms, "
+        "save %.1f ms)\n",
+        both_ms, both_ms <= kBudgetMs ? "within" : "OVER", kBudgetMs, g_sideBySide.runs,
+        g_sideBySide.load_ms, g_sideBySide.save_ms);
+    std::printf("Load + save: %.1f times a copy of the file (%.1f ms), for information\n",
+                both_ms / g_sideBySide.copy_ms, g_sideBySide.copy_ms);
     std::printf("Load + save: %.1f times a copy flushed to disk (%.1f ms), as a save is\n",
-                (g_sideBySide.load_ms + g_sideBySide.save_ms) / g_sideBySide.durable_copy_ms,
-                g_sideBySide.durable_copy_ms);
+                both_ms / g_sideBySide.durable_copy_ms, g_sideBySide.durable_copy_ms);
   }
   if (std::getenv("UINQ_BENCH_KEEP") == nullptr) std::filesystem::remove_all(g_dir);
   return 0;

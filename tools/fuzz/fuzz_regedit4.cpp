@@ -1,11 +1,7 @@
 // libFuzzer target: any bytes as a registry file. The store must refuse or
 // accept them without a fault, and what it writes must read back to itself.
 // Read in blocks of a size taken from the input, the bytes must give what
-// they give read whole, tree or error; and they must give what they give with
-// a blank put before every line but the first, which sends each line the
-// general way rather than the quick one for the usual lines; and read in
-// parts on two threads, split near places taken from the input, they must
-// give what they give read through.
+// they give read whole, tree or error.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -37,25 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
   const std::string whole = outcome(parseRegedit4(text, "fuzz"));
   if (outcome(parseRegedit4(read, size, "fuzz")) != whole) std::abort();
-  std::string blanked;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    blanked += text[i];
-    if (text[i] == '\n' && i + 1 < text.size()) blanked += ' ';
-  }
-  if (outcome(parseRegedit4(blanked, "fuzz")) != whole) std::abort();
-  const ReadAt read_at = [&](std::uint64_t offset, char* into,
-                             std::size_t room) -> Result<std::size_t> {
-    if (offset >= text.size()) return std::size_t{0};
-    const std::size_t n = std::min({room, block, text.size() - static_cast<std::size_t>(offset)});
-    std::memcpy(into, text.data() + offset, n);
-    return n;
-  };
-  const std::size_t near = size < 2 ? 0 : (data[0] | data[1] << 8) % (size + 1);
-  // The helper reads a number of parts from the back that the input gives,
-  // or as many as it gets to.
-  ReadInParts parts{std::max<std::size_t>(1, near / 4), std::nullopt};
-  if (size != 0 && data[0] % 9 != 8) parts.backParts = data[0] % 9;
-  if (outcome(parseRegedit4(read_at, 2 * near, "fuzz", parts)) != whole) std::abort();
 
   auto store = RegistryStore::fromText(text, "fuzz");
   if (!store) return 0;

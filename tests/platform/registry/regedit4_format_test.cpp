@@ -24,6 +24,21 @@ std::string hexBytes(int first, int count) {
   return out;
 }
 
+// The usual lines read as a reader of the file would expect: a value set
+// again keeps its place and takes the last data, in any letter case.
+TEST(Regedit4Format, UsualLinesReadAsWritten) {
+  const auto tree = parseRegedit4(
+      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Vesk\\Q]\r\n\"Driver\"=\"snd.drv\"\r\n"
+      "\"Flags\"=dword:0000ff01\r\n\"\"=\"\"\r\n\"flags\"=dword:7\r\n\"Mask\"=dword:ABCDEF09\r\n",
+      "/m/registry.reg");
+  ASSERT_TRUE(tree.ok()) << tree.error();
+  EXPECT_EQ(writeRegedit4(tree.value()),
+            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Vesk]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Vesk\\Q]\r\n\"Driver\"=\"snd.drv\"\r\n"
+            "\"Flags\"=dword:00000007\r\n@=\"\"\r\n\"Mask\"=dword:abcdef09\r\n\r\n");
+}
+
 }  // namespace
 
 // A file in the store's own layout comes back byte for byte, whatever it holds.

@@ -214,9 +214,8 @@ TEST(RegistryFile, CrashBeforeRenameLeavesTheOldFile) {
   EXPECT_EQ(readFile(path).find("KivraQ76"), std::string::npos);
 }
 
-// A registry of some megabytes: read in parts on two threads into tables of
-// huge pages, and saved in many pieces, the later ones written on a second
-// thread. What comes back is the same registry with only the removal made.
+// A registry of some megabytes: read in many blocks and saved in many pieces.
+// What comes back is the same registry with only the removal made.
 TEST(RegistryFile, ALargeRegistryComesBackWithOnlyTheRemoval) {
   TempDir dir;
   const auto path = dir.path() / "registry.reg";
@@ -245,8 +244,8 @@ TEST(RegistryFile, ALargeRegistryComesBackWithOnlyTheRemoval) {
   EXPECT_EQ(again->toText(), expected.value()->toText());
 }
 
-// A line in error far into a large registry, read in parts, is reported at
-// its line in the whole file, as reading it through reports it.
+// A line in error far into a large registry, many blocks into the file, is
+// reported at its line in the whole file.
 TEST(RegistryFile, AnErrorFarIntoALargeRegistryNamesItsLine) {
   TempDir dir;
   const auto path = dir.path() / "registry.reg";
@@ -266,10 +265,9 @@ TEST(RegistryFile, AnErrorFarIntoALargeRegistryNamesItsLine) {
                                ": not a [key], value or blank line");
 }
 
-// A save leaves the replaced file to be closed on a thread; by the next save,
-// and at the latest when the store is closed, it is gone, and only the new
-// file stays open and locked.
-TEST(RegistryFile, ReplacedLargeFilesAreClosedByTheNextSaveOrTheClose) {
+// A save closes the file it replaced: only the new file stays open, and
+// locked, and close() lets it go too.
+TEST(RegistryFile, ReplacedFilesAreClosedBySaveAndTheNewOneByClose) {
   TempDir dir;
   const auto path = dir.path() / "registry.reg";
   std::string text = kCanonical;
@@ -285,8 +283,8 @@ TEST(RegistryFile, ReplacedLargeFilesAreClosedByTheNextSaveOrTheClose) {
     auto saved = store->save();
     ASSERT_TRUE(saved) << saved.error();
     const DescriptorsIn held = descriptorsIn(dir.path());
-    EXPECT_EQ(held.open - held.removed, 1) << "the new file, and no other, is open";
-    EXPECT_LE(held.removed, 1) << "the file replaced before this save is still open";
+    EXPECT_EQ(held.open, 1) << "the new file, and no other, is open";
+    EXPECT_EQ(held.removed, 0) << "a replaced file is still open";
     // The new file is locked: another program cannot open the registry.
     EXPECT_FALSE(RegistryStore::open(path)) << "round " << round;
   }
