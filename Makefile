@@ -1,12 +1,12 @@
 # Thin wrapper over the CMake presets. `make test` builds and runs every test,
 # once normally and once under AddressSanitizer and UndefinedBehaviorSanitizer,
-# then the tests of the Windows executable, builds everything once more as a
+# runs the fuzz targets briefly, then the tests of the Windows executable, builds everything once more as a
 # Release build and checks the Debian package made from it. `make win32`
 # builds uinq76.exe, with the runtime libraries that tools/win95-runtime.sh
 # builds once per machine; `make package` writes uinq76_<version>_amd64.deb here.
 JOBS ?= $(shell nproc)
 
-.PHONY: all build release package test test-default test-release test-package test-asan test-win32 win32 demo clean
+.PHONY: all build release package test test-default test-release test-package test-asan test-fuzz test-win32 win32 demo clean
 
 all: build
 
@@ -23,7 +23,7 @@ package: release
 	cd build-release && cpack -B package
 	cp build-release/package/uinq76_*.deb .
 
-test: test-default test-package test-asan test-win32
+test: test-default test-package test-asan test-fuzz test-win32
 
 test-default: build
 	ctest --preset default -j $(JOBS)
@@ -43,6 +43,11 @@ win32:
 	cmake --preset win32
 	cmake --build --preset win32 -j $(JOBS)
 
+# Every fuzz target (clang, AddressSanitizer, libFuzzer): its committed corpus
+# replayed, then 20 seconds of new inputs.
+test-fuzz:
+	bash tools/fuzz.sh 20
+
 test-win32: win32
 	ctest --preset win32 -j $(JOBS)
 
@@ -50,4 +55,4 @@ demo: build
 	bash tools/demo.sh build
 
 clean:
-	rm -rf build build-release build-asan build-win32 uinq76_*.deb
+	rm -rf build build-release build-asan build-fuzz build-win32 uinq76_*.deb

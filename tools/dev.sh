@@ -9,6 +9,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev fonts-dejavu-core
   diffutils strace nettle-dev
+  # The fuzz targets: clang with AddressSanitizer and libFuzzer.
+  clang libclang-rt-14-dev
   libncurses-dev python3 python3-pyte
   # The Windows build (uinq76.exe) and its tests under Wine.
   g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32 xvfb xauth

@@ -36,7 +36,9 @@ DWORD copyList(const std::vector<std::string>& names, LPSTR buffer, DWORD size) 
   size_t pos = 0;
   for (const std::string& name : names) {
     if (pos + name.size() + 2 > size) {
-      const size_t room = size - 2 - pos;
+      // The name before may have filled the buffer up to its last byte but
+      // one; then nothing of this one fits.
+      const size_t room = pos < size - 2 ? size - 2 - pos : 0;
       std::memcpy(buffer + pos, name.data(), room);
       buffer[size - 2] = '\0';
       buffer[size - 1] = '\0';

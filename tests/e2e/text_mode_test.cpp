@@ -7,6 +7,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "tests/e2e/machine_fixture.h"
 #include "tests/e2e/program_runner.h"
 
@@ -323,6 +325,42 @@ TEST(TextMode, MachinesThatCannotBeUsedAreRefusedUntouched) {
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("fancy"), std::string::npos);
   }
+  // A restore that names no backup, in either spelling.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--restore="}, std::vector<std::string>{"--restore", ""}}) {
+    TempMachine machine;
+    std::vector<std::string> full = {machine.machineArg()};
+    full.insert(full.end(), args.begin(), args.end());
+    const auto run = runProgram(full, "");
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find("--restore needs a backup"), std::string::npos) << run.err;
+  }
+}
+
+TEST(TextMode, TheDefaultMachineComesOnlyFromAnAbsoluteFolder) {
+  // The machine lies where HOME puts it.
+  TempMachine machine;
+  test_support::TempDir home{"uinq76-home"};
+  const std::filesystem::path place = home.path() / ".local/share/uinq76/machine";
+  std::filesystem::create_directories(place.parent_path());
+  std::filesystem::copy(machine.dir(), place, std::filesystem::copy_options::recursive);
+  const std::string home_env = "HOME=" + home.path().string();
+
+  // A relative XDG_DATA_HOME would name a folder below wherever the program
+  // started: it is passed over for HOME.
+  const auto relative =
+      runProgram({"--list-backups"}, "", {home_env, "XDG_DATA_HOME=xdg-relative"});
+  EXPECT_EQ(relative.status, 0) << relative.err;
+  EXPECT_FALSE(std::filesystem::exists("xdg-relative"));
+  // An absolute one is taken, so a machine missing there is refused.
+  const auto absolute = runProgram({"--list-backups"}, "",
+                                   {home_env, "XDG_DATA_HOME=" + (home.path() / "xdg").string()});
+  EXPECT_EQ(absolute.status, 2) << absolute.err;
+  EXPECT_NE(absolute.err.find((home.path() / "xdg").string()), std::string::npos) << absolute.err;
+  // Neither an absolute XDG_DATA_HOME nor an absolute HOME: no default.
+  const auto none = runProgram({"--list-backups"}, "", {"HOME=home-relative", "XDG_DATA_HOME=x"});
+  EXPECT_EQ(none.status, 2);
+  EXPECT_NE(none.err.find("--machine DIR"), std::string::npos) << none.err;
 }
 
 }  // namespace

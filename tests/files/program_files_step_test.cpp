@@ -72,3 +72,15 @@ TEST_F(ProgramFilesStep, ReportsItsProgressWhenNothingCanBeScheduled) {
   EXPECT_EQ(readBytes(c("AUTOEXEC.BAT")), "path c:\\dos\r\n");
   EXPECT_EQ(again.requests, kFilesRequests);
 }
+
+TEST_F(ProgramFilesStep, AWindowsDirectoryOf123CharactersStillFitsTheCommandLine) {
+  // Twice the directory, "\UINQ76D.EXE " and the terminator: 259 bytes of 260.
+  const std::string dir = "C:\\" + std::string(120, 'W');
+  ASSERT_EQ(dir.size(), 123u);
+  writeBytes(c("MSDOS.SYS"), "[Paths]\r\nWinDir=" + dir + "\r\n");
+  writeBytes(c("AUTOEXEC.BAT"), "path c:\\dos\r\n");
+  RecordedProgress progress;
+  RemoveProgramFiles(progress);
+  EXPECT_EQ(readBytes(c("AUTOEXEC.BAT")), "PATH C:\\DOS\r\n" + dir + "\\UINQ76D.EXE " + dir);
+  EXPECT_EQ(progress.requests, kFilesRequests);
+}

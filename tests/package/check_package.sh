@@ -79,6 +79,14 @@ changelog_version=$(zcat "$root/usr/share/doc/uinq76/changelog.gz" | sed -n '1s/
 [ "$changelog_version" = "$(dpkg-deb -f "$deb" Version)" ] ||
   fail "the changelog's version ($changelog_version) is not the package's"
 
+# The licence: MIT, in Debian's machine-readable copyright form.
+copyright=$root/usr/share/doc/uinq76/copyright
+head -1 "$copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "the copyright file is not in Debian's machine-readable form"
+grep -qx 'License: Expat' "$copyright" || fail "the copyright file does not grant the MIT (Expat) licence"
+grep -q '<project_license>MIT</project_license>' "$root/usr/share/metainfo/com.vesk.uinq76.metainfo.xml" ||
+  fail "the metainfo does not name the MIT licence"
+
 desktop-file-validate "$root/usr/share/applications/com.vesk.uinq76.desktop" ||
   fail "desktop-file-validate refuses the desktop entry"
 appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/com.vesk.uinq76.metainfo.xml" ||

@@ -147,4 +147,11 @@ TEST_F(Profile, ListsSectionsAndKeys) {
   EXPECT_EQ(GetPrivateProfileStringA("S", nullptr, "", buf, 4, "C:\\L.INI"), 2u);
   EXPECT_EQ(std::string(buf, 4), std::string("A\0\0\0", 4));
   EXPECT_EQ(static_cast<unsigned char>(buf[4]), 0xCC);
+  // A name that fills the buffer up to its last byte but one, then another
+  // name: nothing of that one is copied, and nothing past the buffer.
+  writeBytes(c("F.INI"), "[S]\r\nABC=1\r\nD=2\r\n");
+  std::memset(buf, 0xCC, sizeof buf);
+  EXPECT_EQ(GetPrivateProfileStringA("S", nullptr, "", buf, 5, "C:\\F.INI"), 3u);
+  EXPECT_EQ(std::string(buf, 5), std::string("ABC\0\0", 5));
+  EXPECT_EQ(static_cast<unsigned char>(buf[5]), 0xCC);
 }

@@ -108,5 +108,47 @@ TEST(CursesBackend, TimersFireInsideAMessageBox) {
   EXPECT_GE(ticks_in_box, 3);
 }
 
+// Tab and the arrows move round the buttons of a box and wrap at either end,
+// so that Enter always presses one of them.
+TEST(CursesBackend, TabWrapsRoundTheButtonsOfABox) {
+  ::setenv("TERM", "xterm", 1);
+  PseudoTerminal terminal;
+  ASSERT_TRUE(terminal.ready());
+  std::unique_ptr<Backend> backend = makeCursesBackend();
+  ASSERT_NE(backend, nullptr);
+  installBackend(std::move(backend));
+
+  const struct {
+    const char* keys;
+    int answer;
+  } cases[] = {
+      {"\t\r", IDNO},          // Yes, the default, then No
+      {"\t\t\r", IDCANCEL},    // the last button
+      {"\t\t\t\r", IDYES},     // past the last: back to the first
+      {"\t\t\t\t\r", IDNO},    // and on
+      {"\x1b[Z\r", IDCANCEL},  // Shift-Tab before the first: the last
+  };
+  for (const auto& c : cases) {
+    std::atomic<bool> done = false;
+    std::atomic<bool> timed_out = false;
+    // Should the keys not close the box, Esc does after 5 s and the case fails.
+    std::thread deadline([&] {
+      for (int waited = 0; waited < 5000 && !done; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (!done) {
+        timed_out = true;
+        terminal.type("\x1b");
+      }
+    });
+    terminal.type(c.keys);
+    const int answer = MessageBoxA(nullptr, "Finish?", "Caption", MB_YESNOCANCEL);
+    done = true;
+    deadline.join();
+    EXPECT_FALSE(timed_out) << "the box did not close on " << c.keys;
+    EXPECT_EQ(answer, c.answer) << "keys: " << c.keys;
+  }
+  installBackend(nullptr);
+}
+
 }  // namespace
 }  // namespace toolkit::test

@@ -117,6 +117,27 @@ TEST(Layout, MessageBoxTextAndButtons) {
   EXPECT_GE(layoutMessageBox("x", 40, {"OK"}, 80, 24).frame.client.w, 42);
 }
 
+TEST(Layout, MessageBoxButtonsStandInsideTheFrameWithARowBelow) {
+  const std::string long_text(300, 'x');
+  for (const std::string& text : {std::string("x"), std::string("two\nlines"), long_text}) {
+    for (const std::vector<std::string>& labels :
+         {std::vector<std::string>{"OK"}, std::vector<std::string>{"&Yes", "&No", "Cancel"}}) {
+      const MessageBoxLayout box = layoutMessageBox(text, 10, labels, 80, 24);
+      const CellRect& client = box.frame.client;
+      ASSERT_EQ(box.buttons.size(), labels.size());
+      for (const CellRect& button : box.buttons) {
+        // Inside the client area, one blank row under the text and one
+        // above the bottom of the frame.
+        EXPECT_GE(button.x, client.x) << text;
+        EXPECT_LE(button.x + button.w, client.x + client.w) << text;
+        EXPECT_EQ(button.y, box.text.y + box.text.h + 1) << text;
+        EXPECT_EQ(button.y, client.y + client.h - 2) << text;
+        EXPECT_LT(button.y, box.frame.outer.y + box.frame.outer.h - 2) << text;
+      }
+    }
+  }
+}
+
 TEST(MessageButtons, DefaultsLettersAndEsc) {
   const auto yes_no = buttonsForType(MB_YESNO);
   ASSERT_TRUE(yes_no);
