@@ -238,6 +238,13 @@ std::string RunJournal::offerText(const Interrupted& run) const {
          run.backup.filename().string() + " puts back what was removed.";
 }
 
+RunJournal::State RunJournal::state() const {
+  if (m_failed) return State::Failed;
+  if (m_ended) return State::Ended;
+  if (m_running != 0) return State::Running;
+  return m_backup.empty() ? State::NoBackup : State::BetweenSteps;
+}
+
 void RunJournal::resume(const Interrupted& run) {
   m_backup = run.backup;
   m_ticks = run.nextStep - 1;

@@ -1,8 +1,58 @@
 // The backup and the progress record of an uninstall run on a machine
-// directory. Before the first step, a dry run of all steps finds what they
-// will remove and the backup is written; before and after each step the
-// backup's manifest records it. On the next start an interrupted run is found
-// from the newest backup, so that it can be finished.
+// directory, and the finishing of a run that was cut off.
+//
+// CRASH SAFETY
+//
+// A run may end at any moment: killed, a crash, a power cut, the user
+// cancelling between two steps. The design rests on these invariants; each
+// names the code that keeps it.
+//
+// 1. Nothing is removed before the backup is durable. The first tick of the
+//    step timer is held back (beforeMessage) until the steps have been tried
+//    on the registry with the file functions in a dry run (previewSteps),
+//    and every file of the backup (the deleted files' copies, the removed
+//    keys and values as REGEDIT4 text, the startup file) and then the
+//    manifest, ending in "complete", are written through platform/durable:
+//    flushed, renamed into place, their folder flushed. A backup that cannot
+//    be written drops the tick and ends the dialog as cancelled.
+// 2. Every step is framed by the manifest. "step N started" is appended and
+//    flushed before the tick that runs step N is delivered; "step N done"
+//    after it was handled and the registry saved. The last step is followed
+//    by "startup-file-after DIGEST", "step N done" and "finished" once the
+//    program asked for the shutdown. A line that cannot be written stops the
+//    run: the tick is dropped and no further step runs.
+// 3. The registry is saved after every message that changed it (the host's
+//    message hook), by an atomic replace, so a cut-off run loses at most the
+//    step that was running. A step whose save failed is not recorded as done.
+// 4. A step's status is recovered from the registry, not from the manifest:
+//    each step writes the registry once, and the manifest holds its digest
+//    before the run and after each step. On the next start
+//    (findInterrupted) the registry's digest names the last step that went
+//    through; one it does not name means the machine changed since, and the
+//    run is not finished (a restore is offered instead). The manifest's own
+//    lines only say whether the run ended ("finished", the last step done,
+//    "restored"), and a backup without "complete" stands for a run that
+//    removed nothing.
+// 5. The last step changes files only: the startup file is replaced in one
+//    atomic step and flushed, and every deleted file has its copy in the
+//    backup. A run cut off in it finds the registry as the step before left
+//    it, so the step simply runs again when the run is finished.
+//
+// THE STATES OF A RUN (state())
+//
+//   NoBackup ──first tick, backup written, "step 1 started"──▶ Running(1)
+//   NoBackup ──first tick, backup or its record fails────────▶ Failed
+//   NoBackup ──resume(run): finishing a cut-off run──────────▶ BetweenSteps(k)
+//   BetweenSteps(k) ──tick, "step k+1 started"───────────────▶ Running(k+1)
+//   Running(k) ──handled, saved, k < last, "step k done"─────▶ BetweenSteps(k)
+//   Running(k) ──handled, the save failed────────────────────▶ BetweenSteps(k)
+//   Running(last) ──handled, saved: the shutdown request─────▶ Ended
+//   any but Ended ──a manifest line cannot be written────────▶ Failed
+//
+// Ended and Failed are final: no tick is held back in Ended (the dialog has
+// stopped its timer), and none is delivered in Failed. A finishing run
+// starts in BetweenSteps at the last step the registry holds, and shows the
+// steps done before in its dialog once that is initialised.
 #pragma once
 
 #include <filesystem>
@@ -35,6 +85,11 @@ class RunJournal final {
   // Whether a record could not be written (then the run stopped).
   bool failed() const { return m_failed; }
 
+  enum class State { NoBackup, BetweenSteps, Running, Ended, Failed };
+  State state() const;
+  // The last step started: the one running, or the one done last.
+  int stepsStarted() const { return m_ticks; }
+
   struct Interrupted {
     std::filesystem::path backup;
     backup::Manifest manifest;
@@ -61,10 +116,10 @@ class RunJournal final {
   RegistryStore& m_store;
   UninstallSteps m_steps;
   std::filesystem::path m_backup;
-  int m_ticks = 0;
-  int m_running = 0;  // the step whose tick is being handled
-  bool m_resumed = false;
-  HWND m_initialising = nullptr;
+  int m_ticks = 0;                // the steps started
+  int m_running = 0;              // the step whose tick is being handled; 0 between ticks
+  bool m_resumed = false;         // finishing a cut-off run: shows the steps done once
+  HWND m_initialising = nullptr;  // the dialog whose WM_INITDIALOG came last
   bool m_ended = false;
   bool m_failed = false;
 };

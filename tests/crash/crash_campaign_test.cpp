@@ -1,9 +1,23 @@
-// A bounded crash campaign. A registry save and the startup file's rewrite are
-// each killed at every system call they make (strace injects SIGKILL as the
-// call is entered, so the call never runs), and the real program is killed
-// at random moments of an uninstall. After every kill the file must be the
-// old one or the new one, whole: never missing, partial or unreadable.
+// The crash campaign, in one fixture. Two ways of killing:
+//
+// - A registry save and the startup file's rewrite, run by a small helper,
+//   are each killed at every system call they make (strace injects SIGKILL as
+//   the call is entered, so the call never runs). After every kill the file
+//   must be the old one or the new one, whole: never missing, partial or
+//   unreadable. These cases are skipped, with a message, where strace cannot
+//   trace.
+// - The real program is killed with SIGKILL just before every call that
+//   makes a change durable (fsync, rename, unlink, mkdir, link), through a
+//   preloaded library, during an uninstall, the finishing of a cut-off run and
+//   a restore, and at random moments of an uninstall. After each kill no file
+//   may be corrupt, the next start must finish the run to the machine of an
+//   uninterrupted one, and the backup must restore the machine as it was
+//   before.
+//
+// Each case prints its figures: kills, and the files found old, new or
+// corrupt.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -12,6 +26,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -23,12 +38,16 @@
 
 #include "platform/registry/registry_store.h"
 #include "tests/e2e/machine_fixture.h"
+#include "tests/e2e/machine_snapshot.h"
 #include "tests/e2e/program_runner.h"
 #include "tests/support/temp_dir.h"
 
+namespace e2e {
 namespace {
 
 namespace fs = std::filesystem;
+
+// ---- Killing a save at each of its system calls, under strace ----
 
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -103,14 +122,189 @@ struct Figures {
   int corrupt = 0;
 };
 
+// A registry with `neighbours` keys of about 120 bytes each besides the key
+// the helper removes.
+std::string campaignRegistry(int neighbours = 400) {
+  std::string text =
+      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE]\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n";
+  text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vesk]\r\n\r\n";
+  text +=
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vesk\\KivraQ76]\r\n\"Title\"=\"Kivra Q76 Audio "
+      "Drivers\"\r\n\r\n";
+  for (int i = 0; i < neighbours; ++i) {
+    text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vesk\\Neighbour" + std::to_string(i) + "]\r\n";
+    text += "\"Data\"=\"" + std::string(100, static_cast<char>('a' + i % 26)) + "\"\r\n\r\n";
+  }
+  text += "[HKEY_CURRENT_CONFIG]\r\n\r\n";
+  return text;
+}
+
+constexpr const char* kNoStrace =
+    "strace is missing or may not trace here (ptrace refused); this case of the crash campaign "
+    "needs it";
+
+// ---- Killing the program at each durable call, through a preloaded library ----
+
+std::string readOrEmpty(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// Several runs at once: most of a run is spent waiting for its timers.
+constexpr std::size_t kParallelRuns = 8;
+
+std::vector<std::string> shimEnv(long kill_at, const std::string& tally = "") {
+  std::vector<std::string> env = {std::string("LD_PRELOAD=") + UINQ_CRASH_SHIM,
+                                  "UINQ76_TEST_KILL_AT=" + std::to_string(kill_at)};
+  if (!tally.empty()) env.push_back("UINQ76_TEST_TALLY=" + tally);
+  // Under AddressSanitizer the preloaded library comes before its runtime.
+  if (const char* asan = std::getenv("ASAN_OPTIONS"))
+    env.push_back(std::string("ASAN_OPTIONS=") + asan + ":verify_asan_link_order=0");
+  return env;
+}
+
+std::vector<std::string> uninstallArgs(const fs::path& dir) {
+  return {"--machine=" + dir.string(), "--ui", "text"};
+}
+
+std::vector<std::string> restoreArgs(const fs::path& dir) {
+  const fs::path backup = newestCompleteBackup(dir);
+  return {"--machine=" + dir.string(), "--restore", backup.string()};
+}
+
+// The number of durable calls of a run that is not killed.
+long countDurableCalls(const std::vector<std::string>& args, const std::string& input,
+                       const fs::path& scratch) {
+  const std::string tally = (scratch / "tally").string();
+  const auto run = runProgram(args, input, shimEnv(0, tally));
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::ifstream in(tally);
+  long count = 0;
+  in >> count;
+  return count;
+}
+
+// What a kill left: every file is either as it was before the run or as the
+// run leaves it; the registry and the backup's manifest read back.
+std::string corruption(const fs::path& dir, const Snapshot& original, const Snapshot& done) {
+  auto store = RegistryStore::fromText(readOrEmpty(dir / "registry.reg"), "registry.reg");
+  if (!store) return "registry: " + store.error();
+  const Snapshot now = snapshotMachine(dir);
+  for (const auto& [path, content] : now) {
+    // Temporaries are not the files; the next run takes them away.
+    if (path == "registry.reg" || path.find(".tmp") != std::string::npos ||
+        path.find(".uinq76-tmp") != std::string::npos || path.find(".@@@") != std::string::npos)
+      continue;
+    const auto was = original.find(path);
+    const auto will = done.find(path);
+    if ((was == original.end() || was->second != content) &&
+        (will == done.end() || will->second != content))
+      return path + " is neither as before nor as after";
+  }
+  const fs::path backup = newestCompleteBackup(dir);
+  if (!backup.empty() && readOrEmpty(backup / "manifest.txt").rfind("uinq76-backup 1\n", 0) != 0)
+    return backup.string() + ": manifest damaged";
+  return {};
+}
+
+struct Tally {
+  int kills = 0;
+  int corrupt = 0;
+  int notFinished = 0;
+  int notRestored = 0;
+  std::vector<std::string> problems;
+
+  void add(const std::string& what, const std::string& problem, int& counter) {
+    if (problem.empty()) return;
+    ++counter;
+    problems.push_back(what + ": " + problem);
+  }
+};
+
+// One kill of an uninstall (or a restore) at a durable call, or after a
+// delay when killAt is 0.
+struct Kill {
+  std::string what;
+  long killAt = 0;
+  std::chrono::milliseconds delay{0};
+};
+
+// Each problem found after a kill, empty when there was none.
+struct KillOutcome {
+  std::string corrupt, notFinished, notRestored;
+};
+
+// Copies `start`, kills the run on it, checks the files, runs the program
+// again (which finishes the run, or restores again) and compares with the
+// machine of an uninterrupted run, then restores and compares with the one
+// before.
+KillOutcome runKill(const Kill& kill, const fs::path& start, bool restoring,
+                    const Snapshot& original, const Snapshot& done) {
+  KillOutcome result;
+  test_support::TempDir scratch{"uinq76-scratch"};
+  const fs::path dir = scratch.path() / "machine";
+  copyMachine(start, dir);
+  std::vector<std::string> args = restoring ? restoreArgs(dir) : uninstallArgs(dir);
+  if (kill.killAt > 0) {
+    const auto run = runProgram(args, "y\n\n", shimEnv(kill.killAt));
+    if (run.status != 128 + SIGKILL) result.corrupt = "not killed: " + run.err;
+  } else {
+    ProgramRunner runner(args);
+    runner.write("y\n\n");
+    runner.closeInput();
+    std::this_thread::sleep_for(kill.delay);
+    runner.signal(SIGKILL);
+    runner.wait();
+  }
+  if (result.corrupt.empty()) result.corrupt = corruption(dir, original, done);
+
+  // The next start finishes what was cut off (or restores again).
+  const Snapshot& expected = restoring ? original : done;
+  const auto again = runProgram(restoring ? restoreArgs(dir) : uninstallArgs(dir), "y\n\n");
+  std::string difference = firstDifference(expected, snapshotMachine(dir));
+  if (again.status != 0 || !difference.empty())
+    result.notFinished =
+        "status " + std::to_string(again.status) + ", " + difference + "; " + again.err;
+  if (restoring) return result;
+  const auto restored = runProgram(restoreArgs(dir), "");
+  difference = firstDifference(original, snapshotMachine(dir));
+  if (restored.status != 0 || !difference.empty())
+    result.notRestored =
+        "status " + std::to_string(restored.status) + ", " + difference + "; " + restored.err;
+  return result;
+}
+
+void runAll(const std::vector<Kill>& kills, const fs::path& start, bool restoring,
+            const Snapshot& original, const Snapshot& done, Tally& tally) {
+  for (std::size_t first = 0; first < kills.size(); first += kParallelRuns) {
+    std::vector<std::future<KillOutcome>> running;
+    for (std::size_t i = first; i < std::min(kills.size(), first + kParallelRuns); ++i)
+      running.push_back(
+          std::async(std::launch::async, runKill, kills[i], start, restoring, original, done));
+    for (std::size_t i = 0; i < running.size(); ++i) {
+      const KillOutcome result = running[i].get();
+      const std::string& what = kills[first + i].what;
+      ++tally.kills;
+      tally.add(what, result.corrupt, tally.corrupt);
+      tally.add(what, result.notFinished, tally.notFinished);
+      tally.add(what, result.notRestored, tally.notRestored);
+    }
+  }
+}
+
+void reportTally(const char* what, const Tally& tally) {
+  std::cout << "crash campaign, " << what << ": " << tally.kills
+            << " kills; corrupt files: " << tally.corrupt
+            << "; runs not finished: " << tally.notFinished
+            << "; not restored: " << tally.notRestored << "\n";
+  for (const auto& problem : tally.problems) ADD_FAILURE() << problem;
+  EXPECT_EQ(tally.corrupt + tally.notFinished + tally.notRestored, 0);
+}
+
 class CrashCampaign : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (!straceWorks())
-      GTEST_SKIP() << "strace is missing or may not trace here (ptrace refused); the crash "
-                      "campaign needs it";
-  }
-
   // The helper under strace. LeakSanitizer stops the world with ptrace, which a
   // traced process cannot; leaks are no concern of this campaign. A run that
   // has not ended after 20 s is stopped (status 124).
@@ -215,40 +409,42 @@ class CrashCampaign : public ::testing::Test {
     reportAndCheck(what, calls.size(), figures);
   }
 
+  // The machine before and after an uninterrupted run.
+  void recordUninterruptedRun() {
+    m_before = snapshotMachine(m_original.dir());
+    m_uninstalled = m_scratch.path() / "uninstalled";
+    copyMachine(m_original.dir(), m_uninstalled);
+    m_runCalls = countDurableCalls(uninstallArgs(m_uninstalled), "y\n\n", m_scratch.path());
+    m_after = snapshotMachine(m_uninstalled);
+    ASSERT_GT(m_runCalls, 10);
+  }
+
   test_support::TempDir m_temp{"uinq76-crash"};
   const fs::path m_dir = m_temp.path();
+  // The program's machine before and after an uninterrupted run.
+  TempMachine m_original;
+  test_support::TempDir m_scratch{"uinq76-scratch"};
+  fs::path m_uninstalled;
+  Snapshot m_before, m_after;
+  long m_runCalls = 0;
 };
 
-// A registry with `neighbours` keys of about 120 bytes each besides the key
-// the helper removes.
-std::string campaignRegistry(int neighbours = 400) {
-  std::string text =
-      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE]\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n";
-  text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vesk]\r\n\r\n";
-  text +=
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vesk\\KivraQ76]\r\n\"Title\"=\"Kivra Q76 Audio "
-      "Drivers\"\r\n\r\n";
-  for (int i = 0; i < neighbours; ++i) {
-    text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vesk\\Neighbour" + std::to_string(i) + "]\r\n";
-    text += "\"Data\"=\"" + std::string(100, static_cast<char>('a' + i % 26)) + "\"\r\n\r\n";
-  }
-  text += "[HKEY_CURRENT_CONFIG]\r\n\r\n";
-  return text;
-}
-
 TEST_F(CrashCampaign, RegistrySaveKilledAtEachSystemCallLeavesOldOrNewFile) {
+  if (!straceWorks()) GTEST_SKIP() << kNoStrace;
   killSaveAtEachCall(campaignRegistry(), false, "registry save");
 }
 
 // A registry of several hundred kilobytes is written on a second thread while
 // the text is made; every call of both threads is a place to be killed.
 TEST_F(CrashCampaign, LargeRegistrySaveKilledAtEachSystemCallOfEitherThreadLeavesOldOrNewFile) {
+  if (!straceWorks()) GTEST_SKIP() << kNoStrace;
   const std::string text = campaignRegistry(6000);
   ASSERT_GT(text.size(), 600'000u);
   killSaveAtEachCall(text, true, "large registry save");
 }
 
 TEST_F(CrashCampaign, StartupFileRewriteKilledAtEachSystemCallLeavesOldOrNewFile) {
+  if (!straceWorks()) GTEST_SKIP() << kNoStrace;
   const fs::path file = m_dir / "drive_c/AUTOEXEC.BAT";
   std::string before = "@ECHO OFF\r\n";
   for (int i = 0; i < 300; ++i) before += "SET PART" + std::to_string(i) + "=C:\\DRIVERS\\X\r\n";
@@ -268,12 +464,12 @@ TEST_F(CrashCampaign, StartupFileRewriteKilledAtEachSystemCallLeavesOldOrNewFile
 
 // The real program, killed at random moments of an uninstall: its registry
 // always opens, and AUTOEXEC.BAT is always the old or the finished one.
-TEST(RandomKills, TheMachineIsAlwaysUsableAfterAKill) {
+TEST_F(CrashCampaign, RandomKillsLeaveTheMachineUsable) {
   using namespace std::chrono;
   std::string finished;
   {
-    e2e::TempMachine machine;
-    const auto run = e2e::runProgram({machine.machineArg(), "--ui", "text"}, "y\n\n");
+    TempMachine machine;
+    const auto run = runProgram({machine.machineArg(), "--ui", "text"}, "y\n\n");
     ASSERT_EQ(run.status, 0) << run.err;
     finished = machine.read("drive_c/AUTOEXEC.BAT");
   }
@@ -284,11 +480,11 @@ TEST(RandomKills, TheMachineIsAlwaysUsableAfterAKill) {
   constexpr int kKills = 12;
   int corrupt = 0;
   for (int i = 0; i < kKills; ++i) {
-    e2e::TempMachine machine;
+    TempMachine machine;
     const std::string autoexec = machine.read("drive_c/AUTOEXEC.BAT");
     const int after_ms = moment(random);
     {
-      e2e::ProgramRunner runner({machine.machineArg(), "--ui", "text"});
+      ProgramRunner runner({machine.machineArg(), "--ui", "text"});
       runner.write("y\n\n");
       std::this_thread::sleep_for(milliseconds(after_ms));
       runner.signal(SIGKILL);
@@ -311,4 +507,57 @@ TEST(RandomKills, TheMachineIsAlwaysUsableAfterAKill) {
             << "), " << corrupt << " machines left corrupt\n";
 }
 
+TEST_F(CrashCampaign, KillsDuringAnUninstall) {
+  ASSERT_NO_FATAL_FAILURE(recordUninterruptedRun());
+  std::vector<Kill> kills;
+  for (long n = 1; n <= m_runCalls; ++n)
+    kills.push_back({"uninstall, call " + std::to_string(n), n});
+  std::mt19937 random(76);  // fixed: a failure can be replayed
+  std::uniform_int_distribution<int> moment(0, 1800);
+  for (int i = 0; i < 12; ++i) {
+    const auto delay = std::chrono::milliseconds(moment(random));
+    kills.push_back({"uninstall, after " + std::to_string(delay.count()) + " ms", 0, delay});
+  }
+  Tally tally;
+  runAll(kills, m_original.dir(), false, m_before, m_after, tally);
+  reportTally("uninstall (every durable call and 12 random moments)", tally);
+}
+
+TEST_F(CrashCampaign, KillsWhileACutOffRunIsFinished) {
+  ASSERT_NO_FATAL_FAILURE(recordUninterruptedRun());
+  // A run cut off after its first step (cancelled), to be finished.
+  const fs::path cut_off = m_scratch.path() / "cut-off";
+  copyMachine(m_original.dir(), cut_off);
+  {
+    ProgramRunner runner(uninstallArgs(cut_off));
+    runner.write("y\n");
+    ASSERT_TRUE(runner.waitForOutput("60%")) << runner.output();
+    runner.signal(SIGINT);
+    ASSERT_EQ(runner.wait(), 0);
+  }
+  const fs::path probe = m_scratch.path() / "probe";
+  copyMachine(cut_off, probe);
+  const long calls = countDurableCalls(uninstallArgs(probe), "y\n\n", m_scratch.path());
+  EXPECT_EQ(firstDifference(m_after, snapshotMachine(probe)), "");
+  std::vector<Kill> kills;
+  for (long n = 1; n <= calls; ++n) kills.push_back({"finishing, call " + std::to_string(n), n});
+  Tally tally;
+  runAll(kills, cut_off, false, m_before, m_after, tally);
+  reportTally("finishing a cut-off run (every durable call)", tally);
+}
+
+TEST_F(CrashCampaign, KillsDuringARestore) {
+  ASSERT_NO_FATAL_FAILURE(recordUninterruptedRun());
+  const fs::path probe = m_scratch.path() / "probe";
+  copyMachine(m_uninstalled, probe);
+  const long calls = countDurableCalls(restoreArgs(probe), "", m_scratch.path());
+  EXPECT_EQ(firstDifference(m_before, snapshotMachine(probe)), "");
+  std::vector<Kill> kills;
+  for (long n = 1; n <= calls; ++n) kills.push_back({"restore, call " + std::to_string(n), n});
+  Tally tally;
+  runAll(kills, m_uninstalled, true, m_before, m_after, tally);
+  reportTally("restore (every durable call)", tally);
+}
+
 }  // namespace
+}  // namespace e2e
