@@ -10,28 +10,17 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/durable/durable_file.h"
+
 namespace {
 
-// The one place where errno becomes text for the user.
+// An error of a system call on `path`, with errno as text.
 std::string describe(const std::filesystem::path& path, std::string_view what, int err) {
   return path.string() + ": " + std::string(what) + ": " + std::strerror(err);
 }
 
 Error fileError(const std::filesystem::path& path, std::string_view what, int err) {
   return Error{describe(path, what, err)};
-}
-
-// Writes all of `bytes`; errno tells why when it returns false. FailWrite
-// stops half way with ENOSPC, as a full disk would.
-bool writeAll(int fd, std::string_view bytes, SaveFault fault) {
-  const std::size_t limit = fault == SaveFault::FailWrite ? bytes.size() / 2 : bytes.size();
-  for (std::size_t done = 0; done < limit;) {
-    const ssize_t n = ::write(fd, bytes.data() + done, limit - done);
-    if (n < 0 && errno != EINTR) return false;
-    if (n > 0) done += static_cast<std::size_t>(n);
-  }
-  if (fault == SaveFault::FailWrite) errno = ENOSPC;
-  return fault != SaveFault::FailWrite;
 }
 
 Error notRegular(const std::filesystem::path& path) {
@@ -115,64 +104,43 @@ Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileCo
                                  const LockedFile& current, SaveFault fault) {
   std::filesystem::path temp = path;
   temp += ".tmp";
-  mode_t mode = 0644;
-  struct stat st {};
-  const bool known = current.isOpen() && ::fstat(current.fd(), &st) == 0;
-  if (known) mode = st.st_mode & 07777;
-
-  // O_NOFOLLOW: a link planted under the temporary name must not redirect the
-  // write. O_NONBLOCK: a named pipe planted there must not make it wait.
-  LockedFile out(::open(temp.c_str(),
-                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, mode));
-  if (!out.isOpen()) return fileError(temp, "cannot create", errno);
-  auto failWith = [&](std::string_view what) {
-    const int err = errno;
-    out.close();
-    ::unlink(temp.c_str());
-    return fileError(temp, what, err);
-  };
-  struct stat made {};
-  if (::fstat(out.fd(), &made) != 0) return failWith("cannot create");
-  if (!S_ISREG(made.st_mode)) {
-    // Not ours to remove: whatever it is stays.
-    out.close();
+  // Something other than a file where the temporary goes is not ours to
+  // remove: the save fails, and whatever it is stays.
+  struct stat there {};
+  if (::lstat(temp.c_str(), &there) == 0 && !S_ISREG(there.st_mode))
     return Error{temp.string() + ": cannot create: something other than a file is there"};
-  }
-  // The new file keeps the old one's owner and group where the process may
-  // set them (root may give a file away; others may set a group they are in),
-  // and always its mode; the mode is set after the owner, which clears the
-  // set-user-ID bits.
-  if (known && (made.st_uid != st.st_uid || made.st_gid != st.st_gid) &&
-      ::fchown(out.fd(), st.st_uid, st.st_gid) != 0) {
-    (void)::fchown(out.fd(), static_cast<uid_t>(-1), st.st_gid);
-  }
-  if (::fchmod(out.fd(), mode) != 0) return failWith("cannot set permissions");
-  int write_error = 0;
+  // The new file keeps the old one's mode (and, as every durable file does,
+  // its owner and group where the process may set them).
+  struct stat old {};
+  const mode_t mode =
+      current.isOpen() && ::fstat(current.fd(), &old) == 0 ? old.st_mode & 07777 : 0644;
+  auto pending = durable::PendingFile::create({path, mode, durable::Existing::Replace}, temp);
+  if (!pending) return Error{pending.error()};
+  durable::PendingFile& out = pending.value();
+  Result<void> written;
   const PieceSink write_piece = [&](std::string_view piece) {
-    if (writeAll(out.fd(), piece, fault)) return true;
-    write_error = errno;
-    return false;
+    if (fault == SaveFault::FailWrite) {
+      (void)out.write(piece.substr(0, piece.size() / 2));
+      written = fileError(temp, "cannot write", ENOSPC);
+    } else {
+      written = out.write(piece);
+    }
+    return written.ok();
   };
   if (!content(write_piece)) {
-    errno = write_error;
-    return failWith("cannot write");
+    if (written) return fileError(temp, "cannot write", EIO);
+    return Error{written.error()};
   }
-  if (::fsync(out.fd()) != 0) return failWith("cannot flush to disk");
-  if (::flock(out.fd(), LOCK_EX | LOCK_NB) != 0) return failWith("cannot lock");
+  if (auto flushed = out.flush(); !flushed) return Error{flushed.error()};
+  // Locked before it takes the old file's place, so that no other program
+  // can slip in between.
+  if (::flock(out.fd(), LOCK_EX | LOCK_NB) != 0) return fileError(temp, "cannot lock", errno);
   if (fault == SaveFault::CrashBeforeRename) ::_exit(70);
-  if (fault == SaveFault::StopBeforeRename) {
-    errno = EIO;
-    return failWith("stopped before replacing the registry file");
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0)
-    return failWith("cannot replace the registry file");
-
-  std::filesystem::path dir = path.parent_path();
-  if (dir.empty()) dir = ".";
-  LockedFile dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir_fd.isOpen() || ::fsync(dir_fd.fd()) != 0) {
-    // The new file is in place; only its name may not have reached the disk yet.
-    return ReplacedFile{std::move(out), fileError(dir, "cannot flush the directory", errno)};
-  }
-  return ReplacedFile{std::move(out), {}};
+  if (fault == SaveFault::StopBeforeRename)
+    return fileError(temp, "stopped before replacing the registry file", EIO);
+  Result<void> committed = out.commit();
+  if (!out.inPlace()) return Error{committed.error()};
+  // In its place, also when only the folder flush failed: the store holds
+  // the new file from now on, and reports the failure.
+  return ReplacedFile{LockedFile(out.release()), std::move(committed)};
 }

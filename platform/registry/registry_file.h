@@ -64,14 +64,15 @@ class FileReader final {
   std::uint64_t m_offset = 0;
 };
 
-// Replaces `path` by a file holding what `content` produces: writes
-// "<path>.tmp" in the same directory, flushes it to disk, locks it, renames it
-// over `path` and flushes the directory. A failure at any point leaves `path`
-// as it was. On success the returned file is the new one, already locked, and
-// the caller drops the old lock only then, so that no other program can slip
-// in between. When only the directory flush fails, the file has been replaced
-// all the same: `file` is the new one and `directoryFlush` says what went
-// wrong.
+// Replaces `path` by a file holding what `content` produces, as a durable
+// file (platform/durable): writes "<path>.tmp" in the same directory with the
+// old file's mode, owner and group, flushes it to disk, locks it, renames it
+// over `path` and flushes the directory. A failure before the rename leaves
+// `path` as it was. On success the returned file is the new one, already
+// locked, and the caller drops the old lock only then, so that no other
+// program can slip in between. A failed directory flush fails the save too,
+// but the file has been replaced all the same: `file` is the new one and
+// `directoryFlush` says what went wrong.
 //
 // `content` hands each piece in order to the sink it is given and returns
 // false when the sink did (a write failed), so that a large file is never
