@@ -1,7 +1,8 @@
 // Functions that the static C++ runtime and mingw-w64's C library ask for and
 // that Windows 95 does not have: crtdll.dll, its C runtime, lacks rand_s and
-// the POSIX names read and close, and kernel32 lacks IsDBCSLeadByteEx (it came
-// with Windows 2000). The program itself calls none of them.
+// the POSIX names read and close; kernel32's IsDBCSLeadByteEx is documented
+// only from Windows 2000 on, so the exe does not import it. The program itself
+// calls none of them.
 //
 // std::random_device's sources pull in rand_s, read and close; the program
 // makes no random_device, and if anything ever did, the first two fail as on a
