@@ -10,7 +10,8 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 if [ "${#targets[@]}" -eq 0 ]; then
-  targets=(fuzz_regedit4 fuzz_resources fuzz_profile fuzz_startup_file fuzz_wildcard fuzz_drive_paths)
+  targets=(fuzz_regedit4 fuzz_resources fuzz_profile fuzz_startup_file fuzz_wildcard fuzz_drive_paths
+    fuzz_manifest)
 fi
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "platform/durable/durable_file.h"
 #include "shell/backup/whole_file.h"
@@ -32,31 +33,87 @@ std::vector<fs::path> listBackupFolders(const fs::path& machine_dir) {
   return folders;
 }
 
-Result<fs::path> createBackupFolder(const fs::path& machine_dir, std::time_t when) {
-  const fs::path parent = backupsFolder(machine_dir);
-  if (::mkdir(parent.c_str(), 0755) != 0 && errno != EEXIST)
-    return Error{parent.string() + ": cannot create the folder: " + std::strerror(errno)};
-  if (auto flushed = durable::flushFolder(machine_dir); !flushed) return Error{flushed.error()};
+namespace {
+
+constexpr std::string_view kPartialPrefix = ".partial-";
+
+std::string stampOf(std::time_t when) {
   std::tm utc{};
   gmtime_r(&when, &utc);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "uinq76-%Y%m%d-%H%M%S", &utc);
-  for (int attempt = 1; attempt < 100; ++attempt) {
-    std::string name = stamp;
-    if (attempt > 1) {
-      char suffix[8];
-      std::snprintf(suffix, sizeof suffix, "-%02d", attempt);
-      name += suffix;
-    }
-    const fs::path folder = parent / name;
-    if (::mkdir(folder.c_str(), 0755) == 0) {
-      if (auto flushed = durable::flushFolder(parent); !flushed) return Error{flushed.error()};
-      return folder;
-    }
+  return stamp;
+}
+
+// The stamp, then -02, -03, ... for the later attempts.
+std::string attemptName(const std::string& stamp, int attempt) {
+  if (attempt == 1) return stamp;
+  char suffix[8];
+  std::snprintf(suffix, sizeof suffix, "-%02d", attempt);
+  return stamp + suffix;
+}
+
+constexpr int kAttempts = 100;
+
+}  // namespace
+
+Result<fs::path> createPartialBackupFolder(const fs::path& machine_dir, std::time_t when) {
+  const fs::path parent = backupsFolder(machine_dir);
+  if (::mkdir(parent.c_str(), 0755) != 0 && errno != EEXIST)
+    return Error{parent.string() + ": cannot create the folder: " + std::strerror(errno)};
+  if (auto flushed = durable::flushFolder(machine_dir); !flushed) return Error{flushed.error()};
+  const std::string stamp = stampOf(when);
+  for (int attempt = 1; attempt < kAttempts; ++attempt) {
+    const fs::path folder = parent / (std::string(kPartialPrefix) + attemptName(stamp, attempt));
+    if (::mkdir(folder.c_str(), 0755) == 0) return folder;
     if (errno != EEXIST)
       return Error{folder.string() + ": cannot create the folder: " + std::strerror(errno)};
   }
   return Error{parent.string() + ": too many backups in one second"};
+}
+
+Result<fs::path> publishBackupFolder(const fs::path& partial, const fs::path& machine_dir,
+                                     std::time_t when) {
+  // The copies and the manifest are flushed with their folder as each is
+  // written; the folder once more, so that its entries are surely there.
+  if (auto flushed = durable::flushFolder(partial); !flushed) return Error{flushed.error()};
+  const fs::path parent = backupsFolder(machine_dir);
+  const std::string stamp = stampOf(when);
+  for (int attempt = 1; attempt < kAttempts; ++attempt) {
+    const fs::path folder = parent / attemptName(stamp, attempt);
+    if (durable::renameWithoutReplacing(partial, folder)) {
+      if (auto flushed = durable::flushFolder(parent); !flushed) return Error{flushed.error()};
+      return folder;
+    }
+    if (errno != EEXIST && errno != ENOTEMPTY)
+      return Error{folder.string() + ": cannot give the backup its name: " + std::strerror(errno)};
+  }
+  return Error{parent.string() + ": too many backups in one second"};
+}
+
+RemovedPartials removePartialBackups(const fs::path& machine_dir) {
+  RemovedPartials removed;
+  std::vector<fs::path> partials;
+  std::error_code ec;
+  for (fs::directory_iterator it(backupsFolder(machine_dir), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    if (it->path().filename().string().rfind(kPartialPrefix, 0) == 0)
+      partials.push_back(it->path());
+  }
+  if (partials.empty()) return removed;
+  std::sort(partials.begin(), partials.end());
+  for (const fs::path& partial : partials) {
+    // A link is removed itself, never what it leads to.
+    std::error_code remove_ec;
+    fs::remove_all(partial, remove_ec);
+    if (remove_ec)
+      removed.errors.push_back(partial.string() + ": cannot remove it: " + remove_ec.message());
+    else
+      removed.names.push_back(partial.filename().string());
+  }
+  if (auto flushed = durable::flushFolder(backupsFolder(machine_dir)); !flushed)
+    removed.errors.push_back(flushed.error());
+  return removed;
 }
 
 fs::path manifestPath(const fs::path& backup_dir) { return backup_dir / "manifest.txt"; }

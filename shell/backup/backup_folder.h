@@ -18,9 +18,30 @@ std::filesystem::path backupsFolder(const std::filesystem::path& machine_dir);
 // The backup folders of a machine, oldest first.
 std::vector<std::filesystem::path> listBackupFolders(const std::filesystem::path& machine_dir);
 
-// Creates a new, empty backup folder named after `when` (UTC).
-Result<std::filesystem::path> createBackupFolder(const std::filesystem::path& machine_dir,
-                                                 std::time_t when);
+// A backup is written into a folder of its own under a temporary name,
+// ".partial-uinq76-YYYYMMDD-HHMMSS", which the listing never shows; only when
+// everything in it is on the disk does it get its name, so that a listed
+// backup is always whole.
+
+// Creates that new, empty folder for a run that begins at `when` (UTC).
+Result<std::filesystem::path> createPartialBackupFolder(const std::filesystem::path& machine_dir,
+                                                        std::time_t when);
+
+// Gives the written folder its name, uinq76-YYYYMMDD-HHMMSS (with -02, -03,
+// ... when that is taken), in one rename, and flushes the backups folder.
+// Returns the folder under its name.
+Result<std::filesystem::path> publishBackupFolder(const std::filesystem::path& partial,
+                                                  const std::filesystem::path& machine_dir,
+                                                  std::time_t when);
+
+// Removes the folders a run left under their temporary name when it was
+// stopped while writing its backup (before it removed anything). Returns the
+// name of each, and an error for one that could not be removed.
+struct RemovedPartials {
+  std::vector<std::string> names;
+  std::vector<std::string> errors;
+};
+RemovedPartials removePartialBackups(const std::filesystem::path& machine_dir);
 
 std::filesystem::path manifestPath(const std::filesystem::path& backup_dir);
 Result<Manifest> readManifest(const std::filesystem::path& backup_dir);

@@ -42,11 +42,10 @@ std::string timeText(std::time_t when) {
 
 }  // namespace
 
-Result<fs::path> writeBackup(const fs::path& machine_dir, const PlannedRun& run, std::time_t when) {
-  auto created = createBackupFolder(machine_dir, when);
-  if (!created) return created;
-  const fs::path folder = created.value();
+namespace {
 
+// Everything of the backup into `folder`, each file flushed, the manifest last.
+Result<void> writeContents(const fs::path& folder, const PlannedRun& run, std::time_t when) {
   Manifest manifest;
   manifest.created = timeText(when);
   manifest.title = run.title;
@@ -87,7 +86,24 @@ Result<fs::path> writeBackup(const fs::path& machine_dir, const PlannedRun& run,
                                         formatManifest(manifest));
       !written)
     return Error{written.error()};
-  return folder;
+  return {};
+}
+
+}  // namespace
+
+Result<fs::path> writeBackup(const fs::path& machine_dir, const PlannedRun& run, std::time_t when) {
+  auto created = createPartialBackupFolder(machine_dir, when);
+  if (!created) return created;
+  const fs::path partial = created.value();
+  auto written = writeContents(partial, run, when);
+  Result<fs::path> published = written ? publishBackupFolder(partial, machine_dir, when)
+                                       : Result<fs::path>(Error{written.error()});
+  if (!published) {
+    // Nothing of a backup that could not be written whole stays behind.
+    std::error_code ec;
+    fs::remove_all(partial, ec);
+  }
+  return published;
 }
 
 }  // namespace backup

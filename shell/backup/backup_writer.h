@@ -31,11 +31,13 @@ struct PlannedRun {
   PlannedFile startupFile;  // host empty when the file does not exist
 };
 
-// Creates MACHINE/backups/uinq76-<when>/ with the removed keys and values of
+// Writes MACHINE/backups/uinq76-<when>/ with the removed keys and values of
 // each step (registry-<step>.reg), a copy of every file to be deleted and of
 // the startup file, and manifest.txt, each flushed to the disk, the manifest
-// last. Returns the folder, or an error naming what could not be written; a
-// folder without a complete manifest is left then and ignored later.
+// last. All of it is written under the folder's temporary name, which it
+// leaves for its own only when complete (see backup_folder.h). Returns the
+// folder, or an error naming what could not be written; nothing of the backup
+// is left then.
 Result<std::filesystem::path> writeBackup(const std::filesystem::path& machine_dir,
                                           const PlannedRun& run, std::time_t when);
 

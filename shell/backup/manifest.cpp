@@ -1,6 +1,7 @@
 #include "shell/backup/manifest.h"
 
 #include <charconv>
+#include <set>
 #include <sstream>
 
 namespace backup {
@@ -50,6 +51,12 @@ template <typename T>
 bool readNumber(std::string_view word, T& value, int base = 10) {
   const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value, base);
   return error == std::errc() && end == word.data() + word.size() && !word.empty();
+}
+
+// The name of a copy in the backup folder: a plain name, not empty, with no
+// folder in it, not hidden and not "." or "..".
+bool isCopyName(std::string_view word) {
+  return !word.empty() && word.find('/') == std::string_view::npos && word[0] != '.';
 }
 
 bool isDigest(std::string_view word) {
@@ -138,6 +145,8 @@ Result<Manifest> parseManifest(std::string_view text, const std::string& source)
   Manifest m;
   std::size_t line_number = 0;
   std::size_t start = 0;
+  // The records that every backup's manifest holds once, before "complete".
+  std::set<std::string_view> seen;
   while (start < text.size()) {
     const std::size_t end = text.find('\n', start);
     // A last line without its line break was being appended when the run
@@ -155,6 +164,7 @@ Result<Manifest> parseManifest(std::string_view text, const std::string& source)
     }
     const auto words = splitWords(line);
     const std::string_view what = words[0];
+    seen.insert(what);
     int step = 0;
     if (what == "created") {
       m.created = std::string(line.substr(std::min(line.size(), what.size() + 1)));
@@ -186,8 +196,8 @@ Result<Manifest> parseManifest(std::string_view text, const std::string& source)
     } else if (what == "file" && words.size() == 6 && readNumber(words[1], step)) {
       SavedFile file;
       auto path = decodeText(words[2]);
-      if (!path || words[3].empty() || words[3].find('/') != std::string_view::npos ||
-          words[3][0] == '.' || !isDigest(words[4]) || !readNumber(words[5], file.mode, 8))
+      if (!path || !isCopyName(words[3]) || !isDigest(words[4]) ||
+          !readNumber(words[5], file.mode, 8))
         return bad("bad file record");
       file.windowsPath = std::move(*path);
       file.copy = std::string(words[3]);
@@ -198,8 +208,8 @@ Result<Manifest> parseManifest(std::string_view text, const std::string& source)
       if (!path) return bad("bad startup-file record");
       m.startupFile.windowsPath = std::move(*path);
       if (words[2] != "-") {
-        if (words[2].find('/') != std::string_view::npos || words[2][0] == '.' ||
-            !isDigest(words[3]) || !readNumber(words[4], m.startupFile.mode, 8))
+        if (!isCopyName(words[2]) || !isDigest(words[3]) ||
+            !readNumber(words[4], m.startupFile.mode, 8))
           return bad("bad startup-file record");
         m.startupFile.copy = std::string(words[2]);
         m.startupFile.sha256 = std::string(words[3]);
@@ -221,6 +231,13 @@ Result<Manifest> parseManifest(std::string_view text, const std::string& source)
     }
   }
   if (line_number == 0) return Error{source + ": empty manifest"};
+  if (m.complete) {
+    for (const std::string_view record :
+         {"created", "title", "key-name", "steps", "registry-before", "startup-file"}) {
+      if (!seen.count(record))
+        return Error{source + ": the \"" + std::string(record) + "\" record is missing"};
+    }
+  }
   return m;
 }
 

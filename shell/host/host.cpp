@@ -15,6 +15,7 @@
 #include "platform/toolkit/qt/qt_backend.h"
 #include "platform/toolkit/text/dialog_text.h"
 #include "platform/toolkit/text/text_backend.h"
+#include "shell/backup/backup_folder.h"
 #include "shell/host/backup_commands.h"
 #include "shell/host/host_options.h"
 #include "shell/host/machine.h"
@@ -115,6 +116,17 @@ int runHost(int argc, char** argv, const UninstallSteps* steps) {
     return 2;
   }
   std::unique_ptr<Machine> machine = std::move(opened).value();
+  // A run stopped while it wrote its backup had removed nothing; the folder
+  // it left under its temporary name goes, with one line. The registry lock
+  // held now means that no other run is writing one.
+  const backup::RemovedPartials partials = backup::removePartialBackups(machine->directory());
+  if (!partials.names.empty()) {
+    std::string names;
+    for (const std::string& name : partials.names) names += (names.empty() ? "" : ", ") + name;
+    report("removed the unfinished backup " + names +
+           " of a run that was stopped before it removed anything");
+  }
+  for (const std::string& error : partials.errors) report(error);
   if (options.restore) {
     const int status = restoreBackup(*machine, *options.restore);
     if (auto closed = machine->close(); !closed) {

@@ -181,6 +181,41 @@ TEST(Backup, ACutOffRunIsOfferedOnTheNextStartAndFinishedOrLeft) {
   EXPECT_EQ(firstDifference(snapshotMachine(original.dir()), snapshotMachine(machine.dir())), "");
 }
 
+// A backup is written under a temporary name and named only when whole: what
+// a run stopped while writing it left is never listed and goes on the next
+// start, with one line.
+TEST(Backup, ABackupCutOffWhileWrittenIsNeverListedAndGoesOnTheNextStart) {
+  TempMachine machine;
+  const std::string partial = ".partial-uinq76-20261207-180000";
+  machine.write("backups/" + partial + "/registry-1.reg", "REGEDIT4\r\n");
+  machine.write("backups/" + partial + "/file-1", "[Strings]\r\n");
+  const Snapshot before = snapshotMachine(machine.dir());
+
+  const auto listed = runProgram({machine.machineArg(), "--list-backups"}, "");
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(listed.out.find("partial"), std::string::npos) << listed.out;
+  EXPECT_EQ(listed.out.find("unreadable"), std::string::npos) << listed.out;
+  EXPECT_TRUE(machine.exists("backups/" + partial));
+
+  const auto next = runProgram(textUi(machine), "n\n");
+  EXPECT_EQ(next.status, 0) << next.err;
+  EXPECT_EQ(next.err, "uinq76: removed the unfinished backup " + partial +
+                          " of a run that was stopped before it removed anything\n");
+  EXPECT_FALSE(machine.exists("backups/" + partial));
+  EXPECT_NE(next.out.find("Do you really want to uninstall"), std::string::npos) << next.out;
+  EXPECT_EQ(firstDifference(before, snapshotMachine(machine.dir())), "");
+
+  // A run writes its backup under its own name only once it is whole.
+  const auto run = runProgram(textUi(machine), "y\n\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(machine.dir() / "backups"))
+    names.push_back(entry.path().filename().string());
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names[0].rfind("uinq76-", 0), 0u) << names[0];
+  EXPECT_TRUE(machine.exists("backups/" + names[0] + "/manifest.txt"));
+}
+
 // A manifest whose title the program could not hold whole is not finished:
 // cut to 79 characters, the title could name another program's registration.
 TEST(Backup, ARecordedTitleTooLongIsNotFinished) {

@@ -70,8 +70,9 @@ void copyMachine(const fs::path& from, const fs::path& to) {
 fs::path newestCompleteBackup(const fs::path& machine_dir) {
   std::vector<fs::path> folders;
   std::error_code ec;
+  // A folder still under its temporary name is no backup yet.
   for (const auto& entry : fs::directory_iterator(machine_dir / "backups", ec))
-    folders.push_back(entry.path());
+    if (entry.path().filename().string().rfind("uinq76-", 0) == 0) folders.push_back(entry.path());
   std::sort(folders.begin(), folders.end());
   for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
     if (readBytes(*it / "manifest.txt").find("\ncomplete\n") != std::string::npos) return *it;

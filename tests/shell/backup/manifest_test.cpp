@@ -66,12 +66,25 @@ TEST(Manifest, ALineCutOffWhileAppendedIsIgnoredAndABadOneNamed) {
            {"uinq76-backup 1\nsteps x\n", 2},
            {"uinq76-backup 1\ntitle %4\n", 2},
            {"uinq76-backup 1\nfile 3 C:\\A ../escape " + kDigest + " 644\n", 2},
+           // A copy name with a folder in it, or none at all, in either record.
+           {"uinq76-backup 1\nfile 3 C:\\A sub/file-1 " + kDigest + " 644\n", 2},
+           {"uinq76-backup 1\nstartup-file C:\\AUTOEXEC.BAT sub/s " + kDigest + " 644\n", 2},
+           {"uinq76-backup 1\nstartup-file C:\\AUTOEXEC.BAT  " + kDigest + " 644\n", 2},
            {"uinq76-backup 1\ncomplete\nstep 1 sort-of\n", 3}}) {
     auto bad = parseManifest(text, "manifest.txt");
     ASSERT_FALSE(bad.ok()) << text;
     EXPECT_NE(bad.error().find("manifest.txt line " + std::to_string(line)), std::string::npos)
         << bad.error();
   }
+
+  // A complete manifest without one of the records every backup has.
+  std::string lacking = backup::formatManifest(sample());
+  lacking.erase(
+      lacking.find("registry-before"),
+      lacking.find('\n', lacking.find("registry-before")) - lacking.find("registry-before") + 1);
+  auto missing = parseManifest(lacking, "manifest.txt");
+  ASSERT_FALSE(missing.ok()) << lacking;
+  EXPECT_EQ(missing.error(), "manifest.txt: the \"registry-before\" record is missing");
 }
 
 }  // namespace
