@@ -13,6 +13,8 @@ packages=(
   # The Windows build (uinq76.exe) and its tests under Wine.
   g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32 xvfb xauth
   python3
+  # Independent readers of Windows 9x registry files, for the tests.
+  python3-libcreg libparse-win32registry-perl
   # The Debian package and its checks.
   dpkg-dev file desktop-file-utils appstream man-db time lintian
 )
