@@ -84,6 +84,11 @@ for source in machine/registry.reg names.reg; do
     done
   done
 done
+# The demo's Windows 95 drive C:: its SYSTEM.DAT with the product, and USER.DAT.
+"$demo" --win9x "$work/drive_c" >/dev/null
+compare "$work/drive_c/WINDOWS/SYSTEM.DAT"
+compare "$work/drive_c/WINDOWS/USER.DAT"
+grep -q 'OPT0930MEDIA' "$work/drive_c/WINDOWS/SYSTEM.DAT.ours"
 echo "$checked files listed alike by uinq76-creg and ${readers[*]}"
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "SKIPPED in part: not installed: ${missing[*]}"
