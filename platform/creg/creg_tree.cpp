@@ -35,8 +35,11 @@ Result<TreeMap> readIntoTree(std::span<const std::uint8_t> bytes, const CheckedF
     if (name.empty()) return failAt(fileName, recordAt, "a key without a name");
     if (name.find('\\') != std::string_view::npos)
       return failAt(fileName, recordAt, "the key name \"" + std::string(name) + "\" holds a \\");
-    const KeyId key = tree.insertSubkeyAt(keyOfEntry[entry.parent], kAtEnd, name);
-    if (key == kNoKey)
+    // Appending finds a name that is already there; the count tells.
+    const KeyId parent = keyOfEntry[entry.parent];
+    const std::size_t siblings = tree.subkeyCount(parent);
+    const KeyId key = tree.findOrAddSubkey(parent, name);
+    if (tree.subkeyCount(parent) == siblings)
       return failAt(fileName, kRgknStart + entry.offset,
                     "two sibling keys are named \"" + std::string(name) + "\" in some letter case");
     keyOfEntry[e] = key;
