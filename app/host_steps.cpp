@@ -3,9 +3,9 @@
 #include <memory>
 #include <string_view>
 
-#include "app/product.h"
-#include "app/resource.h"
 #include "platform/resources/resources.h"
+#include "product/product.h"
+#include "resources/resource.h"
 #include "ui/uninstall_dlg.h"
 
 namespace {
@@ -26,19 +26,8 @@ std::string itemName(int item_id) {
 }
 
 void runStep(CUninstallDlg& dialog, int step) {
-  switch (step) {
-    case 1:
-      dialog.RemoveHardwareNodes();
-      break;
-    case 2:
-      dialog.RemoveProgramRegistration();
-      break;
-    case 3:
-      dialog.RemoveProgramFiles();
-      break;
-    default:
-      break;
-  }
+  if (step < 1 || step > static_cast<int>(CUninstallDlg::kSteps.size())) return;
+  (dialog.*CUninstallDlg::kSteps[step - 1].run)();
 }
 
 }  // namespace
@@ -46,8 +35,8 @@ void runStep(CUninstallDlg& dialog, int step) {
 host::UninstallSteps UninstallStepsForHost() {
   host::UninstallSteps steps;
   steps.stepTimer = CUninstallDlg::kStepTimer;
-  steps.stepNames = {itemName(IDC_ITEM_HARDWARE), itemName(IDC_ITEM_REGISTRY),
-                     itemName(IDC_ITEM_FILES)};
+  for (const CUninstallDlg::Step& step : CUninstallDlg::kSteps)
+    steps.stepNames.push_back(itemName(step.itemId));
   char caption[255] = {};
   LoadStringA(AfxGetResourceHandle(), IDS_CAPTION, caption, sizeof caption);
   steps.caption = caption;
@@ -76,11 +65,11 @@ host::UninstallSteps UninstallStepsForHost() {
     auto* dialog = dynamic_cast<CUninstallDlg*>(CWnd::FromHandle(window));
     if (dialog == nullptr) return;
     // The bar and the check marks as the steps done had left them.
-    constexpr int kProgressSteps[] = {3, 1, 1};
-    constexpr int kItems[] = {IDC_ITEM_HARDWARE, IDC_ITEM_REGISTRY, IDC_ITEM_FILES};
-    for (int step = 0; step < steps_done && step < 3; ++step) {
-      for (int i = 0; i < kProgressSteps[step]; ++i) dialog->StepProgress();
-      dialog->CheckItem(kItems[step]);
+    const int count = static_cast<int>(CUninstallDlg::kSteps.size());
+    for (int step = 0; step < steps_done && step < count; ++step) {
+      const CUninstallDlg::Step& done = CUninstallDlg::kSteps[step];
+      for (int i = 0; i < done.progressSteps; ++i) dialog->StepProgress();
+      dialog->CheckItem(done.itemId);
     }
   };
   return steps;

@@ -2,6 +2,6 @@
 // up before it removes anything and finish a run that was cut off.
 #pragma once
 
-#include "platform/host/uninstall_steps.h"
+#include "shell/host/uninstall_steps.h"
 
 host::UninstallSteps UninstallStepsForHost();

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "app/product.h"
-#include "app/resource.h"
+#include "product/product.h"
+#include "resources/resource.h"
 #include "ui/uninstall_dlg.h"
 
 // The one application object; its constructor registers it with the toolkit.

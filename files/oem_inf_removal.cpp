@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/resource.h"
 #include "platform/win32/windows.h"
+#include "resources/resource.h"
 
 namespace {
 

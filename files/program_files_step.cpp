@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-#include "app/resource.h"
 #include "files/oem_inf_removal.h"
 #include "files/startup_file_editor.h"
 #include "platform/win32/windows.h"
+#include "resources/resource.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <iterator>
 
-#include "app/resource.h"
 #include "registry/driver_entries.h"
 #include "registry/key_removal.h"
+#include "resources/resource.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "app/resource.h"
 #include "platform/win32/windows.h"
 #include "registry/key_removal.h"
+#include "resources/resource.h"
 
 namespace {
 

@@ -1,13 +1,19 @@
 #include "ui/uninstall_dlg.h"
 
-#include "app/product.h"
-#include "app/resource.h"
 #include "files/program_files_step.h"
 #include "platform/win32/windows.h"
+#include "product/product.h"
 #include "registry/hardware_step.h"
 #include "registry/registration_step.h"
+#include "resources/resource.h"
 
 int StepCounter = 0;
+
+const std::array<CUninstallDlg::Step, 3> CUninstallDlg::kSteps = {{
+    {&CUninstallDlg::RemoveHardwareNodes, 3, IDC_ITEM_HARDWARE},
+    {&CUninstallDlg::RemoveProgramRegistration, 1, IDC_ITEM_REGISTRY},
+    {&CUninstallDlg::RemoveProgramFiles, 1, IDC_ITEM_FILES},
+}};
 
 CUninstallDlg::CUninstallDlg(CWnd* parent) : CDialog(IDD_UNINSTALL, parent) {
   m_hIcon = AfxGetApp()->LoadIcon(IDR_MAINFRAME);
@@ -52,24 +58,17 @@ BOOL CUninstallDlg::OnInitDialog() {
 void CUninstallDlg::OnTimer(UINT_PTR id_event) {
   if (id_event == kStepTimer) {
     ++StepCounter;
-    switch (StepCounter) {
-      case 1:
-        RemoveHardwareNodes();
-        break;
-      case 2:
-        RemoveProgramRegistration();
-        break;
-      case 3:
-        // Stopped before the notice opens, so that the box's own message loop
-        // cannot start a fourth tick.
-        KillTimer(kStepTimer);
-        RemoveProgramFiles();
+    const int last = static_cast<int>(kSteps.size());
+    if (StepCounter >= 1 && StepCounter <= last) {
+      // The last step stops the timer before the notice opens, so that the
+      // box's own message loop cannot start a further tick.
+      if (StepCounter == last) KillTimer(kStepTimer);
+      (this->*kSteps[StepCounter - 1].run)();
+      if (StepCounter == last) {
         ShowMessage(IDS_CAPTION, IDS_SHUTDOWN_NOTICE, MB_OK);
         ExitWindowsEx(EWX_SHUTDOWN, 0);
         SetTimer(kCloseTimer, kCloseTimerMs, nullptr);
-        break;
-      default:
-        break;
+      }
     }
   } else if (id_event == kCloseTimer) {
     KillTimer(kCloseTimer);

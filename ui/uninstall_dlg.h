@@ -3,6 +3,8 @@
 // shut down and closes itself.
 #pragma once
 
+#include <array>
+
 #include "platform/toolkit/afxwin.h"
 #include "progress/uninstall_progress.h"
 
@@ -22,6 +24,17 @@ class CUninstallDlg final : public CDialog, public UninstallProgress {
   void RemoveHardwareNodes();
   void RemoveProgramRegistration();
   void RemoveProgramFiles();
+
+  // The steps in the order of the timer's ticks: the member that runs the
+  // step, how often the step advances the bar and the item it checks when it
+  // is done. The dialog runs them from this table, and a finishing run shows
+  // the steps done before from it.
+  struct Step {
+    void (CUninstallDlg::*run)();
+    int progressSteps;
+    int itemId;
+  };
+  static const std::array<Step, 3> kSteps;
 
   static constexpr UINT_PTR kCloseTimer = 1;
   static constexpr UINT kCloseTimerMs = 100;

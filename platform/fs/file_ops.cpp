@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "platform/durable/durable_file.h"
 #include "platform/fs/drives.h"
 #include "platform/fs/dry_run.h"
 #include "platform/fs/file_attributes.h"
@@ -45,44 +46,18 @@ bool resolveExisting(LPCSTR path, ResolvedPath& resolved, struct stat& st) {
   return true;
 }
 
-// Makes what a rename changed durable: a folder's entries reach the disk only
-// when the folder itself is flushed.
-void flushFolder(const fs::path& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
-// Renames without ever replacing what stands at the target.
-int renameNoReplace(const fs::path& from, const fs::path& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return errno;
-  // A file system without the no-replace flag: check first, then rename.
-  struct stat st {};
-  if (::lstat(to.c_str(), &st) == 0) return EEXIST;
-  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-}
-
-// Gives `file` the owner, group and mode of the file it is about to replace,
-// so that a rewrite does not hand a file to whoever ran the program. Only
-// root may give a file away, and another user may still set the group when a
-// member of it; where neither is allowed the owner stays the caller's. The
-// mode is always taken over. Returns 0 or the errno of the failure.
-int takeOverOwnerAndMode(const fs::path& file, const struct stat& old) {
+// Flushes the finished copy `file` to the disk; when it replaces the regular
+// file `old`, it first takes over that file's owner, group (where the process
+// may set them) and mode, so that a rewrite does not hand the file to
+// whoever ran the program. Returns 0 or the errno of the failure.
+int prepareReplacement(const fs::path& file, const struct stat* old) {
   const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno;
-  struct stat now {};
-  int error = ::fstat(fd, &now) == 0 ? 0 : errno;
-  if (error == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
-      ::fchown(fd, old.st_uid, old.st_gid) != 0) {
-    (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-  }
-  // After the owner: a change of owner clears the set-user-ID bits.
-  if (error == 0 && ::fchmod(fd, old.st_mode & 07777) != 0) error = errno;
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  const Result<void> done = old != nullptr
+                                ? durable::takeOverOwnership(fd, file, *old, old->st_mode & 07777)
+                                : durable::flushFile(fd, file);
   ::close(fd);
-  return error;
+  return done ? 0 : done.errorCode();
 }
 
 BOOL deleteFile(LPCSTR lpFileName) {
@@ -121,8 +96,8 @@ BOOL moveFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
     }
     return TRUE;
   }
-  const int error = renameNoReplace(source.host, new_host);
-  if (error != 0) return fail(win32ErrorFromErrno(error));
+  if (!durable::renameWithoutReplacing(source.host, new_host))
+    return fail(win32ErrorFromErrno(errno));
   return TRUE;
 }
 
@@ -137,24 +112,25 @@ BOOL replaceFile(LPCSTR replacement, LPCSTR target) {
   if (!old_file.ok()) return fail(old_file.error);
   if (old_file.given_name.empty()) return fail(ERROR_ACCESS_DENIED);
   if (old_file.drive_root != source.drive_root) return fail(ERROR_NOT_SAME_DEVICE);
+  struct stat old_st {};
+  bool replaces_file = false;
   if (old_file.exists) {
-    struct stat old_st {};
     if (::lstat(old_file.host.c_str(), &old_st) != 0) return fail(win32ErrorFromErrno(errno));
     if (S_ISDIR(old_st.st_mode) || (S_ISREG(old_st.st_mode) && isReadOnly(old_st))) {
       return fail(ERROR_ACCESS_DENIED);
     }
-    if (S_ISREG(old_st.st_mode)) {
-      const int error = takeOverOwnerAndMode(source.host, old_st);
-      if (error != 0) return fail(win32ErrorFromErrno(error));
-    }
+    replaces_file = S_ISREG(old_st.st_mode);
+  }
+  if (const int error = prepareReplacement(source.host, replaces_file ? &old_st : nullptr);
+      error != 0) {
+    return fail(win32ErrorFromErrno(error));
   }
   // rename() swaps the directory entry in one step; the old file's spelling is
-  // kept.
-  if (::rename(source.host.c_str(), old_file.host.c_str()) != 0) {
-    return fail(win32ErrorFromErrno(errno));
-  }
-  flushFolder(old_file.parent);
-  if (source.parent != old_file.parent) flushFolder(source.parent);
+  // kept. A folder that cannot be flushed afterwards fails the replace: the
+  // new name may not survive a crash.
+  const Result<void> renamed =
+      durable::renameInto(source.host, old_file.host, durable::Existing::Replace);
+  if (!renamed) return fail(win32ErrorFromErrno(renamed.errorCode()));
   return TRUE;
 }
 

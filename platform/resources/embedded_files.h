@@ -9,7 +9,7 @@
 namespace resources {
 
 struct EmbeddedFile {
-  std::string_view name;  // relative to the resources folder, or "app/resource.h"
+  std::string_view name;  // relative to the resources folder, or "resources/resource.h"
   std::string_view bytes;
 };
 

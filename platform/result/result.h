@@ -11,6 +11,9 @@
 
 struct Error {
   std::string message;
+  // The errno of the system call that failed, where one did; 0 otherwise. For
+  // a caller that must answer with another system's error code.
+  int code = 0;
 };
 
 template <typename T>
@@ -26,6 +29,7 @@ class [[nodiscard]] Result final {
   const T& value() const& { return std::get<0>(m_state); }
   T&& value() && { return std::get<0>(std::move(m_state)); }
   const std::string& error() const { return std::get<1>(m_state).message; }
+  int errorCode() const { return std::get<1>(m_state).code; }
 
  private:
   std::variant<T, Error> m_state;
@@ -38,13 +42,14 @@ class [[nodiscard]] Result<void> final {
   // instead of clearing the whole object first: readers return it for each
   // of a file's lines.
   Result() {}
-  Result(Error error) : m_error(std::move(error.message)) {}
+  Result(Error error) : m_error(std::move(error)) {}
 
   bool ok() const { return !m_error.has_value(); }
   explicit operator bool() const { return ok(); }
 
-  const std::string& error() const { return *m_error; }
+  const std::string& error() const { return m_error->message; }
+  int errorCode() const { return m_error->code; }
 
  private:
-  std::optional<std::string> m_error;
+  std::optional<Error> m_error;
 };

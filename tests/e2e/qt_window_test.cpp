@@ -22,7 +22,7 @@
 #include <string>
 
 #include "app/host_steps.h"
-#include "platform/host/host.h"
+#include "shell/host/host.h"
 #include "tests/e2e/machine_fixture.h"
 #include "tests/e2e/machine_snapshot.h"
 #include "tests/e2e/program_runner.h"

@@ -444,6 +444,28 @@ class TerminalDialogTest(unittest.TestCase):
         self.assertEqual(t.process.returncode, 0)
         self.assertEqual(self.machine.read("registry.reg"), registry)
 
+    def test_backup_that_cannot_be_written_is_explained_after_exit(self):
+        # A plain file where the backups folder belongs: the backup fails at
+        # the first tick, nothing is removed, and the reason must still be
+        # on the terminal once the drawn screen is gone.
+        registry = self.machine.read("registry.reg")
+        autoexec = self.machine.read("drive_c/AUTOEXEC.BAT")
+        with open(self.machine.path("backups"), "w", encoding="ascii") as f:
+            f.write("not a folder\n")
+        t = self.start("backup-fails")
+        self.wait_confirm(t)
+        t.send("y")
+        status, after = t.finish()
+        t.capture("after-exit")
+        self.assertEqual(status, 1)
+        self.assertIn("cancelled", after)
+        normal = normal_screen_output(t.raw)
+        self.assertIn("uinq76: the backup could not be written, so nothing was removed", normal)
+        self.assertIn("backups", normal)
+        # Nothing of it was written into the drawn screen, where it would vanish.
+        self.assertNotIn("backup written", normal)
+        self.untouched(registry, autoexec)
+
     def test_lines_on_a_terminal(self):
         t = self.start("lines", ui="lines")
         t.wait_for("[Y/n]", "the line form asks")
@@ -451,6 +473,25 @@ class TerminalDialogTest(unittest.TestCase):
         status, _ = t.finish()
         self.assertEqual(status, 0)
         self.assertNotIn(b"\x1b[?1049h", t.raw)
+
+
+def normal_screen_output(raw):
+    """What the program wrote on the terminal's normal screen, which stays in
+    view after it ends: its output without the parts written while the
+    drawn (alternate) screen was up."""
+    kept = b""
+    rest = raw
+    while True:
+        start = rest.find(b"\x1b[?1049h")
+        if start < 0:
+            kept += rest
+            break
+        kept += rest[:start]
+        end = rest.find(b"\x1b[?1049l", start)
+        if end < 0:
+            break
+        rest = rest[end + len(b"\x1b[?1049l"):]
+    return kept.decode("utf-8", "replace")
 
 
 def click(terminal, x, y):

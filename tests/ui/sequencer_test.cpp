@@ -7,7 +7,6 @@
 #include <optional>
 #include <sstream>
 
-#include "app/product.h"
 #include "platform/fs/drives.h"
 #include "platform/registry/registry_api.h"
 #include "platform/registry/registry_store.h"
@@ -15,6 +14,7 @@
 #include "platform/toolkit/afxwin.h"
 #include "platform/toolkit/backend.h"
 #include "platform/toolkit/text/text_backend.h"
+#include "product/product.h"
 #include "tests/support/active_registry.h"
 #include "tests/support/temp_dir.h"
 #include "tools/demo/demo_machine.h"

@@ -1,6 +1,7 @@
 #include "platform/toolkit/curses/message_buttons.h"
 
 #include "platform/text/ascii.h"
+#include "platform/toolkit/box_buttons.h"
 
 namespace toolkit::curses {
 namespace {
@@ -29,31 +30,27 @@ std::vector<std::string> ButtonSet::labels() const {
 }
 
 std::optional<ButtonSet> buttonsForType(UINT type) {
+  const std::optional<BoxButtons> decoded = decodeBoxButtons(type);
+  if (!decoded) return std::nullopt;
   ButtonSet set;
-  switch (type & MB_TYPEMASK) {
-    case MB_OK:
-      set.buttons = {kOk};
-      set.escapeResult = IDOK;
-      break;
-    case MB_OKCANCEL:
-      set.buttons = {kOk, kCancel};
-      set.escapeResult = IDCANCEL;
-      break;
-    case MB_YESNO:
-      set.buttons = {kYes, kNo};
-      set.escapeResult = IDNO;
-      break;
-    case MB_YESNOCANCEL:
-      set.buttons = {kYes, kNo, kCancel};
-      set.escapeResult = IDCANCEL;
-      break;
-    default:
-      return std::nullopt;
+  for (const int result : decoded->results) {
+    switch (result) {
+      case IDCANCEL:
+        set.buttons.push_back(kCancel);
+        break;
+      case IDYES:
+        set.buttons.push_back(kYes);
+        break;
+      case IDNO:
+        set.buttons.push_back(kNo);
+        break;
+      default:
+        set.buttons.push_back(kOk);
+        break;
+    }
   }
-  // Windows makes the first button the default when the style names one
-  // that the box does not have.
-  const size_t requested = (type & MB_DEFMASK) >> 8;
-  set.defaultButton = requested < set.buttons.size() ? requested : 0;
+  set.defaultButton = decoded->defaultButton;
+  set.escapeResult = decoded->escapeResult;
   return set;
 }
 

@@ -2,8 +2,10 @@
 
 #include <QMessageBox>
 #include <QPushButton>
+#include <optional>
 #include <vector>
 
+#include "platform/toolkit/box_buttons.h"
 #include "platform/toolkit/qt/icons.h"
 
 namespace toolkit::qt {
@@ -14,18 +16,16 @@ struct Button {
   int result;
 };
 
-std::vector<Button> buttonsOf(UINT type) {
-  switch (type & MB_TYPEMASK) {
-    case MB_OK:
-      return {{QMessageBox::Ok, IDOK}};
-    case MB_OKCANCEL:
-      return {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
-    case MB_YESNO:
-      return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
-    case MB_YESNOCANCEL:
-      return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
+QMessageBox::StandardButton standardButton(int result) {
+  switch (result) {
+    case IDCANCEL:
+      return QMessageBox::Cancel;
+    case IDYES:
+      return QMessageBox::Yes;
+    case IDNO:
+      return QMessageBox::No;
     default:
-      return {};
+      return QMessageBox::Ok;
   }
 }
 
@@ -47,33 +47,24 @@ QMessageBox::Icon iconOf(UINT type) {
 }  // namespace
 
 int runMessageBox(QWidget* owner, const std::string& text, const std::string& caption, UINT type) {
-  const std::vector<Button> buttons = buttonsOf(type);
-  if (buttons.empty()) {
+  const std::optional<BoxButtons> decoded = decodeBoxButtons(type);
+  if (!decoded) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  std::vector<Button> buttons;
+  for (const int result : decoded->results) buttons.push_back({standardButton(result), result});
   QMessageBox box(owner);
   box.setWindowTitle(fromAnsi(caption));
   box.setText(fromAnsi(text));
   box.setIcon(iconOf(type));
   for (const Button& button : buttons) box.addButton(button.button);
-  // Windows makes the first button the default when the style names one
-  // that the box does not have.
-  const size_t requested = (type & MB_DEFMASK) >> 8;
-  box.setDefaultButton(buttons[requested < buttons.size() ? requested : 0].button);
-  int abandoned = IDOK;
-  for (int result : {IDNO, IDCANCEL}) {
-    for (const Button& button : buttons) {
-      if (button.result == result) {
-        box.setEscapeButton(button.button);
-        abandoned = result;
-      }
-    }
-  }
+  box.setDefaultButton(buttons[decoded->defaultButton].button);
+  box.setEscapeButton(standardButton(decoded->escapeResult));
   box.exec();
   for (const Button& button : buttons)
     if (box.clickedButton() == box.button(button.button)) return button.result;
-  return abandoned;
+  return decoded->escapeResult;
 }
 
 }  // namespace toolkit::qt

@@ -1,33 +1,24 @@
 #include "platform/toolkit/text/message_prompt.h"
 
-#include <algorithm>
-
 #include "platform/text/ascii.h"
+#include "platform/toolkit/box_buttons.h"
 
 namespace toolkit::text {
 
 std::optional<MessagePrompt> MessagePrompt::forType(UINT type) {
+  const std::optional<BoxButtons> decoded = decodeBoxButtons(type);
+  if (!decoded) return std::nullopt;
   MessagePrompt prompt;
-  switch (type & MB_TYPEMASK) {
-    case MB_OK:
-      prompt.m_buttons = {{'o', IDOK}};
-      break;
-    case MB_OKCANCEL:
-      prompt.m_buttons = {{'o', IDOK}, {'c', IDCANCEL}};
-      break;
-    case MB_YESNO:
-      prompt.m_buttons = {{'y', IDYES}, {'n', IDNO}};
-      break;
-    case MB_YESNOCANCEL:
-      prompt.m_buttons = {{'y', IDYES}, {'n', IDNO}, {'c', IDCANCEL}};
-      break;
-    default:
-      return std::nullopt;
+  for (const int result : decoded->results) {
+    // Each button answers to the first letter of its label.
+    const char letter = result == IDCANCEL ? 'c'
+                        : result == IDYES  ? 'y'
+                        : result == IDNO   ? 'n'
+                                           : 'o';
+    prompt.m_buttons.push_back({letter, result});
   }
-  // Windows makes the first button the default when the style names one
-  // that the box does not have.
-  const size_t requested = (type & MB_DEFMASK) >> 8;
-  prompt.m_default = requested < prompt.m_buttons.size() ? requested : 0;
+  prompt.m_default = decoded->defaultButton;
+  prompt.m_abandoned = decoded->escapeResult;
   return prompt;
 }
 
@@ -49,15 +40,6 @@ std::optional<int> MessagePrompt::answer(const std::string& line) const {
   for (const Button& button : m_buttons)
     if (button.letter == first) return button.result;
   return std::nullopt;
-}
-
-int MessagePrompt::abandoned() const {
-  for (int result : {IDCANCEL, IDNO}) {
-    if (std::any_of(m_buttons.begin(), m_buttons.end(),
-                    [&](const Button& b) { return b.result == result; }))
-      return result;
-  }
-  return IDOK;
 }
 
 }  // namespace toolkit::text

@@ -24,7 +24,8 @@ class MessagePrompt {
   std::string prompt() const;
   // IDOK, IDCANCEL, IDYES or IDNO for the line, or none to ask again.
   std::optional<int> answer(const std::string& line) const;
-  int abandoned() const;
+  // What the end of the input or Ctrl-C answers.
+  int abandoned() const { return m_abandoned; }
 
  private:
   struct Button {
@@ -33,6 +34,7 @@ class MessagePrompt {
   };
   std::vector<Button> m_buttons;
   size_t m_default = 0;
+  int m_abandoned = IDOK;
 };
 
 }  // namespace toolkit::text

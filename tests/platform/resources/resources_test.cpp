@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "app/resource.h"
 #include "platform/resources/rc_script.h"
+#include "resources/resource.h"
 
 namespace {
 
