@@ -109,12 +109,14 @@ int runHost(int argc, char** argv, const UninstallSteps* steps) {
 
   // The machine is opened before anything is shown, so a machine that cannot
   // be used is reported without a window and without a change.
-  auto opened = Machine::open(options.machineDir, "--machine DIR");
+  auto opened = Machine::open(options.machineDir, "--machine DIR", options.drives);
   if (!opened) {
     report(opened.error());
     return 2;
   }
   std::unique_ptr<Machine> machine = std::move(opened).value();
+  if (machine->isWindowsDrive())
+    report("the machine " + options.machineDir.string() + " is " + machine->description());
   if (options.restore) {
     const int status = restoreBackup(*machine, *options.restore);
     if (auto closed = machine->close(); !closed) {
