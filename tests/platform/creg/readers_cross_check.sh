@@ -4,12 +4,15 @@
 # the same files after the product's keys and values were removed, must be
 # listed alike by uinq76-creg, by libcreg (python3-libcreg) and by
 # Parse::Win32Registry (libparse-win32registry-perl).
-#   readers_cross_check.sh UINQ76-CREG UINQ76-DEMO-MACHINE
+#   readers_cross_check.sh UINQ76-CREG UINQ76-DEMO-MACHINE [UINQ76]
+# With the program, it also runs the uninstall on the demo's Windows 95 drive
+# C: and has the readers list SYSTEM.DAT after the run.
 # Exits 77 (skipped) when a reader is not installed, after checking with the
 # other one.
 set -euo pipefail
 creg=$1
 demo=$2
+program=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -89,6 +92,32 @@ done
 compare "$work/drive_c/WINDOWS/SYSTEM.DAT"
 compare "$work/drive_c/WINDOWS/USER.DAT"
 grep -q 'OPT0930MEDIA' "$work/drive_c/WINDOWS/SYSTEM.DAT.ours"
+if [ -n "$program" ]; then
+  cp "$work/drive_c/WINDOWS/SYSTEM.DA0" "$work/SYSTEM.DA0.before"
+  # Yes to the question, OK to the closing note.
+  status=0
+  printf 'y\n\n\n' | timeout 60 "$program" --machine "$work/drive_c" --ui lines \
+    >"$work/run.out" 2>"$work/run.err" || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "FAIL: the uninstall on the drive C: ended with status $status:"
+    cat "$work/run.err"
+    exit 1
+  fi
+  compare "$work/drive_c/WINDOWS/SYSTEM.DAT"
+  cmp "$work/drive_c/WINDOWS/SYSTEM.DA0" "$work/SYSTEM.DA0.before"
+  # The card's keys that stay are those that stay in the machine directory
+  # form after the same run.
+  printf 'y\n\n\n' | timeout 60 "$program" --machine "$work/machine" --ui lines >/dev/null 2>&1
+  grep '^K .*OPT0930MEDIA' "$work/drive_c/WINDOWS/SYSTEM.DAT.ours" | sed 's/^K .//' | sort \
+    >"$work/left.drive"
+  grep '^\[HKEY_LOCAL_MACHINE.*OPT0930MEDIA' "$work/machine/registry.reg" |
+    sed 's/^\[HKEY_LOCAL_MACHINE.//; s/\]\r*$//' | sort >"$work/left.machine"
+  if ! cmp -s "$work/left.drive" "$work/left.machine" || [ ! -s "$work/left.drive" ]; then
+    echo "FAIL: the card's keys left on the drive C: differ from those left in the machine directory:"
+    diff "$work/left.drive" "$work/left.machine"
+    exit 1
+  fi
+fi
 echo "$checked files listed alike by uinq76-creg and ${readers[*]}"
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "SKIPPED in part: not installed: ${missing[*]}"
