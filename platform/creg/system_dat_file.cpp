@@ -31,6 +31,30 @@ Result<std::vector<std::uint8_t>> readAll(const LockedFile& file,
   return bytes;
 }
 
+// Removes from `tree` below `key` what `file` lacks below `in`: the store then
+// holds what the file holds, HKEY_CURRENT_CONFIG and the profiles agreeing
+// again, as a reading of the file would give them.
+void prune(RegistryTree& tree, KeyId key, const RegistryTree& file, KeyId in) {
+  std::vector<std::string> values;
+  tree.forEachValue(key, [&](const RegistryValue& v) {
+    if (!file.findValue(in, v.name)) values.emplace_back(v.name);
+  });
+  for (const auto& name : values) tree.removeValue(key, name);
+  std::vector<KeyId> children;
+  tree.forEachSubkey(key, [&](KeyId child) { children.push_back(child); });
+  for (const KeyId child : children) {
+    const KeyId there = file.findSubkey(in, tree.name(child));
+    if (there != kNoKey) {
+      prune(tree, child, file, there);
+      continue;
+    }
+    std::vector<KeyId> order{child};  // The subtree, children last, removed from the end.
+    for (std::size_t i = 0; i < order.size(); ++i)
+      tree.forEachSubkey(order[i], [&](KeyId k) { order.push_back(k); });
+    for (auto k = order.rbegin(); k != order.rend(); ++k) tree.removeSubkey(*k);
+  }
+}
+
 // The DOS attributes of a file on a FAT drive; nothing elsewhere.
 std::optional<std::uint32_t> dosAttributes(int fd) {
   std::uint32_t attributes = 0;
@@ -95,12 +119,26 @@ Result<void> SystemDatFile::flush() {
     if (!replaced) return Error{replaced.error()};
     m_file = std::move(replaced.value().file);
     m_onDisk = std::move(bytes).value();
+    if (auto now = SystemRegistry::read(m_onDisk, m_path.string()); now) {
+      for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
+        const KeyId key = RegistryTree::rootKey(root);
+        prune(m_store->tree(), key, now.value().tree(), key);
+      }
+    }
     if (!replaced.value().directoryFlush) return replaced.value().directoryFlush;
     if (attributes && ::ioctl(m_file.fd(), FAT_IOCTL_SET_ATTRIBUTES, &*attributes) != 0)
       return Error{m_path.string() + ": the registry was written, but its DOS attributes " +
                    "(read-only, hidden, system) could not be kept: " + std::strerror(errno)};
   }
   return m_store->flush();  // Held in memory: this marks it written.
+}
+
+Result<RegistryTree> SystemDatFile::asWritten(const RegistryTree& tree) const {
+  auto bytes = m_registry.write(tree);
+  if (!bytes) return Error{bytes.error()};
+  auto read = SystemRegistry::read(std::move(bytes).value(), m_path.string());
+  if (!read) return Error{read.error()};
+  return read.value().tree();
 }
 
 Result<void> SystemDatFile::close() {

@@ -39,6 +39,10 @@ class SystemDatFile final {
   // Writes the file when the store changed since the last write. On failure
   // the file is as it was and the changes are still pending.
   Result<void> flush();
+  // `tree` (the store's tree, or one with more removals) as this file would
+  // hold it once written and read again: HKEY_CURRENT_CONFIG's removals gone
+  // from every profile, and the profiles' from HKEY_CURRENT_CONFIG.
+  Result<RegistryTree> asWritten(const RegistryTree& tree) const;
   // flush(), then releases the lock; the store stays readable in memory.
   Result<void> close();
 

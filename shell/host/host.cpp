@@ -140,7 +140,9 @@ int runHost(int argc, char** argv, const UninstallSteps* steps) {
   }
 
   std::optional<RunJournal> journal;
-  if (steps != nullptr) journal.emplace(machine->directory(), machine->store(), *steps);
+  if (steps != nullptr)
+    journal.emplace(machine->directory(), machine->store(), *steps,
+                    [&machine](const RegistryTree& tree) { return machine->registryDigest(tree); });
   if (journal) {
     toolkit::setDeliveryGuard([&](HWND window, UINT message, WPARAM wparam) {
       return journal->beforeMessage(window, message, wparam);

@@ -8,6 +8,7 @@
 #include "platform/fs/windows_directory.h"
 #include "platform/registry/registry_store.h"
 #include "platform/text/ascii.h"
+#include "shell/backup/sha256.h"
 
 namespace host {
 
@@ -100,6 +101,13 @@ Machine::Machine(std::filesystem::path dir, std::unique_ptr<creg::SystemDatFile>
       m_description(std::move(description)) {}
 
 Machine::~Machine() { (void)close(); }
+
+std::string Machine::registryDigest(const RegistryTree& tree) const {
+  if (!m_systemDat) return backup::registryDigest(tree);
+  // A tree the file cannot hold has a fingerprint no start will match.
+  auto written = m_systemDat->asWritten(tree);
+  return written ? backup::registryDigest(written.value()) : "unwritable";
+}
 
 RegistryStore& Machine::store() { return m_systemDat ? m_systemDat->store() : *m_store; }
 

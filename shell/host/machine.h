@@ -17,6 +17,7 @@
 #include "platform/result/result.h"
 
 class RegistryStore;
+class RegistryTree;
 namespace creg {
 class SystemDatFile;
 }
@@ -55,6 +56,9 @@ class Machine final {
   // drive C: (C:\WINDOWS\SYSTEM.DAT, hardware profiles 0001, 0002)".
   const std::string& description() const { return m_description; }
   bool isWindowsDrive() const { return m_systemDat != nullptr; }
+  // The fingerprint of a state of the registry for the run's record: of the
+  // tree as the registry file would hold it.
+  std::string registryDigest(const RegistryTree& tree) const;
 
  private:
   Machine(std::filesystem::path dir, std::unique_ptr<RegistryStore> store);
