@@ -46,6 +46,22 @@ TEST(SystemDatFile, RemovalsReachTheFileWhichStaysLockedAndKeepsItsMode) {
               ERROR_SUCCESS);
   }
   ASSERT_TRUE(file.flush());
+  // The store now holds what the file holds: the current configuration's
+  // removal is gone from every profile in memory too.
+  {
+    const RegistryTree& tree = file.store().tree();
+    KeyId config = tree.findSubkey(RegistryTree::rootKey(RootKey::LocalMachine), "Config");
+    for (const char* profile : {"0001", "0002", "0003"}) {
+      KeyId key = tree.findSubkey(config, profile);
+      for (const char* name : {"Enum", "ROOT", "OPT0930MEDIA"}) key = tree.findSubkey(key, name);
+      ASSERT_NE(key, kNoKey) << profile;
+      EXPECT_EQ(tree.findSubkey(key, "0000"), kNoKey) << profile;
+    }
+    auto asWritten = file.asWritten(tree);
+    ASSERT_TRUE(asWritten) << asWritten.error();
+    const KeyId hklm = RegistryTree::rootKey(RootKey::LocalMachine);
+    EXPECT_TRUE(creg::compareTrees(asWritten.value(), hklm, tree, hklm, "HKLM"));
+  }
   const std::string written = test_support::readFile(path);
   EXPECT_NE(written, original);
   EXPECT_EQ(written.size(), original.size());
