@@ -18,6 +18,8 @@ packages=(
   # The runtime libraries of uinq76.exe, rebuilt for the 486 and crtdll.dll
   # from the sources of the compiler and of mingw-w64 (tools/win95-runtime.sh).
   gcc-12-source libgmp-dev libmpfr-dev libmpc-dev
+  # Independent readers of Windows 9x registry files, for the tests.
+  python3-libcreg libparse-win32registry-perl
   # The Debian package and its checks.
   dpkg-dev file desktop-file-utils appstream man-db time lintian
 )

@@ -10,7 +10,7 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 if [ "${#targets[@]}" -eq 0 ]; then
-  targets=(fuzz_regedit4 fuzz_resources fuzz_profile fuzz_startup_file fuzz_wildcard fuzz_drive_paths
+  targets=(fuzz_regedit4 fuzz_creg fuzz_resources fuzz_profile fuzz_startup_file fuzz_wildcard fuzz_drive_paths
     fuzz_manifest)
 fi
 
@@ -26,13 +26,16 @@ for target in "${targets[@]}"; do
   work=build-fuzz/corpus/$target
   mkdir -p "$work"
   log=build-fuzz/$target.log
+  # SYSTEM.DAT seeds are up to 16 KiB.
+  max_len=8192
+  if [ "$target" = fuzz_creg ]; then max_len=20000; fi
   echo "== $target"
   status=0
   # Every committed input first, each once; then new ones for the time asked.
   "build-fuzz/tools/fuzz/$target" -runs=0 -artifact_prefix="build-fuzz/findings/$target-" \
     "$seeds" >"$log" 2>&1 || status=$?
   if [ "$status" -eq 0 ]; then
-    "build-fuzz/tools/fuzz/$target" -max_total_time="$seconds" -max_len=8192 -timeout=10 \
+    "build-fuzz/tools/fuzz/$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 \
       -artifact_prefix="build-fuzz/findings/$target-" -print_final_stats=1 \
       "$work" "$seeds" >"$log" 2>&1 || status=$?
   fi

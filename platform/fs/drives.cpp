@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <optional>
 #include <system_error>
@@ -18,6 +19,21 @@ namespace {
 fs::path& machineDirectory() {
   static fs::path dir;
   return dir;
+}
+
+// Folders of their own for letters a-z, empty where none is bound.
+std::array<fs::path, 26>& driveFolders() {
+  static std::array<fs::path, 26> folders;
+  return folders;
+}
+
+// The folder of a drive letter (lower case): its own, or the machine
+// directory's drive_<letter>; empty when neither is there to look in.
+fs::path driveFolder(char letter) {
+  const fs::path& own = driveFolders()[static_cast<std::size_t>(letter - 'a')];
+  if (!own.empty()) return own;
+  if (machineDirectory().empty()) return {};
+  return machineDirectory() / (std::string("drive_") + letter);
 }
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
@@ -69,6 +85,13 @@ std::optional<std::vector<std::string>> normalizedComponents(std::string_view re
 
 void setMachineDirectory(const fs::path& machine_dir) { machineDirectory() = machine_dir; }
 
+void setDriveFolder(char letter, const fs::path& folder) {
+  if (!ascii::isLetter(letter)) return;
+  driveFolders()[static_cast<std::size_t>(ascii::toLower(letter) - 'a')] = folder;
+}
+
+void clearDriveFolders() { driveFolders().fill(fs::path()); }
+
 bool isForbiddenNameChar(unsigned char c) {
   if (c < 32) return true;
   switch (c) {
@@ -117,11 +140,11 @@ ResolvedPath resolveWindowsPath(std::string_view windows_path, LastComponent las
   if (!has_drive) return failure(ERROR_PATH_NOT_FOUND);
   const auto parts = normalizedComponents(windows_path.substr(2));
   if (!parts) return failure(ERROR_INVALID_NAME);
-  if (machineDirectory().empty()) return failure(ERROR_PATH_NOT_FOUND);
-
   const char letter = ascii::toLower(windows_path[0]);
+  const fs::path folder = driveFolder(letter);
+  if (folder.empty()) return failure(ERROR_PATH_NOT_FOUND);
   std::error_code ec;
-  const fs::path root = fs::canonical(machineDirectory() / (std::string("drive_") + letter), ec);
+  const fs::path root = fs::canonical(folder, ec);
   if (ec || !fs::is_directory(root, ec)) return failure(ERROR_PATH_NOT_FOUND);
 
   ResolvedPath result;

@@ -13,6 +13,13 @@
 // Binds drive letters to the folders MACHINE/drive_<letter> of a machine directory.
 void setMachineDirectory(const std::filesystem::path& machine_dir);
 
+// Binds one drive letter (a-z, either case) to a folder of its own, the root
+// of a mounted Windows drive for example; an empty folder unbinds it. A
+// letter bound so is looked up there and never in the machine directory.
+void setDriveFolder(char letter, const std::filesystem::path& folder);
+// Unbinds every letter bound by setDriveFolder.
+void clearDriveFolders();
+
 // Whether a symbolic link in the last component of a path is followed.
 enum class LastComponent { Follow, DoNotFollow };
 

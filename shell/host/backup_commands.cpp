@@ -27,6 +27,14 @@ int restoreBackup(Machine& machine, const std::string& name) {
     report("no backup " + folder.string() + "; see uinq76 --list-backups");
     return 2;
   }
+  if (machine.isWindowsDrive()) {
+    // SYSTEM.DAT is changed by deletion only, so keys cannot be put back into
+    // it; rather than restore the files and not the registry, nothing is done.
+    report("nothing was restored from " + folder.string() +
+           ": restoring a Windows 95 drive's SYSTEM.DAT is not supported yet; the backup "
+           "lists what the run removed");
+    return 1;
+  }
   auto outcome = backup::restoreBackup(folder, machine.store());
   if (!outcome) {
     report("the restore failed: " + outcome.error());

@@ -110,12 +110,14 @@ int runHost(int argc, char** argv, const UninstallSteps* steps) {
 
   // The machine is opened before anything is shown, so a machine that cannot
   // be used is reported without a window and without a change.
-  auto opened = Machine::open(options.machineDir, "--machine DIR");
+  auto opened = Machine::open(options.machineDir, "--machine DIR", options.drives);
   if (!opened) {
     report(opened.error());
     return 2;
   }
   std::unique_ptr<Machine> machine = std::move(opened).value();
+  if (machine->isWindowsDrive())
+    report("the machine " + options.machineDir.string() + " is " + machine->description());
   // A run stopped while it wrote its backup had removed nothing; the folder
   // it left under its temporary name goes, with one line. The registry lock
   // held now means that no other run is writing one.
@@ -150,7 +152,9 @@ int runHost(int argc, char** argv, const UninstallSteps* steps) {
   }
 
   std::optional<RunJournal> journal;
-  if (steps != nullptr) journal.emplace(machine->directory(), machine->store(), *steps);
+  if (steps != nullptr)
+    journal.emplace(machine->directory(), machine->store(), *steps,
+                    [&machine](const RegistryTree& tree) { return machine->registryDigest(tree); });
   if (journal) {
     toolkit::setDeliveryGuard([&](HWND window, UINT message, WPARAM wparam) {
       return journal->beforeMessage(window, message, wparam);

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/text/ascii.h"
+
 namespace host {
 
 Result<HostOptions> parseHostOptions(std::span<const char* const> args) {
@@ -30,6 +32,17 @@ Result<HostOptions> parseHostOptions(std::span<const char* const> args) {
       if (!dir || dir->empty()) return Error{"--machine needs a directory"};
       options.machineDir = *dir;
       options.machineGiven = true;
+    } else if (is("--drive")) {
+      const auto drive = value("--drive");
+      if (!drive || drive->size() < 4 || !ascii::isLetter((*drive)[0]) || (*drive)[1] != ':' ||
+          (*drive)[2] != '=')
+        return Error{"--drive needs a drive letter and a folder, as in --drive D:=/mnt/d"};
+      const char letter = ascii::toUpper((*drive)[0]);
+      if (letter == 'C') return Error{"--drive C: is the machine itself; name it with --machine"};
+      for (const auto& given : options.drives)
+        if (given.first == letter)
+          return Error{"--drive " + std::string(1, letter) + ": is given twice"};
+      options.drives.emplace_back(letter, drive->substr(3));
     } else if (is("--ui")) {
       const auto ui = value("--ui");
       if (!ui) return Error{"--ui needs 'gui', 'text' or 'lines'"};
@@ -77,7 +90,8 @@ std::filesystem::path defaultMachineDirectory() {
 }
 
 std::string usageText() {
-  return "Usage: uinq76 [--machine DIR] [--ui gui|text|lines] [--on-shutdown COMMAND]\n"
+  return "Usage: uinq76 [--machine DIR] [--drive D:=PATH]... [--ui gui|text|lines]\n"
+         "              [--on-shutdown COMMAND]\n"
          "       uinq76 [--machine DIR] --list-backups | --restore BACKUP\n"
          "Removes the Windows 95 driver software of the Kivra Q76 sound card.\n"
          "\n"
@@ -86,10 +100,17 @@ std::string usageText() {
          "                         A drive folder may be a link, to a mounted Windows 95\n"
          "                         partition for example: the drive is then the folder\n"
          "                         it leads to, and nothing outside that folder is reached.\n"
+         "                         Or DIR is the root of a Windows 95 drive C: (a mounted\n"
+         "                         partition, or a copy of one): MSDOS.SYS and the Windows\n"
+         "                         directory whose SYSTEM.DAT is the registry; the program\n"
+         "                         checks that file strictly and changes it by deletion only.\n"
          "                         (default: " +
          (defaultMachineDirectory().empty() ? std::string("none, as HOME is not set")
                                             : defaultMachineDirectory().string()) +
          ")\n"
+         "  --drive D:=PATH        with a drive C: as the machine, the folder of drive D:\n"
+         "                         (or any other letter), where MSDOS.SYS puts the Windows\n"
+         "                         directory or INF files there; may be given again\n"
          "  --ui gui|text|lines    a window, or text on the terminal: drawn in place on\n"
          "                         an interactive terminal, else line by line; 'lines'\n"
          "                         always line by line (default: a window when DISPLAY\n"

@@ -7,6 +7,8 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/result/result.h"
 
@@ -18,6 +20,9 @@ enum class UiChoice { Automatic, Gui, Text, Lines };
 struct HostOptions {
   std::filesystem::path machineDir;
   bool machineGiven = false;
+  // --drive D:=PATH: the folders of drives other than C: for a Windows 95
+  // drive C: given as the machine.
+  std::vector<std::pair<char, std::filesystem::path>> drives;
   UiChoice ui = UiChoice::Automatic;
   std::optional<std::string> onShutdown;
   std::optional<std::string> restore;  // a backup to put back

@@ -47,8 +47,12 @@ std::string startupDigest(const std::string& windows_path) {
 
 }  // namespace
 
-RunJournal::RunJournal(fs::path machine_dir, RegistryStore& store, UninstallSteps steps)
-    : m_machineDir(std::move(machine_dir)), m_store(store), m_steps(std::move(steps)) {}
+RunJournal::RunJournal(fs::path machine_dir, RegistryStore& store, UninstallSteps steps,
+                       Digest digest)
+    : m_machineDir(std::move(machine_dir)),
+      m_store(store),
+      m_steps(std::move(steps)),
+      m_digest(digest ? std::move(digest) : Digest(backup::registryDigest)) {}
 
 bool RunJournal::previewSteps(backup::PlannedRun& run) {
   // The steps run for real on the registry itself, with the file functions in
@@ -91,12 +95,12 @@ bool RunJournal::previewSteps(backup::PlannedRun& run) {
     if (!removals.empty()) run.removedTrees.emplace(step, removalsAsTree(tree, removals));
     run.removals[step] = std::move(removals);
     for (std::size_t i = first; i < log.size(); ++i) tree.redoRemoval(log[i]);
-    digest = backup::registryDigest(tree);
+    digest = m_digest(tree);
     run.registryAfter[step] = digest;
   }
   unfinished.store = nullptr;
   undoAll();
-  const bool restored = backup::registryDigest(tree) == run.registryBefore;
+  const bool restored = m_digest(tree) == run.registryBefore;
   m_store.endPreview(restored);
   SetActiveRegistry(live);
   return restored;
@@ -109,7 +113,7 @@ bool RunJournal::writeBackup() {
   run.steps = m_steps.count();
   run.startupFile = startupFileOf(m_steps.startupFile);
 
-  run.registryBefore = backup::registryDigest(m_store.tree());
+  run.registryBefore = m_digest(m_store.tree());
   if (!previewSteps(run)) {
     report(
         "cannot prepare the backup: the registry could not be put back as it was after the "
@@ -207,7 +211,7 @@ Result<std::optional<RunJournal::Interrupted>> RunJournal::findInterrupted() con
     }
     // Which steps went through is read from the registry itself: each step
     // wrote it once, so it is in the state before one of them.
-    const std::string digest = backup::registryDigest(m_store.tree());
+    const std::string digest = m_digest(m_store.tree());
     int next = 0;
     for (int step = m.steps; step >= 1 && next == 0; --step) {
       const auto after = m.registryAfter.find(step);

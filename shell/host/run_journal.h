@@ -56,6 +56,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -65,12 +66,18 @@
 #include "shell/host/uninstall_steps.h"
 
 class RegistryStore;
+class RegistryTree;
 
 namespace host {
 
 class RunJournal final {
  public:
-  RunJournal(std::filesystem::path machine_dir, RegistryStore& store, UninstallSteps steps);
+  // How the registry's state is fingerprinted between a step and a later
+  // start: by default its REGEDIT4 text; a registry kept in another form gives
+  // the fingerprint of the tree as its file would hold it.
+  using Digest = std::function<std::string(const RegistryTree&)>;
+  RunJournal(std::filesystem::path machine_dir, RegistryStore& store, UninstallSteps steps,
+             Digest digest = {});
 
   // Before a message is delivered: the first tick of the step timer writes
   // the backup, and every tick records its step as started. A tick whose
@@ -115,6 +122,7 @@ class RunJournal final {
   std::filesystem::path m_machineDir;
   RegistryStore& m_store;
   UninstallSteps m_steps;
+  Digest m_digest;
   std::filesystem::path m_backup;
   int m_ticks = 0;                // the steps started
   int m_running = 0;              // the step whose tick is being handled; 0 between ticks

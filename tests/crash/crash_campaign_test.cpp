@@ -36,11 +36,13 @@
 #include <thread>
 #include <vector>
 
+#include "platform/creg/system_dat_file.h"
 #include "platform/registry/registry_store.h"
 #include "tests/e2e/machine_fixture.h"
 #include "tests/e2e/machine_snapshot.h"
 #include "tests/e2e/program_runner.h"
 #include "tests/support/temp_dir.h"
+#include "tools/creg/creg_generator.h"
 
 namespace e2e {
 namespace {
@@ -515,6 +517,45 @@ TEST_F(CrashCampaign, LargeRegistrySaveKilledAtEachSystemCallOfEitherThreadLeave
   const std::string text = campaignRegistry(6000);
   ASSERT_GT(text.size(), 600'000u);
   killSaveAtEachCall(text, true, "large registry save");
+}
+
+// SYSTEM.DAT of either style, with the product's keys in HKLM and in two
+// hardware profiles, its save killed at each system call: the file is the
+// old one or the new one, passes the strict check and opens again.
+TEST_F(CrashCampaign, SystemDatSaveKilledAtEachSystemCallLeavesOldOrNewFile) {
+  for (const auto style : {creg_gen::Style::Packed, creg_gen::Style::FreeRecords}) {
+    std::string text = campaignRegistry(300);
+    text += "[HKEY_LOCAL_MACHINE\\Config\\0001\\Enum\\Q76]\r\n\"Flags\"=\"1\"\r\n\r\n";
+    text += "[HKEY_LOCAL_MACHINE\\Config\\0002\\Enum\\Q76]\r\n\"Flags\"=\"1\"\r\n\r\n";
+    auto parsed = RegistryStore::fromText(text);
+    ASSERT_TRUE(parsed) << parsed.error();
+    creg_gen::Options options;
+    options.style = style;
+    options.checksums = style == creg_gen::Style::Packed;
+    options.blockSize = 0x2000;
+    auto generated = creg_gen::generate(parsed.value()->tree(),
+                                        RegistryTree::rootKey(RootKey::LocalMachine), options);
+    ASSERT_TRUE(generated) << generated.error();
+    const std::string before(generated.value().begin(), generated.value().end());
+    const fs::path file = m_dir / "SYSTEM.DAT";
+    writeFile(file, before);
+    const std::string args = "systemdat " + quoted(file);
+
+    const auto calls = traceSave(args);
+    ASSERT_GE(calls.size(), 5u) << "the save's calls were not found in the trace";
+    const std::string after = readFile(file);
+    ASSERT_NE(after, before);
+    ASSERT_EQ(after.size(), before.size());
+
+    const Figures figures = killAtEachCall(
+        calls, args, file, m_dir / "SYSTEM.DAT.tmp", before, after, [&](const Call& call) {
+          auto reopened = creg::SystemDatFile::open(file);
+          EXPECT_TRUE(reopened) << call.name << " #" << call.occurrence << ": " << reopened.error();
+        });
+    reportAndCheck(style == creg_gen::Style::Packed ? "SYSTEM.DAT save (packed blocks)"
+                                                    : "SYSTEM.DAT save (free records)",
+                   calls.size(), figures);
+  }
 }
 
 TEST_F(CrashCampaign, StartupFileRewriteKilledAtEachSystemCallLeavesOldOrNewFile) {

@@ -5,12 +5,15 @@
 //   crash_helper registry FILE   removes HKLM\SOFTWARE\Vesk\KivraQ76 and saves
 //   crash_helper startup DIR     puts the remover's line into C:\AUTOEXEC.BAT
 //                                of the machine directory DIR
+//   crash_helper systemdat FILE  removes HKLM\SOFTWARE\Vesk\KivraQ76 and
+//                                HKCC\Enum\Q76 from a SYSTEM.DAT and saves
 #include <unistd.h>
 
 #include <cstdio>
 #include <string_view>
 
 #include "files/startup_file_editor.h"
+#include "platform/creg/system_dat_file.h"
 #include "platform/fs/drives.h"
 #include "platform/registry/registry_api.h"
 #include "platform/registry/registry_store.h"
@@ -38,6 +41,27 @@ int saveRegistry(const char* file) {
   return 0;
 }
 
+int saveSystemDat(const char* file) {
+  auto opened = creg::SystemDatFile::open(file);
+  if (!opened) {
+    std::fprintf(stderr, "%s\n", opened.error().c_str());
+    return 3;
+  }
+  SetActiveRegistry(&opened.value()->store());
+  if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ76") != ERROR_SUCCESS ||
+      RegDeleteKeyA(HKEY_CURRENT_CONFIG, "Enum\\Q76") != ERROR_SUCCESS)
+    return 3;
+  mark();
+  const auto flushed = opened.value()->flush();
+  mark();
+  SetActiveRegistry(nullptr);
+  if (!flushed) {
+    std::fprintf(stderr, "%s\n", flushed.error().c_str());
+    return 4;
+  }
+  return 0;
+}
+
 int editStartupFile(const char* machine) {
   setMachineDirectory(machine);
   mark();
@@ -52,6 +76,7 @@ int editStartupFile(const char* machine) {
 int main(int argc, char** argv) {
   if (argc == 3 && std::string_view(argv[1]) == "registry") return saveRegistry(argv[2]);
   if (argc == 3 && std::string_view(argv[1]) == "startup") return editStartupFile(argv[2]);
-  std::fprintf(stderr, "usage: crash_helper registry FILE | startup DIR\n");
+  if (argc == 3 && std::string_view(argv[1]) == "systemdat") return saveSystemDat(argv[2]);
+  std::fprintf(stderr, "usage: crash_helper registry FILE | startup DIR | systemdat FILE\n");
   return 2;
 }

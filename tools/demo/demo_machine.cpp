@@ -1,10 +1,14 @@
 #include "tools/demo/demo_machine.h"
 
 #include <fstream>
+#include <string>
 #include <string_view>
 #include <system_error>
+#include <tuple>
+#include <vector>
 
 #include "platform/registry/registry_store.h"
+#include "tools/creg/creg_generator.h"
 
 namespace demo {
 namespace {
@@ -330,6 +334,70 @@ std::optional<std::string> writeDemoMachine(const std::filesystem::path& dir) {
   if (auto error = writeFile(dir / "registry.reg", demoRegistry())) return error;
   for (const auto& file : kFiles)
     if (auto error = writeFile(dir / file.path, crlf(file.text))) return error;
+  return std::nullopt;
+}
+
+namespace {
+
+// Copies the keys and values of `from` into `to` (of the same tree) where `to`
+// lacks them. Names and data are copied out first, as adding keys may move
+// the tree's storage.
+void layOver(RegistryTree& tree, KeyId from, KeyId to) {
+  std::vector<std::tuple<std::string, DWORD, std::string>> values;
+  tree.forEachValue(from, [&](const RegistryValue& v) {
+    values.emplace_back(std::string(v.name), v.type, std::string(v.data));
+  });
+  for (const auto& [name, type, data] : values)
+    if (!tree.findValue(to, name)) tree.setValue(to, name, type, data);
+  std::vector<std::pair<KeyId, std::string>> children;
+  tree.forEachSubkey(from, [&](KeyId k) { children.emplace_back(k, std::string(tree.name(k))); });
+  for (const auto& [child, name] : children) layOver(tree, child, tree.findOrAddSubkey(to, name));
+}
+
+std::optional<std::string> writeRegistryFile(const std::filesystem::path& path,
+                                             const RegistryTree& tree) {
+  creg_gen::Options options;  // Packed, with checksums: as Windows 95 keeps it.
+  auto bytes = creg_gen::generate(tree, RegistryTree::rootKey(RootKey::LocalMachine), options);
+  if (!bytes) return path.string() + ": " + bytes.error();
+  return writeFile(path, std::string_view(reinterpret_cast<const char*>(bytes.value().data()),
+                                          bytes.value().size()));
+}
+
+constexpr std::string_view kUserRegistry = R"reg(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\.Default\Control Panel\Desktop]
+"Wallpaper"="(None)"
+
+[HKEY_LOCAL_MACHINE\.Default\Software\Vesk\KivraQ76]
+"LastMixer"="Master"
+)reg";
+
+}  // namespace
+
+std::optional<std::string> writeWin9xDrive(const std::filesystem::path& dir) {
+  std::error_code ec;
+  if (std::filesystem::exists(dir, ec) && !std::filesystem::is_empty(dir, ec))
+    return dir.string() + " is not empty; give a new directory";
+  for (const auto& file : kFiles) {
+    constexpr std::string_view kDriveC = "drive_c/";
+    if (file.path.substr(0, kDriveC.size()) != kDriveC) continue;
+    if (auto error = writeFile(dir / file.path.substr(kDriveC.size()), crlf(file.text)))
+      return error;
+  }
+  // HKEY_LOCAL_MACHINE, with the current configuration as part of profile 0001.
+  auto store = RegistryStore::fromText(crlf(kRegistry), "demo registry");
+  if (!store) return store.error();
+  RegistryTree& tree = store.value()->tree();
+  const KeyId config = tree.findOrAddSubkey(RegistryTree::rootKey(RootKey::LocalMachine), "Config");
+  layOver(tree, RegistryTree::rootKey(RootKey::CurrentConfig),
+          tree.findOrAddSubkey(config, "0001"));
+  // Windows' own copies stand beside it, as after a few starts.
+  for (const char* name : {"WINDOWS/SYSTEM.DAT", "WINDOWS/SYSTEM.DA0", "SYSTEM.1ST"})
+    if (auto error = writeRegistryFile(dir / name, tree)) return error;
+  auto user = RegistryStore::fromText(crlf(kUserRegistry), "demo user registry");
+  if (!user) return user.error();
+  for (const char* name : {"WINDOWS/USER.DAT", "WINDOWS/USER.DA0"})
+    if (auto error = writeRegistryFile(dir / name, user.value()->tree())) return error;
   return std::nullopt;
 }
 

@@ -18,4 +18,10 @@ std::string demoRegistry();
 // or be empty. Returns an error message on failure.
 std::optional<std::string> writeDemoMachine(const std::filesystem::path& dir);
 
+// Writes the same machine as the root of a Windows 95 drive C: into `dir`:
+// its files, and its registry as WINDOWS\SYSTEM.DAT (the current
+// configuration as hardware profile 0001), with Windows' own copies
+// (SYSTEM.DA0, SYSTEM.1ST) and a small USER.DAT beside it.
+std::optional<std::string> writeWin9xDrive(const std::filesystem::path& dir);
+
 }  // namespace demo

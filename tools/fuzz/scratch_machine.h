@@ -23,7 +23,7 @@ inline const std::filesystem::path& scratchMachine() {
     if (::mkdtemp(name.data()) == nullptr) std::abort();
     const std::filesystem::path made = name;
     std::filesystem::create_directory(made / "drive_c");
-    SetMachineDirectory(made);
+    setMachineDirectory(made);
     std::atexit([] {
       std::error_code ignored;
       std::filesystem::remove_all(scratchMachine(), ignored);

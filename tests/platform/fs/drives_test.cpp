@@ -86,3 +86,31 @@ TEST_F(PathResolution, RefusesMalformedPaths) {
   // A path without a drive has nowhere to resolve.
   EXPECT_FALSE(resolveWindowsPath("AUTOEXEC.BAT", LastComponent::Follow).ok());
 }
+
+// A drive bound to a folder of its own (a mounted Windows drive) is looked up
+// there, in any case, and never in the machine directory; the other letters
+// still come from the machine directory, and unbinding restores them.
+TEST_F(PathResolution, DriveFoldersOfTheirOwnTakePrecedence) {
+  const fs::path mounted = m_machine / "mnt";
+  writeBytes(mounted / "WINDOWS/SYSTEM.DAT", "creg");
+  writeBytes(c("WINDOWS/SYSTEM.DAT"), "machine directory");
+  writeBytes(m_machine / "drive_d/README.TXT", "d");
+  setDriveFolder('C', mounted);
+  ResolvedPath r = resolveWindowsPath("C:\\windows\\system.dat", LastComponent::Follow);
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(r.host, fs::canonical(mounted / "WINDOWS/SYSTEM.DAT"));
+  EXPECT_EQ(r.drive_root, fs::canonical(mounted));
+  // Nothing above the drive's own folder is reached.
+  r = resolveWindowsPath("C:\\..\\drive_d\\README.TXT", LastComponent::Follow);
+  EXPECT_FALSE(r.exists);
+  EXPECT_TRUE(resolveWindowsPath("D:\\README.TXT", LastComponent::Follow).exists);
+  // Without a machine directory only the bound letters resolve.
+  setMachineDirectory({});
+  EXPECT_TRUE(resolveWindowsPath("C:\\WINDOWS\\SYSTEM.DAT", LastComponent::Follow).exists);
+  EXPECT_EQ(resolveWindowsPath("D:\\README.TXT", LastComponent::Follow).error,
+            static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  clearDriveFolders();
+  setMachineDirectory(m_machine);
+  EXPECT_EQ(resolveWindowsPath("C:\\WINDOWS\\SYSTEM.DAT", LastComponent::Follow).host,
+            fs::canonical(c("WINDOWS/SYSTEM.DAT")));
+}

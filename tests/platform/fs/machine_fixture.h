@@ -16,7 +16,10 @@ class MachineTest : public ::testing::Test {
     std::filesystem::create_directories(m_machine / "drive_c");
     setMachineDirectory(m_machine);
   }
-  void TearDown() override { setMachineDirectory({}); }
+  void TearDown() override {
+    setMachineDirectory({});
+    clearDriveFolders();
+  }
 
   // The host path of a path relative to drive C:'s folder.
   std::filesystem::path c(const std::string& relative) const {

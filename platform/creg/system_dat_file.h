@@ -1,0 +1,63 @@
+// The SYSTEM.DAT of a Windows 95 drive as the registry of the Reg*A
+// functions: locked while it is open, read strictly, and presented as an
+// in-memory store holding HKEY_LOCAL_MACHINE and HKEY_CURRENT_CONFIG (see
+// system_registry.h). A flush writes what the store lost into the file by
+// deletion only and replaces the file atomically: the new file is written
+// beside it, flushed, locked and renamed over it, so that a crash leaves the
+// old file or the new one. The file keeps its mode, owner and, on a FAT drive
+// mounted by Linux, its DOS attributes (read-only, hidden, system); a replace
+// that cannot keep them says so.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/creg/system_registry.h"
+#include "platform/registry/registry_file.h"
+#include "platform/registry/registry_store.h"
+#include "platform/result/result.h"
+
+namespace creg {
+
+class SystemDatFile final {
+ public:
+  // Locks and reads `path`. Fails, having changed nothing, when the file is
+  // missing, held by another program or not sound; the message names it.
+  static Result<std::unique_ptr<SystemDatFile>> open(const std::filesystem::path& path);
+
+  SystemDatFile(const SystemDatFile&) = delete;
+  SystemDatFile& operator=(const SystemDatFile&) = delete;
+  ~SystemDatFile();
+
+  RegistryStore& store() { return *m_store; }
+  const std::vector<std::string>& profiles() const { return m_registry.profiles(); }
+  const std::filesystem::path& path() const { return m_path; }
+
+  // Writes the file when the store changed since the last write. On failure
+  // the file is as it was and the changes are still pending.
+  Result<void> flush();
+  // `tree` (the store's tree, or one with more removals) as this file would
+  // hold it once written and read again: HKEY_CURRENT_CONFIG's removals gone
+  // from every profile, and the profiles' from HKEY_CURRENT_CONFIG.
+  Result<RegistryTree> asWritten(const RegistryTree& tree) const;
+  // flush(), then releases the lock; the store stays readable in memory.
+  Result<void> close();
+
+  void setSaveFaultForTesting(SaveFault fault) { m_fault = fault; }
+
+ private:
+  SystemDatFile(std::filesystem::path path, LockedFile file, SystemRegistry registry,
+                std::unique_ptr<RegistryStore> store);
+
+  std::filesystem::path m_path;
+  LockedFile m_file;
+  SystemRegistry m_registry;  // The file as first read; every write starts from it.
+  std::unique_ptr<RegistryStore> m_store;
+  std::vector<std::uint8_t> m_onDisk;
+  SaveFault m_fault = SaveFault::None;
+};
+
+}  // namespace creg

@@ -1,0 +1,153 @@
+#include "platform/creg/system_registry.h"
+
+#include <string_view>
+#include <tuple>
+#include <utility>
+
+#include "platform/creg/creg_writer.h"
+
+namespace creg {
+namespace {
+
+const KeyId kLocalMachine = RegistryTree::rootKey(RootKey::LocalMachine);
+const KeyId kCurrentConfig = RegistryTree::rootKey(RootKey::CurrentConfig);
+
+std::vector<KeyId> subkeysOf(const RegistryTree& tree, KeyId key) {
+  std::vector<KeyId> keys;
+  tree.forEachSubkey(key, [&](KeyId k) { keys.push_back(k); });
+  return keys;
+}
+
+// Lays `from` over `to` in the same tree: keys that `to` lacks are added,
+// values it lacks are appended. Names and data are copied out first, as
+// adding may move the tree's storage.
+void layOver(RegistryTree& tree, KeyId from, KeyId to) {
+  std::vector<std::tuple<std::string, DWORD, std::string>> values;
+  tree.forEachValue(from, [&](const RegistryValue& v) {
+    values.emplace_back(std::string(v.name), v.type, std::string(v.data));
+  });
+  for (const auto& [name, type, data] : values) {
+    if (!tree.findValue(to, name)) tree.setValue(to, name, type, data);
+  }
+  for (const KeyId child : subkeysOf(tree, from)) {
+    const std::string name(tree.name(child));
+    layOver(tree, child, tree.findOrAddSubkey(to, name));
+  }
+}
+
+void removeSubtree(RegistryTree& tree, KeyId key) {
+  for (const KeyId child : subkeysOf(tree, key)) removeSubtree(tree, child);
+  tree.removeSubkey(key);
+}
+
+// Whether everything in `changed` below `c` is in `original` below `o`, the
+// same: a tree that only lost keys and values. Says where it is not.
+Result<void> onlyRemovals(const RegistryTree& changed, KeyId c, const RegistryTree& original,
+                          KeyId o, const std::string& path) {
+  Result<void> result;
+  changed.forEachValue(c, [&](const RegistryValue& value) {
+    if (!result) return;
+    const auto before = original.findValue(o, value.name);
+    if (!before || before->name != value.name || before->type != value.type ||
+        before->data != value.data)
+      result = Error{path + ": the value \"" + std::string(value.name) + "\" is new or changed"};
+  });
+  if (!result) return result;
+  for (const KeyId child : subkeysOf(changed, c)) {
+    const std::string subpath = path + "\\" + std::string(changed.name(child));
+    const KeyId before = original.findSubkey(o, changed.name(child));
+    if (before == kNoKey || original.name(before) != changed.name(child))
+      return Error{subpath + ": the key is new or renamed"};
+    if (auto r = onlyRemovals(changed, child, original, before, subpath); !r) return r;
+  }
+  return {};
+}
+
+// What `changed` lacks of `original`, below `c` and `o`: whole keys, and the
+// values of keys that stay, each by its path of names below the root.
+struct Removed {
+  std::vector<std::vector<std::string>> keys;
+  std::vector<std::pair<std::vector<std::string>, std::string>> values;
+};
+void findRemoved(const RegistryTree& original, KeyId o, const RegistryTree& changed, KeyId c,
+                 std::vector<std::string>& path, Removed& removed) {
+  original.forEachValue(o, [&](const RegistryValue& value) {
+    if (!changed.findValue(c, value.name)) removed.values.emplace_back(path, value.name);
+  });
+  for (const KeyId child : subkeysOf(original, o)) {
+    path.emplace_back(original.name(child));
+    const KeyId after = changed.findSubkey(c, original.name(child));
+    if (after == kNoKey)
+      removed.keys.push_back(path);
+    else
+      findRemoved(original, child, changed, after, path, removed);
+    path.pop_back();
+  }
+}
+
+KeyId findPath(const RegistryTree& tree, KeyId key, const std::vector<std::string>& path) {
+  for (const auto& name : path) {
+    if (key == kNoKey) break;
+    key = tree.findSubkey(key, name);
+  }
+  return key;
+}
+
+// Makes the removals on `work` (which records them).
+void apply(RegistryTree& work, KeyId root, const Removed& removed) {
+  for (const auto& [path, name] : removed.values) {
+    const KeyId key = findPath(work, root, path);
+    if (key != kNoKey) work.removeValue(key, name);
+  }
+  for (const auto& path : removed.keys) {
+    const KeyId key = findPath(work, root, path);
+    if (key != kNoKey) removeSubtree(work, key);
+  }
+}
+
+}  // namespace
+
+Result<SystemRegistry> SystemRegistry::read(std::vector<std::uint8_t> bytes, std::string fileName) {
+  SystemRegistry registry;
+  registry.m_bytes = std::move(bytes);
+  registry.m_fileName = std::move(fileName);
+  auto loaded = loadFile(registry.m_bytes, registry.m_fileName);
+  if (!loaded) return Error{loaded.error()};
+  registry.m_file = std::move(loaded).value();
+  registry.m_view = registry.m_file.tree;
+  RegistryTree& view = registry.m_view;
+  view.noteMentioned(RootKey::CurrentConfig);
+  view.noteListed(RootKey::CurrentConfig);
+  const KeyId config = view.findSubkey(kLocalMachine, "Config");
+  if (config != kNoKey) {
+    for (const KeyId profile : subkeysOf(view, config)) {
+      registry.m_profiles.emplace_back(view.name(profile));
+      layOver(view, profile, kCurrentConfig);
+    }
+  }
+  return registry;
+}
+
+Result<std::vector<std::uint8_t>> SystemRegistry::write(const RegistryTree& changed) const {
+  for (const auto& [root, name] : {std::pair{kLocalMachine, "HKEY_LOCAL_MACHINE"},
+                                   std::pair{kCurrentConfig, "HKEY_CURRENT_CONFIG"}}) {
+    if (auto r = onlyRemovals(changed, root, m_view, root, name); !r)
+      return Error{m_fileName + ": only removals can be written into this file, but " + r.error()};
+  }
+  RegistryTree work = m_file.tree;
+  std::vector<TreeRemoval> log;
+  work.recordRemovals(&log);
+  // What left HKEY_CURRENT_CONFIG leaves every profile.
+  Removed fromConfig;
+  std::vector<std::string> path;
+  findRemoved(m_view, kCurrentConfig, changed, kCurrentConfig, path, fromConfig);
+  const KeyId config = work.findSubkey(kLocalMachine, "Config");
+  for (const auto& profile : m_profiles) apply(work, work.findSubkey(config, profile), fromConfig);
+  Removed fromMachine;
+  findRemoved(work, kLocalMachine, changed, kLocalMachine, path, fromMachine);
+  apply(work, kLocalMachine, fromMachine);
+  work.recordRemovals(nullptr);
+  return writeRemovals(m_bytes, m_file.checked, m_file.map, work, kLocalMachine, log, m_fileName);
+}
+
+}  // namespace creg

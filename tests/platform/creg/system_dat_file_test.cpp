@@ -1,0 +1,147 @@
+// SYSTEM.DAT on disk: locked while open, written by an atomic replace that
+// keeps the file's size and mode, and left untouched when refused or when
+// nothing changed.
+#include "platform/creg/system_dat_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/registry/registry_api.h"
+#include "tests/platform/creg/creg_samples.h"
+#include "tests/support/active_registry.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using creg::SystemDatFile;
+using test_support::TempDir;
+
+std::string asText(const std::vector<std::uint8_t>& bytes) {
+  return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+TEST(SystemDatFile, RemovalsReachTheFileWhichStaysLockedAndKeepsItsMode) {
+  TempDir dir;
+  const auto path = dir / "SYSTEM.DAT";
+  const std::string original = asText(creg_samples::sampleFile(creg_gen::Style::Packed, true));
+  test_support::writeFile(path, original);
+  ASSERT_EQ(::chmod(path.c_str(), 0440), 0);
+
+  auto opened = SystemDatFile::open(path);
+  ASSERT_TRUE(opened) << opened.error();
+  SystemDatFile& file = *opened.value();
+  EXPECT_EQ(file.profiles(), (std::vector<std::string>{"0001", "0002", "0003"}));
+  auto second = SystemDatFile::open(path);
+  ASSERT_FALSE(second);
+
+  // Nothing changed: nothing written.
+  ASSERT_TRUE(file.flush());
+  EXPECT_EQ(test_support::readFile(path), original);
+
+  {
+    test_support::ScopedActiveRegistry active(&file.store());
+    ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_CONFIG, "Enum\\ROOT\\OPT0930MEDIA\\0000"), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Kivra\\Q76 Audio\\Part 4"),
+              ERROR_SUCCESS);
+  }
+  ASSERT_TRUE(file.flush());
+  // The store now holds what the file holds: the current configuration's
+  // removal is gone from every profile in memory too.
+  {
+    const RegistryTree& tree = file.store().tree();
+    KeyId config = tree.findSubkey(RegistryTree::rootKey(RootKey::LocalMachine), "Config");
+    for (const char* profile : {"0001", "0002", "0003"}) {
+      KeyId key = tree.findSubkey(config, profile);
+      for (const char* name : {"Enum", "ROOT", "OPT0930MEDIA"}) key = tree.findSubkey(key, name);
+      ASSERT_NE(key, kNoKey) << profile;
+      EXPECT_EQ(tree.findSubkey(key, "0000"), kNoKey) << profile;
+    }
+    auto asWritten = file.asWritten(tree);
+    ASSERT_TRUE(asWritten) << asWritten.error();
+    const KeyId hklm = RegistryTree::rootKey(RootKey::LocalMachine);
+    EXPECT_TRUE(creg::compareTrees(asWritten.value(), hklm, tree, hklm, "HKLM"));
+  }
+  const std::string written = test_support::readFile(path);
+  EXPECT_NE(written, original);
+  EXPECT_EQ(written.size(), original.size());
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0440u);
+  // The new file is the locked one.
+  EXPECT_FALSE(SystemDatFile::open(path));
+  EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp"));
+
+  // A second change is written from the file as first read, with both.
+  {
+    test_support::ScopedActiveRegistry active(&file.store());
+    ASSERT_EQ(RegDeleteValueA(HKEY_LOCAL_MACHINE, "nothing"), ERROR_FILE_NOT_FOUND);
+    HKEY key = nullptr;
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Kivra\\Q76 Audio", 0, KEY_ALL_ACCESS, &key),
+        ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteValueA(key, "Version"), ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  ASSERT_TRUE(file.close());
+  auto reread = SystemDatFile::open(path);
+  ASSERT_TRUE(reread) << reread.error();
+  const RegistryTree& tree = reread.value()->store().tree();
+  const KeyId hklm = RegistryTree::rootKey(RootKey::LocalMachine);
+  const KeyId audio =
+      tree.findSubkey(tree.findSubkey(tree.findSubkey(hklm, "Software"), "Kivra"), "Q76 Audio");
+  EXPECT_FALSE(tree.findValue(audio, "Version"));
+  EXPECT_EQ(tree.findSubkey(audio, "Part 4"), kNoKey);
+  EXPECT_NE(tree.findSubkey(audio, "Part 13"), kNoKey);
+  const KeyId cc = RegistryTree::rootKey(RootKey::CurrentConfig);
+  const KeyId device =
+      tree.findSubkey(tree.findSubkey(tree.findSubkey(cc, "Enum"), "ROOT"), "OPT0930MEDIA");
+  EXPECT_EQ(tree.findSubkey(device, "0000"), kNoKey);
+}
+
+// A file that fails the check is refused with its name and left as it was.
+TEST(SystemDatFile, ABadFileIsRefusedAndLeftByteIdentical) {
+  TempDir dir;
+  const auto path = dir / "SYSTEM.DAT";
+  auto bytes = creg_samples::sampleFile(creg_gen::Style::FreeRecords, false);
+  bytes[0x20 + 0x30] ^= 0x40;  // The root entry's first-child link.
+  const std::string spoiled = asText(bytes);
+  test_support::writeFile(path, spoiled);
+  auto opened = SystemDatFile::open(path);
+  ASSERT_FALSE(opened);
+  EXPECT_EQ(opened.error().rfind(path.string() + ": offset 0x", 0), 0u) << opened.error();
+  EXPECT_EQ(test_support::readFile(path), spoiled);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+// A replace that fails halfway, or stops before its rename, leaves the old
+// file and keeps the changes pending for the next flush.
+TEST(SystemDatFile, AFailedWriteLeavesTheOldFile) {
+  for (const SaveFault fault : {SaveFault::FailWrite, SaveFault::StopBeforeRename}) {
+    TempDir dir;
+    const auto path = dir / "SYSTEM.DAT";
+    const std::string original = asText(creg_samples::sampleFile(creg_gen::Style::Packed, false));
+    test_support::writeFile(path, original);
+    auto opened = SystemDatFile::open(path);
+    ASSERT_TRUE(opened);
+    {
+      test_support::ScopedActiveRegistry active(&opened.value()->store());
+      ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Kivra\\Q76 Audio\\Part 4"),
+                ERROR_SUCCESS);
+    }
+    opened.value()->setSaveFaultForTesting(fault);
+    auto flushed = opened.value()->flush();
+    ASSERT_FALSE(flushed);
+    EXPECT_NE(flushed.error().find("SYSTEM.DAT"), std::string::npos) << flushed.error();
+    EXPECT_EQ(test_support::readFile(path), original);
+    EXPECT_TRUE(opened.value()->store().dirty());
+    opened.value()->setSaveFaultForTesting(SaveFault::None);
+    ASSERT_TRUE(opened.value()->flush());
+    EXPECT_NE(test_support::readFile(path), original);
+    EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp"));
+  }
+}
+
+}  // namespace

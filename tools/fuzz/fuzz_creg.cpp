@@ -1,0 +1,48 @@
+// libFuzzer target: any bytes as a Windows 9x registry file. The strict
+// reading must refuse them with a message or accept them, without a fault;
+// a refusal names the file. On a file it accepts, removing its first key's
+// subtree and the values of its last key must write a file that passes the
+// same check (the writer checks the result and compares its tree itself).
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+#include <vector>
+
+#include "platform/creg/creg_tree.h"
+#include "platform/creg/creg_writer.h"
+
+namespace {
+
+void removeSubtree(RegistryTree& tree, KeyId key) {
+  std::vector<KeyId> children;
+  tree.forEachSubkey(key, [&](KeyId child) { children.push_back(child); });
+  for (KeyId child : children) removeSubtree(tree, child);
+  tree.removeSubkey(key);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::span<const std::uint8_t> bytes(data, size);
+  auto loaded = creg::loadFile(bytes, "SYSTEM.DAT");
+  if (!loaded) {
+    if (loaded.error().rfind("SYSTEM.DAT: offset 0x", 0) != 0) std::abort();
+    return 0;
+  }
+  auto& file = loaded.value();
+  const KeyId root = RegistryTree::rootKey(RootKey::LocalMachine);
+  std::vector<KeyId> top;
+  file.tree.forEachSubkey(root, [&](KeyId key) { top.push_back(key); });
+  if (top.empty()) return 0;
+  std::vector<TreeRemoval> log;
+  file.tree.recordRemovals(&log);
+  const KeyId last = top.back();
+  std::vector<std::string> names;
+  file.tree.forEachValue(last, [&](const RegistryValue& v) { names.emplace_back(v.name); });
+  for (const auto& name : names) file.tree.removeValue(last, name);
+  if (top.size() > 1) removeSubtree(file.tree, top.front());
+  file.tree.recordRemovals(nullptr);
+  auto out = creg::writeRemovals(bytes, file.checked, file.map, file.tree, root, log, "SYSTEM.DAT");
+  if (!out || out.value().size() != size) std::abort();
+  return 0;
+}
