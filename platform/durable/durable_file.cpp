@@ -57,7 +57,11 @@ bool setOwnershipAndMode(int fd, const struct stat& like, mode_t mode) {
 Result<PendingFile> PendingFile::create(const Target& target, std::filesystem::path temp) {
   const std::filesystem::path folder = folderOf(target.path);
   if (temp.empty()) {
-    std::string name = "." + target.path.filename().string() + ".uinq76-tmp";
+    // Built in steps: GCC 12 at -O3 warns wrongly about overlapping copies
+    // inside a chained std::string concatenation (GCC bug 105329).
+    std::string name = ".";
+    name += target.path.filename().string();
+    name += ".uinq76-tmp";
     temp = folder / name;
   }
   // The owner and group of the file replaced, else of the folder.

@@ -6,6 +6,8 @@
 set -euo pipefail
 
 exe="$1"
+# Exits 77, saying why, where the kernel refuses Wine's 32-bit programs.
+python3 "$(dirname "$0")/../wine/wine_check.py"
 # No dot in the path: the startup-file editor's temporary is cut at the first.
 scratch="$(mktemp -d /tmp/uinq-files-XXXXXX)"
 export WINEPREFIX="$scratch/prefix" WINEARCH=win32 WINEDEBUG=-all

@@ -22,6 +22,7 @@ import corpus
 import harness
 import machines
 import regmodel
+import wine_check
 import winelab
 
 PARALLEL = 2
@@ -116,5 +117,6 @@ def main():
 
 
 if __name__ == "__main__":
+    wine_check.skip_unless_wine_runs()
     winelab.exit_cleanly_on_sigterm()
     sys.exit(main())

@@ -9,6 +9,7 @@ from pathlib import Path
 
 import harness
 import machines
+import wine_check
 import winelab
 
 CAPTION = "Kivra Q76 Uninstallation"
@@ -156,5 +157,6 @@ def regmodel_key(path):
 
 
 if __name__ == "__main__":
+    wine_check.skip_unless_wine_runs()
     winelab.exit_cleanly_on_sigterm()
     unittest.main(verbosity=2)

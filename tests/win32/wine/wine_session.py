@@ -7,11 +7,13 @@
 import sys
 import time
 
+import wine_check
 import winelab
 
 
 def main(argv):
     if len(argv) == 4 and argv[1] == "start":
+        wine_check.skip_unless_wine_runs()
         began = time.monotonic()
         try:
             session = winelab.start_session(argv[2], argv[3])
