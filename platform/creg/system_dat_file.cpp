@@ -21,8 +21,7 @@ Result<std::vector<std::uint8_t>> readAll(const LockedFile& file,
   std::size_t at = 0;
   for (;;) {
     if (at == bytes.size()) bytes.resize(bytes.size() + 4096);
-    auto got =
-        reader.value().readAt(at, reinterpret_cast<char*>(bytes.data() + at), bytes.size() - at);
+    auto got = reader.value().read(reinterpret_cast<char*>(bytes.data() + at), bytes.size() - at);
     if (!got) return Error{got.error()};
     if (got.value() == 0) break;
     at += got.value();
