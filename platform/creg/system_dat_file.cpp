@@ -2,12 +2,18 @@
 
 #include <linux/msdos_fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <utility>
 
+#include "platform/creg/fat_attributes.h"
 #include "platform/registry/regedit4_writer.h"
 
 namespace creg {
@@ -54,11 +60,46 @@ void prune(RegistryTree& tree, KeyId key, const RegistryTree& file, KeyId in) {
   }
 }
 
-// The DOS attributes of a file on a FAT drive; nothing elsewhere.
-std::optional<std::uint32_t> dosAttributes(int fd) {
-  std::uint32_t attributes = 0;
-  if (::ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &attributes) != 0) return std::nullopt;
-  return attributes;
+// The DOS attributes of the file, or the errno of reading them.
+struct DosAttributes {
+  std::uint32_t value = 0;
+  int error = 0;
+};
+DosAttributes dosAttributes(int fd) {
+  DosAttributes read;
+  if (::ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &read.value) != 0) read.error = errno;
+  return read;
+}
+
+std::string readMountinfo() {
+  std::ifstream in("/proc/self/mountinfo", std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The file system holding `fd`: its kind, and where on it `path` lies
+// ("/WINDOWS/SYSTEM.DAT"; the path itself when the mount is not found).
+struct Placement {
+  FatKind kind = FatKind::NotFat;
+  std::string mountType;
+  std::string inImage;
+};
+Placement placementOf(int fd, const std::filesystem::path& path) {
+  Placement placed;
+  placed.inImage = path.string();
+  struct statfs fs {};
+  struct stat st {};
+  if (::fstatfs(fd, &fs) != 0 || ::fstat(fd, &st) != 0) return placed;
+  const auto mount = findMount(readMountinfo(), major(st.st_dev), minor(st.st_dev));
+  if (mount) {
+    placed.mountType = mount->type;
+    std::error_code ec;
+    const auto full = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
+    const auto relative = full.lexically_relative(mount->mountPoint);
+    if (!ec && !relative.empty() && *relative.begin() != "..")
+      placed.inImage = "/" + relative.generic_string();
+  }
+  placed.kind = fatKindOf(static_cast<std::int64_t>(fs.f_type), placed.mountType);
+  return placed;
 }
 
 }  // namespace
@@ -66,6 +107,9 @@ std::optional<std::uint32_t> dosAttributes(int fd) {
 Result<std::unique_ptr<SystemDatFile>> SystemDatFile::open(const std::filesystem::path& path) {
   auto file = openLocked(path);
   if (!file) return Error{file.error()};
+  // Refused before anything is read or written: see fat_attributes.h.
+  if (const Placement placed = placementOf(file.value().fd(), path); placed.kind == FatKind::Fuse)
+    return Error{fuseFatRefusal(path.string(), placed.mountType)};
   auto bytes = readAll(file.value(), path);
   if (!bytes) return Error{bytes.error()};
   auto registry = SystemRegistry::read(std::move(bytes).value(), path.string());
@@ -106,7 +150,11 @@ Result<void> SystemDatFile::flush() {
   auto bytes = m_registry.write(m_store->tree());
   if (!bytes) return Error{bytes.error()};
   if (bytes.value() != m_onDisk) {
-    const auto attributes = dosAttributes(m_file.fd());
+    // Read before the replace: the new file comes with the attributes its
+    // file system gives a new file.
+    const DosAttributes attributes = dosAttributes(m_file.fd());
+    const Placement placed = placementOf(m_file.fd(), m_path);
+    const AttributePlan plan = planAttributes(placed.kind, attributes.error);
     const auto& content = bytes.value();
     auto replaced = replaceFile(
         m_path,
@@ -124,13 +172,27 @@ Result<void> SystemDatFile::flush() {
         prune(m_store->tree(), key, now.value().tree(), key);
       }
     }
+    // The registry is written either way: a lost attribute is told to the
+    // user, with how to set it back, and does not fail the write.
+    std::string lost;
+    if (plan == AttributePlan::CannotKeep)
+      lost = "the FAT drive it is on (mounted as " +
+             (placed.mountType.empty() ? std::string("FAT") : placed.mountType) +
+             ") cannot keep a replaced file's DOS attributes and short name";
+    else if (plan == AttributePlan::Keep &&
+             ::ioctl(m_file.fd(), FAT_IOCTL_SET_ATTRIBUTES, &attributes.value) != 0)
+      lost =
+          std::string("its DOS attributes could not be set again (") + std::strerror(errno) + ")";
+    if (!lost.empty() && !m_attributesTold) {
+      m_notices.push_back(attributesNotKeptMessage(m_path.string(), placed.inImage, lost));
+      m_attributesTold = true;
+    }
     if (!replaced.value().directoryFlush) return replaced.value().directoryFlush;
-    if (attributes && ::ioctl(m_file.fd(), FAT_IOCTL_SET_ATTRIBUTES, &*attributes) != 0)
-      return Error{m_path.string() + ": the registry was written, but its DOS attributes " +
-                   "(read-only, hidden, system) could not be kept: " + std::strerror(errno)};
   }
   return m_store->flush();  // Held in memory: this marks it written.
 }
+
+std::vector<std::string> SystemDatFile::takeNotices() { return std::exchange(m_notices, {}); }
 
 Result<RegistryTree> SystemDatFile::asWritten(const RegistryTree& tree) const {
   auto bytes = m_registry.write(tree);

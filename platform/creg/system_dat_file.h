@@ -5,8 +5,10 @@
 // deletion only and replaces the file atomically: the new file is written
 // beside it, flushed, locked and renamed over it, so that a crash leaves the
 // old file or the new one. The file keeps its mode, owner and, on a FAT drive
-// mounted by Linux, its DOS attributes (read-only, hidden, system); a replace
-// that cannot keep them says so.
+// mounted by the kernel's FAT driver, its DOS attributes (read-only, hidden,
+// system) and short name; a replace that cannot set them again still writes
+// the registry and leaves a notice saying what may be lost and how to set it
+// back. A FAT drive under FUSE (fusefat) is refused (see fat_attributes.h).
 #pragma once
 
 #include <cstdint>
@@ -25,7 +27,8 @@ namespace creg {
 class SystemDatFile final {
  public:
   // Locks and reads `path`. Fails, having changed nothing, when the file is
-  // missing, held by another program or not sound; the message names it.
+  // missing, held by another program, on a FAT drive under FUSE or not sound;
+  // the message names it.
   static Result<std::unique_ptr<SystemDatFile>> open(const std::filesystem::path& path);
 
   SystemDatFile(const SystemDatFile&) = delete;
@@ -45,6 +48,9 @@ class SystemDatFile final {
   Result<RegistryTree> asWritten(const RegistryTree& tree) const;
   // flush(), then releases the lock; the store stays readable in memory.
   Result<void> close();
+  // What the writes so far could not keep and the user must know (lost DOS
+  // attributes), each told once; the list is emptied.
+  std::vector<std::string> takeNotices();
 
   void setSaveFaultForTesting(SaveFault fault) { m_fault = fault; }
 
@@ -58,6 +64,8 @@ class SystemDatFile final {
   std::unique_ptr<RegistryStore> m_store;
   std::vector<std::uint8_t> m_onDisk;
   SaveFault m_fault = SaveFault::None;
+  std::vector<std::string> m_notices;
+  bool m_attributesTold = false;
 };
 
 }  // namespace creg

@@ -226,6 +226,8 @@ int runHost(int argc, char** argv, const UninstallSteps* steps) {
     report(closed.error());
     write_failed = true;
   }
+  // Written, but with something the user must set back by hand.
+  for (const std::string& notice : machine->takeNotices()) report(notice);
   // The dialog says nothing of files it could not change; the host does.
   for (const FileWriteFailure& failure : takeFileWriteFailures()) {
     report("could not change " + failure.path + ": " + describeFileError(failure.error));

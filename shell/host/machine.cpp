@@ -117,9 +117,16 @@ Result<void> Machine::flush() {
   return m_store->flush();
 }
 
+std::vector<std::string> Machine::takeNotices() {
+  if (m_systemDat)
+    for (auto& notice : m_systemDat->takeNotices()) m_notices.push_back(std::move(notice));
+  return std::exchange(m_notices, {});
+}
+
 Result<void> Machine::close() {
   if (m_systemDat) {
     auto closed = m_systemDat->close();
+    for (auto& notice : m_systemDat->takeNotices()) m_notices.push_back(std::move(notice));
     if (ActiveRegistry() == &m_systemDat->store()) SetActiveRegistry(nullptr);
     m_systemDat.reset();
     clearDriveFolders();

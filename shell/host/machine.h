@@ -50,6 +50,10 @@ class Machine final {
   // the write fails.
   Result<void> close();
 
+  // What the registry's writes could not keep and the user must be told
+  // (see SystemDatFile::takeNotices); also after close().
+  std::vector<std::string> takeNotices();
+
   const std::filesystem::path& directory() const { return m_dir; }
   RegistryStore& store();
   // What was found, for the user: "a machine directory" or "a Windows 95
@@ -71,6 +75,7 @@ class Machine final {
   std::unique_ptr<RegistryStore> m_store;
   std::unique_ptr<creg::SystemDatFile> m_systemDat;
   std::string m_description = "a machine directory";
+  std::vector<std::string> m_notices;
 };
 
 }  // namespace host
