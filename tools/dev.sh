@@ -20,6 +20,10 @@ packages=(
   gcc-12-source libgmp-dev libmpfr-dev libmpc-dev
   # Independent readers of Windows 9x registry files, for the tests.
   python3-libcreg libparse-win32registry-perl
+  # FAT16 images for the test on a mounted drive C:. fusefat is left out:
+  # it needs fuse (FUSE 2), which Debian 12 cannot install beside fuse3; the
+  # test's fusefat part is skipped without it.
+  dosfstools mtools
   # The Debian package and its checks.
   dpkg-dev file desktop-file-utils appstream man-db time lintian
 )
