@@ -57,11 +57,15 @@ enum class AttributePlan {
 // attributes (0 when FAT_IOCTL_GET_ATTRIBUTES worked, else its errno).
 AttributePlan planAttributes(FatKind kind, int get_error);
 
-// The message for a file whose attributes and short name a replace could not
-// keep: `file` as the user knows it on the mount, `in_image` its path from
-// the root of the FAT file system ("/WINDOWS/SYSTEM.DAT"), `reason` why.
+// What a replace may have lost: the attributes alone (the kernel's driver
+// gives the new file its short name), or the short name too.
+enum class Lost { Attributes, AttributesAndShortName };
+
+// The message for a file whose attributes (and short name) a replace could
+// not keep: `file` as the user knows it on the mount, `in_image` its path
+// from the root of the FAT file system ("/WINDOWS/SYSTEM.DAT"), `reason` why.
 std::string attributesNotKeptMessage(const std::string& file, const std::string& in_image,
-                                     const std::string& reason);
+                                     const std::string& reason, Lost lost);
 
 // Why a drive mounted by a FAT driver under FUSE (`mount_type`) is refused,
 // naming `file` on it and what to do instead.

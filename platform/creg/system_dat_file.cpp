@@ -174,17 +174,21 @@ Result<void> SystemDatFile::flush() {
     }
     // The registry is written either way: a lost attribute is told to the
     // user, with how to set it back, and does not fail the write.
-    std::string lost;
-    if (plan == AttributePlan::CannotKeep)
-      lost = "the FAT drive it is on (mounted as " +
-             (placed.mountType.empty() ? std::string("FAT") : placed.mountType) +
-             ") cannot keep a replaced file's DOS attributes and short name";
+    std::string reason;
+    if (plan == AttributePlan::CannotKeep && placed.kind == FatKind::Fuse)
+      reason = "the FAT driver it is on (" + placed.mountType +
+               ") cannot keep a replaced file's DOS attributes and short name";
+    else if (plan == AttributePlan::CannotKeep)
+      reason = std::string("its DOS attributes could not be read before the replace (") +
+               std::strerror(attributes.error) + ")";
     else if (plan == AttributePlan::Keep &&
              ::ioctl(m_file.fd(), FAT_IOCTL_SET_ATTRIBUTES, &attributes.value) != 0)
-      lost =
-          std::string("its DOS attributes could not be set again (") + std::strerror(errno) + ")";
-    if (!lost.empty() && !m_attributesTold) {
-      m_notices.push_back(attributesNotKeptMessage(m_path.string(), placed.inImage, lost));
+      reason = std::string("its DOS attributes could not be set again after the replace (") +
+               std::strerror(errno) + ")";
+    if (!reason.empty() && !m_attributesTold) {
+      m_notices.push_back(attributesNotKeptMessage(
+          m_path.string(), placed.inImage, reason,
+          placed.kind == FatKind::Fuse ? Lost::AttributesAndShortName : Lost::Attributes));
       m_attributesTold = true;
     }
     if (!replaced.value().directoryFlush) return replaced.value().directoryFlush;
