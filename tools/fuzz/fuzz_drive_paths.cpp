@@ -27,6 +27,7 @@
 #include "platform/fs/drives.h"
 #include "platform/fs/file_ops.h"
 #include "platform/fs/raw_file.h"
+#include "tools/fuzz/fuzz_input.h"
 #include "tools/fuzz/scratch_machine.h"
 
 namespace fs = std::filesystem;
@@ -34,24 +35,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kSecret = "outside-secret";
-
-void writeFile(const fs::path& path, std::string_view bytes) {
-  FILE* out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr) return;
-  std::fwrite(bytes.data(), 1, bytes.size(), out);
-  std::fclose(out);
-}
-
-std::string readHost(const fs::path& path) {
-  std::string bytes;
-  FILE* in = std::fopen(path.c_str(), "rb");
-  if (in == nullptr) return "(missing)";
-  char chunk[256];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) bytes.append(chunk, n);
-  std::fclose(in);
-  return bytes;
-}
 
 // The files outside the drive that nothing may reach.
 std::vector<fs::path> outsideFiles(const fs::path& machine) {
@@ -63,7 +46,7 @@ void setUpOutside(const fs::path& machine) {
   std::error_code ec;
   for (const fs::path& file : outsideFiles(machine)) {
     fs::create_directories(file.parent_path(), ec);
-    writeFile(file, kSecret);
+    (void)fuzz::writeHostFile(file, kSecret);
   }
 }
 
@@ -116,19 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fs::remove_all(machine / "realdrive", ec);
   setUpOutside(machine);
 
-  std::string_view in(reinterpret_cast<const char*>(data), size);
-  auto take = [&in](std::size_t n) {
-    n = n < in.size() ? n : in.size();
-    std::string_view piece = in.substr(0, n);
-    in.remove_prefix(n);
-    return piece;
-  };
-  auto byte = [&take] {
-    const std::string_view b = take(1);
-    return b.empty() ? 0u : static_cast<unsigned char>(b[0]);
-  };
+  fuzz::InputReader in(data, size);
 
-  const unsigned choice = byte();
+  const unsigned choice = in.byte();
   fs::path drive_folder = machine / "drive_c";
   if ((choice & 1) != 0) {
     // The drive folder is a link to the real folder, as for a mounted partition.
@@ -140,11 +113,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const fs::path root = fs::canonical(drive_folder);
 
-  const unsigned entries = byte() % 8;
+  const unsigned entries = in.byte() % 8;
   for (unsigned i = 0; i < entries; ++i) {
-    const unsigned kind = byte() % 4;
-    const std::optional<fs::path> made = below(root, take(byte() % 48));
-    const std::string target_text(kind >= 2 ? take(byte() % 48) : std::string_view());
+    const unsigned kind = in.byte() % 4;
+    const std::optional<fs::path> made = below(root, in.take(in.byte() % 48));
+    const std::string target_text(kind >= 2 ? in.take(in.byte() % 48) : std::string_view());
     if (!made) continue;
     const fs::path& path = *made;
     switch (kind) {
@@ -152,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fs::create_directory(path, ec);
         break;
       case 1:
-        writeFile(path, "inside");
+        (void)fuzz::writeHostFile(path, "inside");
         break;
       default: {
         // A link to any text: relative ("..\.." style after the change of
@@ -170,10 +143,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   std::vector<std::string> paths;
-  while (!in.empty() && paths.size() < 8) {
-    const std::size_t zero = in.find('\0');
-    paths.emplace_back(in.substr(0, zero));
-    in.remove_prefix(zero == std::string_view::npos ? in.size() : zero + 1);
+  for (std::string_view rest = in.rest(); !rest.empty() && paths.size() < 8;) {
+    const std::size_t zero = rest.find('\0');
+    paths.emplace_back(rest.substr(0, zero));
+    rest.remove_prefix(zero == std::string_view::npos ? rest.size() : zero + 1);
   }
 
   for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -217,7 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   for (const fs::path& outside : outsideFiles(machine)) {
-    if (readHost(outside) != kSecret) std::abort();
+    if (fuzz::readHostFile(outside) != kSecret) std::abort();
   }
   // Nothing new appeared beside the drive either.
   auto entries_in = [](const fs::path& folder) {

@@ -23,6 +23,7 @@
 #include "platform/registry/registry_store.h"
 #include "shell/backup/manifest.h"
 #include "shell/backup/restore.h"
+#include "tools/fuzz/fuzz_input.h"
 #include "tools/fuzz/scratch_machine.h"
 
 namespace fs = std::filesystem;
@@ -35,22 +36,7 @@ constexpr std::string_view kRegistry =
     "[HKEY_CURRENT_CONFIG\\Enum]\r\n";
 
 void writeFile(const fs::path& path, std::string_view bytes, mode_t mode = 0644) {
-  FILE* out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr) std::abort();
-  std::fwrite(bytes.data(), 1, bytes.size(), out);
-  std::fclose(out);
-  ::chmod(path.c_str(), mode);
-}
-
-std::string readFile(const fs::path& path) {
-  std::string bytes;
-  FILE* in = std::fopen(path.c_str(), "rb");
-  if (in == nullptr) return "(missing)";
-  char chunk[256];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) bytes.append(chunk, n);
-  std::fclose(in);
-  return bytes;
+  if (!fuzz::writeHostFile(path, bytes, mode)) std::abort();
 }
 
 std::size_t entriesIn(const fs::path& folder) {
@@ -119,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   resetDrive(machine);
   writeFile(folder / "manifest.txt", text, 0600);
-  const std::string autoexec = readFile(machine / "drive_c" / "AUTOEXEC.BAT");
+  const std::string autoexec = fuzz::readHostFile(machine / "drive_c" / "AUTOEXEC.BAT");
   auto store = RegistryStore::fromText(kRegistry, "registry.reg");
   if (!store) std::abort();
   const std::string registry = store.value()->toText();
@@ -130,16 +116,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!restored && restored.error().empty()) std::abort();
   if (refused && store.value()->toText() != registry) std::abort();
   if (restored && !restored.value().conflicts.empty() &&
-      readFile(machine / "drive_c" / "AUTOEXEC.BAT") != autoexec) {
+      fuzz::readHostFile(machine / "drive_c" / "AUTOEXEC.BAT") != autoexec) {
     std::abort();
   }
 
   checkDrive(machine / "drive_c");
-  if (readFile(machine / "outside" / "secret.txt") != kSecret) std::abort();
+  if (fuzz::readHostFile(machine / "outside" / "secret.txt") != kSecret) std::abort();
   if (entriesIn(machine / "outside") != 1) std::abort();
   // drive_c, outside, backups and nothing else beside them.
   if (entriesIn(machine) != 3) std::abort();
   if (entriesIn(folder) != 6) std::abort();
-  if (readFile(folder / "file-1") != "one\r\n") std::abort();
+  if (fuzz::readHostFile(folder / "file-1") != "one\r\n") std::abort();
   return 0;
 }

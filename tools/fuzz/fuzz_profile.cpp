@@ -16,6 +16,7 @@
 
 #include "platform/fs/profile.h"
 #include "platform/fs/profile_text.h"
+#include "tools/fuzz/fuzz_input.h"
 #include "tools/fuzz/scratch_machine.h"
 
 namespace {
@@ -150,25 +151,12 @@ void check(const char* section, const char* key, const char* fallback, DWORD siz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::filesystem::path& machine = fuzz::scratchMachine();
-  std::string_view in(reinterpret_cast<const char*>(data), size);
-  auto take = [&in](std::size_t n) {
-    n = n < in.size() ? n : in.size();
-    std::string_view piece = in.substr(0, n);
-    in.remove_prefix(n);
-    return piece;
-  };
-  auto byte = [&take] {
-    const std::string_view b = take(1);
-    return b.empty() ? 0u : static_cast<unsigned char>(b[0]);
-  };
-  const DWORD buffer_size = byte();
-  const unsigned query = byte();
-  // Names are C strings: they end at a zero.
-  std::string section(take(byte()));
-  section = section.substr(0, section.find('\0'));
-  std::string key(take(byte()));
-  key = key.substr(0, key.find('\0'));
-  const std::string_view file = in;
+  fuzz::InputReader in(data, size);
+  const DWORD buffer_size = in.byte();
+  const unsigned query = in.byte();
+  const std::string section = in.cString();
+  const std::string key = in.cString();
+  const std::string_view file = in.rest();
 
   {
     FILE* out = std::fopen((machine / "drive_c" / "MSDOS.SYS").c_str(), "wb");

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "files/startup_file_editor.h"
+#include "tools/fuzz/fuzz_input.h"
 #include "tools/fuzz/scratch_machine.h"
 
 namespace fs = std::filesystem;
@@ -121,23 +122,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fs::remove_all(temp, ec);
   fs::remove(file, ec);
 
-  std::string_view in(reinterpret_cast<const char*>(data), size);
-  auto take = [&in](std::size_t n) {
-    n = n < in.size() ? n : in.size();
-    std::string_view piece = in.substr(0, n);
-    in.remove_prefix(n);
-    return piece;
-  };
-  auto byte = [&take] {
-    const std::string_view b = take(1);
-    return b.empty() ? 0u : static_cast<unsigned char>(b[0]);
-  };
-  const unsigned choice = byte();
-  std::string key(take(byte()));
-  key = key.substr(0, key.find('\0'));
-  std::string line(take(byte()));
-  line = line.substr(0, line.find('\0'));
-  const std::string_view old_text = in;
+  fuzz::InputReader in(data, size);
+  const unsigned choice = in.byte();
+  const std::string key = in.cString();
+  const std::string line = in.cString();
+  const std::string_view old_text = in.rest();
   writeFile(file, old_text);
 
   // Choice 0 to 2: an ordinary edit; 3: a folder where the temporary goes;
