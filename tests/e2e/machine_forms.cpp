@@ -72,6 +72,22 @@ Snapshot drives(const fs::path& c, const fs::path& d) {
   return both;
 }
 
+Snapshot backup(const fs::path& machine) {
+  const fs::path folder = newestCompleteBackup(machine);
+  if (folder.empty()) return {};
+  Snapshot files = snapshotMachine(folder);
+  std::string manifest;
+  std::istringstream lines(files["manifest.txt"]);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("created ", 0) == 0 || line.rfind("registry-before ", 0) == 0 ||
+        line.rfind("registry-after ", 0) == 0)
+      continue;
+    manifest += line + "\n";
+  }
+  files["manifest.txt"] = manifest;
+  return files;
+}
+
 }  // namespace
 
 void dropKeys(std::string& registry, const std::string& prefix) {
@@ -145,6 +161,10 @@ Snapshot MachineForms::directoryDrives() const {
 
 Snapshot MachineForms::driveDrives() const { return drives(m_driveC, m_driveD); }
 
+Snapshot MachineForms::directoryBackup() const { return backup(m_directory); }
+
+Snapshot MachineForms::driveBackup() const { return backup(m_driveC); }
+
 std::string MachineForms::normalised(const std::string& output) const {
   std::string text;
   std::istringstream lines(output);
@@ -158,7 +178,8 @@ std::string MachineForms::normalised(const std::string& output) const {
   replaceAll(text, m_driveD.string(), "<D:>");
   replaceAll(text, m_driveC.string(), "<machine>");
   static const std::regex backup_name("uinq76-[0-9]{8}-[0-9]{6}(-[0-9]+)?");
-  return std::regex_replace(text, backup_name, "uinq76-<time>");
+  static const std::regex time("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} UTC");
+  return std::regex_replace(std::regex_replace(text, backup_name, "uinq76-<time>"), time, "<time>");
 }
 
 std::string firstDifferentLine(const std::string& a, const std::string& b) {

@@ -51,10 +51,18 @@ class MachineForms {
   Snapshot directoryDrives() const;
   Snapshot driveDrives() const;
 
+  // The newest complete backup of each form: its files with their modes and
+  // bytes, the manifest without its time of creation and without the
+  // registry's fingerprints, which are of the registry file in its own form
+  // (REGEDIT4 text or SYSTEM.DAT). Empty without a backup.
+  Snapshot directoryBackup() const;
+  Snapshot driveBackup() const;
+
   // What the program wrote, with the paths of either form replaced by the
-  // same words, backup names without their time, and the line that tells
-  // which form was found left out: "uinq76: the machine ... is a Windows 95
-  // drive C: (...)" is said for the drive form only, by design.
+  // same words, the times in backup names and listings taken out, and the
+  // line that tells which form was found left out: "uinq76: the machine ...
+  // is a Windows 95 drive C: (...)" is said for the drive form only, by
+  // design.
   std::string normalised(const std::string& output) const;
 
  private:
