@@ -354,6 +354,17 @@ void layOver(RegistryTree& tree, KeyId from, KeyId to) {
   for (const auto& [child, name] : children) layOver(tree, child, tree.findOrAddSubkey(to, name));
 }
 
+}  // namespace
+
+void layCurrentConfigOverProfiles(RegistryTree& tree, const std::vector<std::string>& profiles) {
+  const KeyId config = tree.findOrAddSubkey(RegistryTree::rootKey(RootKey::LocalMachine), "Config");
+  for (const std::string& profile : profiles)
+    layOver(tree, RegistryTree::rootKey(RootKey::CurrentConfig),
+            tree.findOrAddSubkey(config, profile));
+}
+
+namespace {
+
 std::optional<std::string> writeRegistryFile(const std::filesystem::path& path,
                                              const RegistryTree& tree) {
   creg_gen::Options options;  // Packed, with checksums: as Windows 95 keeps it.
@@ -388,9 +399,7 @@ std::optional<std::string> writeWin9xDrive(const std::filesystem::path& dir) {
   auto store = RegistryStore::fromText(crlf(kRegistry), "demo registry");
   if (!store) return store.error();
   RegistryTree& tree = store.value()->tree();
-  const KeyId config = tree.findOrAddSubkey(RegistryTree::rootKey(RootKey::LocalMachine), "Config");
-  layOver(tree, RegistryTree::rootKey(RootKey::CurrentConfig),
-          tree.findOrAddSubkey(config, "0001"));
+  layCurrentConfigOverProfiles(tree, {"0001"});
   // Windows' own copies stand beside it, as after a few starts.
   for (const char* name : {"WINDOWS/SYSTEM.DAT", "WINDOWS/SYSTEM.DA0", "SYSTEM.1ST"})
     if (auto error = writeRegistryFile(dir / name, tree)) return error;

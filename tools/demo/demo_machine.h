@@ -5,6 +5,9 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "platform/registry/registry_tree.h"
 
 namespace demo {
 
@@ -23,5 +26,11 @@ std::optional<std::string> writeDemoMachine(const std::filesystem::path& dir);
 // configuration as hardware profile 0001), with Windows' own copies
 // (SYSTEM.DA0, SYSTEM.1ST) and a small USER.DAT beside it.
 std::optional<std::string> writeWin9xDrive(const std::filesystem::path& dir);
+
+// Lays HKEY_CURRENT_CONFIG over each hardware profile HKLM\Config\NNNN named
+// in `profiles` (made where missing): a profile gains the keys and values it
+// lacks, as the profile that a running Windows 95 shows as its current
+// configuration holds them in SYSTEM.DAT.
+void layCurrentConfigOverProfiles(RegistryTree& tree, const std::vector<std::string>& profiles);
 
 }  // namespace demo
