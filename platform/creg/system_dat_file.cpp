@@ -106,30 +106,61 @@ Result<void> SystemDatFile::flush() {
   auto bytes = m_registry.write(m_store->tree());
   if (!bytes) return Error{bytes.error()};
   if (bytes.value() != m_onDisk) {
-    const auto attributes = dosAttributes(m_file.fd());
-    const auto& content = bytes.value();
-    auto replaced = replaceFile(
-        m_path,
-        [&](const PieceSink& emit) {
-          std::string piece(reinterpret_cast<const char*>(content.data()), content.size());
-          return emit(piece);
-        },
-        m_file, m_fault);
-    if (!replaced) return Error{replaced.error()};
-    m_file = std::move(replaced.value().file);
-    m_onDisk = std::move(bytes).value();
+    bool in_place = false;
+    auto written = writeFile(std::move(bytes).value(), in_place);
+    if (!in_place) return written;
+    // In its place, also when only the folder flush or the attributes
+    // failed: the store follows the file from now on.
     if (auto now = SystemRegistry::read(m_onDisk, m_path.string()); now) {
       for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
         const KeyId key = RegistryTree::rootKey(root);
         prune(m_store->tree(), key, now.value().tree(), key);
       }
     }
-    if (!replaced.value().directoryFlush) return replaced.value().directoryFlush;
-    if (attributes && ::ioctl(m_file.fd(), FAT_IOCTL_SET_ATTRIBUTES, &*attributes) != 0)
-      return Error{m_path.string() + ": the registry was written, but its DOS attributes " +
-                   "(read-only, hidden, system) could not be kept: " + std::strerror(errno)};
+    if (!written) return written;
   }
   return m_store->flush();  // Held in memory: this marks it written.
+}
+
+Result<void> SystemDatFile::writeFile(std::vector<std::uint8_t> content, bool& in_place) {
+  in_place = false;
+  const auto attributes = dosAttributes(m_file.fd());
+  auto replaced = replaceFile(
+      m_path,
+      [&](const PieceSink& emit) {
+        std::string piece(reinterpret_cast<const char*>(content.data()), content.size());
+        return emit(piece);
+      },
+      m_file, m_fault);
+  if (!replaced) return Error{replaced.error()};
+  in_place = true;
+  m_file = std::move(replaced.value().file);
+  m_onDisk = std::move(content);
+  if (!replaced.value().directoryFlush) return replaced.value().directoryFlush;
+  if (attributes && ::ioctl(m_file.fd(), FAT_IOCTL_SET_ATTRIBUTES, &*attributes) != 0)
+    return Error{m_path.string() + ": the registry was written, but its DOS attributes " +
+                 "(read-only, hidden, system) could not be kept: " + std::strerror(errno)};
+  return {};
+}
+
+Result<void> SystemDatFile::replaceWith(std::vector<std::uint8_t> bytes) {
+  if (!m_file.isOpen())
+    return Error{m_path.string() + ": the registry is closed; it was not replaced"};
+  if (m_store->dirty())
+    return Error{m_path.string() + ": the registry has changes not saved; it was not replaced"};
+  auto registry = SystemRegistry::read(bytes, m_path.string());
+  if (!registry) return Error{registry.error()};
+  auto store = RegistryStore::fromText(writeRegedit4(registry.value().tree()), m_path.string());
+  if (!store) return Error{m_path.string() + ": " + store.error()};
+  if (bytes == m_onDisk) return {};
+  bool in_place = false;
+  auto written = writeFile(std::move(bytes), in_place);
+  if (in_place) {
+    // Later writes start from the file now in place.
+    m_registry = std::move(registry).value();
+    m_store->tree() = std::move(store.value()->tree());
+  }
+  return written;
 }
 
 Result<RegistryTree> SystemDatFile::asWritten(const RegistryTree& tree) const {
