@@ -150,53 +150,83 @@ Result<void> SystemDatFile::flush() {
   auto bytes = m_registry.write(m_store->tree());
   if (!bytes) return Error{bytes.error()};
   if (bytes.value() != m_onDisk) {
-    // Read before the replace: the new file comes with the attributes its
-    // file system gives a new file.
-    const DosAttributes attributes = dosAttributes(m_file.fd());
-    const Placement placed = placementOf(m_file.fd(), m_path);
-    const AttributePlan plan = planAttributes(placed.kind, attributes.error);
-    const auto& content = bytes.value();
-    auto replaced = replaceFile(
-        m_path,
-        [&](const PieceSink& emit) {
-          std::string piece(reinterpret_cast<const char*>(content.data()), content.size());
-          return emit(piece);
-        },
-        m_file, m_fault);
-    if (!replaced) return Error{replaced.error()};
-    m_file = std::move(replaced.value().file);
-    m_onDisk = std::move(bytes).value();
+    bool in_place = false;
+    auto written = writeFile(std::move(bytes).value(), in_place);
+    if (!in_place) return written;
+    // In its place, also when only the folder flush or the attributes
+    // failed: the store follows the file from now on.
     if (auto now = SystemRegistry::read(m_onDisk, m_path.string()); now) {
       for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
         const KeyId key = RegistryTree::rootKey(root);
         prune(m_store->tree(), key, now.value().tree(), key);
       }
     }
-    // The registry is written either way: a lost attribute is told to the
-    // user, with how to set it back, and does not fail the write.
-    std::string reason;
-    if (plan == AttributePlan::CannotKeep && placed.kind == FatKind::Fuse)
-      reason = "the FAT driver it is on (" + placed.mountType +
-               ") cannot keep a replaced file's DOS attributes and short name";
-    else if (plan == AttributePlan::CannotKeep)
-      reason = std::string("its DOS attributes could not be read before the replace (") +
-               std::strerror(attributes.error) + ")";
-    else if (plan == AttributePlan::Keep &&
-             ::ioctl(m_file.fd(), FAT_IOCTL_SET_ATTRIBUTES, &attributes.value) != 0)
-      reason = std::string("its DOS attributes could not be set again after the replace (") +
-               std::strerror(errno) + ")";
-    if (!reason.empty() && !m_attributesTold) {
-      m_notices.push_back(attributesNotKeptMessage(
-          m_path.string(), placed.inImage, reason,
-          placed.kind == FatKind::Fuse ? Lost::AttributesAndShortName : Lost::Attributes));
-      m_attributesTold = true;
-    }
-    if (!replaced.value().directoryFlush) return replaced.value().directoryFlush;
+    if (!written) return written;
   }
   return m_store->flush();  // Held in memory: this marks it written.
 }
 
 std::vector<std::string> SystemDatFile::takeNotices() { return std::exchange(m_notices, {}); }
+
+Result<void> SystemDatFile::writeFile(std::vector<std::uint8_t> content, bool& in_place) {
+  in_place = false;
+  // Read before the replace: the new file comes with the attributes its
+  // file system gives a new file.
+  const DosAttributes attributes = dosAttributes(m_file.fd());
+  const Placement placed = placementOf(m_file.fd(), m_path);
+  const AttributePlan plan = planAttributes(placed.kind, attributes.error);
+  auto replaced = replaceFile(
+      m_path,
+      [&](const PieceSink& emit) {
+        std::string piece(reinterpret_cast<const char*>(content.data()), content.size());
+        return emit(piece);
+      },
+      m_file, m_fault);
+  if (!replaced) return Error{replaced.error()};
+  in_place = true;
+  m_file = std::move(replaced.value().file);
+  m_onDisk = std::move(content);
+  // The registry is written either way: a lost attribute is told to the
+  // user, with how to set it back, and does not fail the write.
+  std::string reason;
+  if (plan == AttributePlan::CannotKeep && placed.kind == FatKind::Fuse)
+    reason = "the FAT driver it is on (" + placed.mountType +
+             ") cannot keep a replaced file's DOS attributes and short name";
+  else if (plan == AttributePlan::CannotKeep)
+    reason = std::string("its DOS attributes could not be read before the replace (") +
+             std::strerror(attributes.error) + ")";
+  else if (plan == AttributePlan::Keep &&
+           ::ioctl(m_file.fd(), FAT_IOCTL_SET_ATTRIBUTES, &attributes.value) != 0)
+    reason = std::string("its DOS attributes could not be set again after the replace (") +
+             std::strerror(errno) + ")";
+  if (!reason.empty() && !m_attributesTold) {
+    m_notices.push_back(attributesNotKeptMessage(
+        m_path.string(), placed.inImage, reason,
+        placed.kind == FatKind::Fuse ? Lost::AttributesAndShortName : Lost::Attributes));
+    m_attributesTold = true;
+  }
+  return replaced.value().directoryFlush;
+}
+
+Result<void> SystemDatFile::replaceWith(std::vector<std::uint8_t> bytes) {
+  if (!m_file.isOpen())
+    return Error{m_path.string() + ": the registry is closed; it was not replaced"};
+  if (m_store->dirty())
+    return Error{m_path.string() + ": the registry has changes not saved; it was not replaced"};
+  auto registry = SystemRegistry::read(bytes, m_path.string());
+  if (!registry) return Error{registry.error()};
+  auto store = RegistryStore::fromText(writeRegedit4(registry.value().tree()), m_path.string());
+  if (!store) return Error{m_path.string() + ": " + store.error()};
+  if (bytes == m_onDisk) return {};
+  bool in_place = false;
+  auto written = writeFile(std::move(bytes), in_place);
+  if (in_place) {
+    // Later writes start from the file now in place.
+    m_registry = std::move(registry).value();
+    m_store->tree() = std::move(store.value()->tree());
+  }
+  return written;
+}
 
 Result<RegistryTree> SystemDatFile::asWritten(const RegistryTree& tree) const {
   auto bytes = m_registry.write(tree);

@@ -52,11 +52,25 @@ class SystemDatFile final {
   // attributes), each told once; the list is emptied.
   std::vector<std::string> takeNotices();
 
+  // The file as it is on the disk now: as read, or as last written.
+  const std::vector<std::uint8_t>& bytes() const { return m_onDisk; }
+  // Replaces the file whole with `bytes` (a copy of it kept elsewhere), by the
+  // same atomic replace as a flush, keeping mode, owner and DOS attributes.
+  // The bytes must pass the strict check and the store may hold no unsaved
+  // change; the file is then used as if read anew. On failure before the
+  // replace the file is as it was.
+  Result<void> replaceWith(std::vector<std::uint8_t> bytes);
+
   void setSaveFaultForTesting(SaveFault fault) { m_fault = fault; }
 
  private:
   SystemDatFile(std::filesystem::path path, LockedFile file, SystemRegistry registry,
                 std::unique_ptr<RegistryStore> store);
+  // Puts `content` in the file's place: the part of flush() and
+  // replaceWith() that writes. `in_place` says whether the new file took the
+  // old one's place (also when only the folder flush or the attributes
+  // failed); m_onDisk follows it.
+  Result<void> writeFile(std::vector<std::uint8_t> content, bool& in_place);
 
   std::filesystem::path m_path;
   LockedFile m_file;

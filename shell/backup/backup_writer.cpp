@@ -82,6 +82,12 @@ Result<void> writeContents(const fs::path& folder, const PlannedRun& run, std::t
     manifest.startupFile = std::move(saved).value();
   }
 
+  if (!run.registryFile.host.empty()) {
+    auto saved = saveFile(folder, run.registryFile, "registry-file");
+    if (!saved) return Error{saved.error()};
+    manifest.registryFile = std::move(saved).value();
+  }
+
   if (auto written = durable::writeFile({manifestPath(folder), 0600, durable::Existing::Keep},
                                         formatManifest(manifest));
       !written)

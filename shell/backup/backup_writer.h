@@ -29,6 +29,8 @@ struct PlannedRun {
   std::map<int, RegistryTree> removedTrees;  // per step, see removalsAsTree
   std::map<int, std::vector<PlannedFile>> deletions;
   PlannedFile startupFile;  // host empty when the file does not exist
+  // On a Windows 95 drive, SYSTEM.DAT, copied whole; host empty elsewhere.
+  PlannedFile registryFile;
 };
 
 // Writes MACHINE/backups/uinq76-<when>/ with the removed keys and values of

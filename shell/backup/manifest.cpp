@@ -137,6 +137,10 @@ std::string formatManifest(const Manifest& m) {
   } else {
     out << " - - -\n";
   }
+  const SavedFile& registry = m.registryFile;
+  if (registry.present())
+    out << "registry-file " << encodeText(registry.windowsPath) << ' ' << registry.copy << ' '
+        << registry.sha256 << ' ' << std::oct << registry.mode << std::dec << '\n';
   out << "complete\n";
   return out.str();
 }
@@ -214,6 +218,16 @@ Result<Manifest> parseManifest(std::string_view text, const std::string& source)
         m.startupFile.copy = std::string(words[2]);
         m.startupFile.sha256 = std::string(words[3]);
       }
+    } else if (what == "registry-file" && words.size() == 5) {
+      auto path = decodeText(words[1]);
+      if (!path || !isCopyName(words[2]) || !isDigest(words[3]) ||
+          !readNumber(words[4], m.registryFile.mode, 8))
+        return bad("bad registry-file record");
+      m.registryFile.windowsPath = std::move(*path);
+      m.registryFile.copy = std::string(words[2]);
+      m.registryFile.sha256 = std::string(words[3]);
+    } else if (what == "registry-file-after" && words.size() == 2 && isDigest(words[1])) {
+      m.registryFileAfter.insert(std::string(words[1]));
     } else if (what == "complete" && words.size() == 1) {
       m.complete = true;
     } else if (what == "step" && words.size() == 3 && readNumber(words[1], step) &&

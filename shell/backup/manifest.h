@@ -14,10 +14,18 @@
 //   value <step> <position> <key path> <value name>
 //   file <step> <Windows path> <copy in the backup> <sha256> <mode, octal>
 //   startup-file <Windows path> <copy> <sha256> <mode>   ("- - -" when absent)
+//   registry-file <Windows path> <copy> <sha256> <mode>  (Windows 95 drive only)
 //   complete
 //   step <step> started | step <step> done
 //   startup-file-after <sha256>                          ("-" when absent)
+//   registry-file-after <sha256>                         (Windows 95 drive only)
 //   finished | restored
+//
+// On a Windows 95 drive the registry is one binary file, SYSTEM.DAT, that the
+// run changes by deletion only; the backup holds a byte copy of it as it was
+// before the run ("registry-file"), and the run appends the digest of the
+// file it wrote after each step and at its end ("registry-file-after"), so
+// that a restore can tell the run's file from one changed since.
 //
 // "complete" ends what the backup wrote before the run began; a manifest
 // without it belongs to a backup that was cut off, and the run removed
@@ -54,11 +62,13 @@ struct Manifest {
   std::map<int, RegistryRemovals> registry;
   std::map<int, std::vector<SavedFile>> files;
   SavedFile startupFile;
+  SavedFile registryFile;  // present on a Windows 95 drive only
 
   bool complete = false;
   std::set<int> started;
   std::set<int> done;
   std::optional<std::string> startupFileAfter;  // "" when the file was absent
+  std::set<std::string> registryFileAfter;      // each state of the file the run wrote
   bool finished = false;
   bool restored = false;
 

@@ -6,6 +6,7 @@
 #include "platform/fs/drives.h"
 #include "platform/registry/regedit4_parser.h"
 #include "platform/registry/regedit4_writer.h"
+#include "platform/text/ascii.h"
 #include "shell/backup/backup_folder.h"
 #include "shell/backup/manifest.h"
 #include "shell/backup/registry_changes.h"
@@ -71,21 +72,22 @@ int stepsInRegistry(const Manifest& m, const std::string& digest) {
   return -1;
 }
 
-}  // namespace
-
-Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& store) {
-  auto read = readManifest(backup_dir);
-  if (!read) return Error{read.error()};
-  const Manifest& m = read.value();
+// The run of a backup as a restore reads it; nothing when there is nothing
+// to restore (`outcome` says why) and an error when the backup is unusable.
+Result<bool> startRestore(const fs::path& backup_dir, const Manifest& m, RestoreOutcome& outcome) {
   if (!m.complete)
     return Error{backup_dir.string() + ": the backup is incomplete; its run removed nothing"};
-  RestoreOutcome outcome;
   if (m.restored) {
     outcome.alreadyRestored = true;
-    return outcome;
+    return false;
   }
-  std::vector<FileWrite> writes;
+  return true;
+}
 
+// The deleted files and the startup file to be written back; each place
+// where that would overwrite a later change is a conflict.
+Result<void> planFileWrites(const fs::path& backup_dir, const Manifest& m, RestoreOutcome& outcome,
+                            std::vector<FileWrite>& writes) {
   // Deleted files come back where they were, unless something else is there.
   for (const auto& [step, files] : m.files) {
     for (const auto& file : files) {
@@ -132,6 +134,51 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& 
       }
     }
   }
+  return {};
+}
+
+// Writes the files back, the registry by `write_registry` (then says so with
+// `registry_line`, when there is one), and records the restore; nothing when
+// a conflict was found.
+Result<RestoreOutcome> finishRestore(const fs::path& backup_dir, RestoreOutcome outcome,
+                                     const std::vector<FileWrite>& writes,
+                                     const std::function<Result<void>()>& write_registry,
+                                     const std::string& registry_line = {}) {
+  if (!outcome.conflicts.empty()) {
+    outcome.restored.clear();
+    return outcome;
+  }
+  for (const auto& write : writes) {
+    // Files come back with their permission bits; a set-user-ID or similar
+    // bit from a manifest is never given to a file.
+    if (auto written =
+            durable::writeFile({write.host, write.mode & 0777, write.existing}, write.bytes);
+        !written)
+      return Error{written.error()};
+    outcome.restored.push_back(write.windowsPath);
+  }
+  if (write_registry) {
+    if (auto written = write_registry(); !written) return Error{written.error()};
+    if (!registry_line.empty()) outcome.restored.push_back(registry_line);
+  }
+  if (auto appended = durable::appendLine(manifestPath(backup_dir), "restored"); !appended)
+    return Error{appended.error()};
+  return outcome;
+}
+
+}  // namespace
+
+Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& store) {
+  auto read = readManifest(backup_dir);
+  if (!read) return Error{read.error()};
+  const Manifest& m = read.value();
+  RestoreOutcome outcome;
+  auto started = startRestore(backup_dir, m, outcome);
+  if (!started) return Error{started.error()};
+  if (!started.value()) return outcome;
+  std::vector<FileWrite> writes;
+  if (auto planned = planFileWrites(backup_dir, m, outcome, writes); !planned)
+    return Error{planned.error()};
 
   // The registry: the removals of the steps that went through, last first,
   // on a copy that replaces the registry only when all of them fit.
@@ -162,28 +209,57 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& 
                                " keys and " + std::to_string(removals->second.values.size()) +
                                " values of step " + std::to_string(step));
   }
-  if (!outcome.conflicts.empty()) {
-    outcome.restored.clear();
-    return outcome;
-  }
-
-  for (const auto& write : writes) {
-    // Files come back with their permission bits; a set-user-ID or similar
-    // bit from a manifest is never given to a file.
-    if (auto written =
-            durable::writeFile({write.host, write.mode & 0777, write.existing}, write.bytes);
-        !written)
-      return Error{written.error()};
-    outcome.restored.push_back(write.windowsPath);
-  }
+  std::function<Result<void>()> write_registry;
   if (registry_changed) {
-    store.tree() = std::move(tree);
-    store.markDirty();
-    if (auto flushed = store.flush(); !flushed) return Error{flushed.error()};
+    write_registry = [&]() -> Result<void> {
+      store.tree() = std::move(tree);
+      store.markDirty();
+      return store.flush();
+    };
   }
-  if (auto appended = durable::appendLine(manifestPath(backup_dir), "restored"); !appended)
-    return Error{appended.error()};
-  return outcome;
+  return finishRestore(backup_dir, std::move(outcome), writes, write_registry);
+}
+
+Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir,
+                                     const WholeRegistryFile& registry) {
+  auto read = readManifest(backup_dir);
+  if (!read) return Error{read.error()};
+  const Manifest& m = read.value();
+  RestoreOutcome outcome;
+  auto started = startRestore(backup_dir, m, outcome);
+  if (!started) return Error{started.error()};
+  if (!started.value()) return outcome;
+  const SavedFile& saved = m.registryFile;
+  if (!saved.present())
+    return Error{backup_dir.string() + ": the backup holds no copy of " + registry.windowsPath +
+                 " (it was not made on this Windows 95 drive, or by an older version)"};
+  if (!ascii::equalsIgnoringCase(saved.windowsPath, registry.windowsPath))
+    return Error{backup_dir.string() + ": the backup holds " + saved.windowsPath +
+                 ", but the drive's registry is " + registry.windowsPath};
+  std::vector<FileWrite> writes;
+  if (auto planned = planFileWrites(backup_dir, m, outcome, writes); !planned)
+    return Error{planned.error()};
+
+  // SYSTEM.DAT goes back whole when it is a file the run wrote; it is the
+  // copy already when a restore was cut off after putting it back.
+  std::function<Result<void>()> write_registry;
+  if (registry.sha256 != saved.sha256) {
+    if (!m.registryFileAfter.count(registry.sha256)) {
+      outcome.conflicts.push_back(
+          registry.windowsPath +
+          (m.finished || m.done.count(m.steps)
+               ? ": changed since the uninstall"
+               : ": changed since the backup; finish the interrupted uninstall first"));
+    } else {
+      auto copy = readCopy(backup_dir, saved);
+      if (!copy) return Error{copy.error()};
+      write_registry = [&registry, bytes = std::move(copy).value()] {
+        return registry.replace(bytes);
+      };
+    }
+  }
+  return finishRestore(backup_dir, std::move(outcome), writes, write_registry,
+                       registry.windowsPath + " (the registry as before the run)");
 }
 
 }  // namespace backup

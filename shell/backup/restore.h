@@ -6,7 +6,9 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/registry/registry_store.h"
@@ -28,5 +30,23 @@ struct RestoreOutcome {
 // setMachineDirectory and `store`, which is written when it changed. An error
 // (unreadable backup, a failed write) is returned as the error message.
 Result<RestoreOutcome> restoreBackup(const std::filesystem::path& backup_dir, RegistryStore& store);
+
+// The registry of a Windows 95 drive: SYSTEM.DAT, which the run changed by
+// deletion only, and which a restore puts back whole from the backup's copy.
+struct WholeRegistryFile {
+  std::string windowsPath;  // as the machine names it, C:\WINDOWS\SYSTEM.DAT say
+  std::string sha256;       // of the file on the disk now
+  // Replaces the file with the copy, atomically, keeping its mode, owner and
+  // attributes.
+  std::function<Result<void>(std::string_view bytes)> replace;
+};
+
+// Restores from `backup_dir` onto a Windows 95 drive: the files as above, and
+// SYSTEM.DAT byte for byte as it was before the run. The file now on the
+// disk must be one the run wrote (its digest recorded in the backup), or the
+// copy itself (a restore that was cut off); any other file was changed since,
+// and nothing is restored.
+Result<RestoreOutcome> restoreBackup(const std::filesystem::path& backup_dir,
+                                     const WholeRegistryFile& registry);
 
 }  // namespace backup

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "platform/creg/system_dat_file.h"
 #include "shell/backup/backup_folder.h"
 #include "shell/backup/restore.h"
 #include "shell/host/machine.h"
@@ -27,15 +28,17 @@ int restoreBackup(Machine& machine, const std::string& name) {
     report("no backup " + folder.string() + "; see uinq76 --list-backups");
     return 2;
   }
-  if (machine.isWindowsDrive()) {
-    // SYSTEM.DAT is changed by deletion only, so keys cannot be put back into
-    // it; rather than restore the files and not the registry, nothing is done.
-    report("nothing was restored from " + folder.string() +
-           ": restoring a Windows 95 drive's SYSTEM.DAT is not supported yet; the backup "
-           "lists what the run removed");
-    return 1;
-  }
-  auto outcome = backup::restoreBackup(folder, machine.store());
+  // SYSTEM.DAT is changed by deletion only, so keys cannot be put back into
+  // it: it goes back whole, from the backup's copy.
+  creg::SystemDatFile* systemDat = machine.systemDat();
+  const auto replace = [systemDat](std::string_view copy) {
+    return systemDat->replaceWith(std::vector<std::uint8_t>(copy.begin(), copy.end()));
+  };
+  auto outcome = systemDat != nullptr
+                     ? backup::restoreBackup(
+                           folder, backup::WholeRegistryFile{machine.systemDatWindowsPath(),
+                                                             machine.systemDatDigest(), replace})
+                     : backup::restoreBackup(folder, machine.store());
   if (!outcome) {
     report("the restore failed: " + outcome.error());
     return 1;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/creg/system_dat_file.h"
 #include "platform/fs/write_failures.h"
 #include "platform/system/shutdown.h"
 #include "platform/toolkit/afxwin.h"
@@ -155,6 +156,10 @@ int runHost(int argc, char** argv, const UninstallSteps* steps) {
   if (steps != nullptr)
     journal.emplace(machine->directory(), machine->store(), *steps,
                     [&machine](const RegistryTree& tree) { return machine->registryDigest(tree); });
+  if (journal && machine->isWindowsDrive()) {
+    journal->setRegistryFile({{machine->systemDatWindowsPath(), machine->systemDat()->path()},
+                              [&machine] { return machine->systemDatDigest(); }});
+  }
   if (journal) {
     toolkit::setDeliveryGuard([&](HWND window, UINT message, WPARAM wparam) {
       return journal->beforeMessage(window, message, wparam);

@@ -87,8 +87,10 @@ Result<std::unique_ptr<Machine>> Machine::openDrive(const std::filesystem::path&
     description += (i == 0 ? ", hardware profiles " : ", ") + profiles[i];
   description += ")";
   SetActiveRegistry(&systemDat.value()->store());
-  return std::unique_ptr<Machine>(
+  std::unique_ptr<Machine> machine(
       new Machine(dir, std::move(systemDat).value(), std::move(description)));
+  machine->m_systemDatWindowsPath = registryPath;
+  return machine;
 }
 
 Machine::Machine(std::filesystem::path dir, std::unique_ptr<RegistryStore> store)
@@ -107,6 +109,13 @@ std::string Machine::registryDigest(const RegistryTree& tree) const {
   // A tree the file cannot hold has a fingerprint no start will match.
   auto written = m_systemDat->asWritten(tree);
   return written ? backup::registryDigest(written.value()) : "unwritable";
+}
+
+std::string Machine::systemDatDigest() const {
+  if (!m_systemDat) return {};
+  const auto& bytes = m_systemDat->bytes();
+  return backup::sha256Hex(
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 RegistryStore& Machine::store() { return m_systemDat ? m_systemDat->store() : *m_store; }

@@ -60,6 +60,13 @@ class Machine final {
   // drive C: (C:\WINDOWS\SYSTEM.DAT, hardware profiles 0001, 0002)".
   const std::string& description() const { return m_description; }
   bool isWindowsDrive() const { return m_systemDat != nullptr; }
+  // On a Windows 95 drive, its SYSTEM.DAT and the file's Windows path
+  // (C:\WINDOWS\SYSTEM.DAT say); nothing on a machine directory.
+  creg::SystemDatFile* systemDat() { return m_systemDat.get(); }
+  const std::string& systemDatWindowsPath() const { return m_systemDatWindowsPath; }
+  // The SHA-256 of SYSTEM.DAT as it is on the disk now; empty on a machine
+  // directory.
+  std::string systemDatDigest() const;
   // The fingerprint of a state of the registry for the run's record: of the
   // tree as the registry file would hold it.
   std::string registryDigest(const RegistryTree& tree) const;
@@ -76,6 +83,7 @@ class Machine final {
   std::unique_ptr<creg::SystemDatFile> m_systemDat;
   std::string m_description = "a machine directory";
   std::vector<std::string> m_notices;
+  std::string m_systemDatWindowsPath;
 };
 
 }  // namespace host

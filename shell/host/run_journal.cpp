@@ -112,6 +112,7 @@ bool RunJournal::writeBackup() {
   run.keyName = m_steps.productKeyName();
   run.steps = m_steps.count();
   run.startupFile = startupFileOf(m_steps.startupFile);
+  if (m_registryFile) run.registryFile = m_registryFile->file;
 
   run.registryBefore = m_digest(m_store.tree());
   if (!previewSteps(run)) {
@@ -138,6 +139,10 @@ bool RunJournal::record(const std::string& line) {
     return false;
   }
   return true;
+}
+
+bool RunJournal::recordRegistryFile() {
+  return !m_registryFile || record("registry-file-after " + m_registryFile->digest());
 }
 
 bool RunJournal::beforeMessage(HWND window, UINT message, WPARAM wparam) {
@@ -173,7 +178,7 @@ void RunJournal::afterMessage(UINT message, WPARAM wparam, bool saved) {
   if (step == m_steps.count()) {
     shutdownRequested();
   } else {
-    m_failed = !record("step " + std::to_string(step) + " done");
+    m_failed = !(recordRegistryFile() && record("step " + std::to_string(step) + " done"));
   }
 }
 
@@ -182,7 +187,7 @@ void RunJournal::shutdownRequested() {
   m_ended = true;
   // The startup file's new state first: once the step is recorded as done,
   // a restore must be able to recognise the file the run left.
-  if (record("startup-file-after " + startupDigest(m_steps.startupFile)) &&
+  if (record("startup-file-after " + startupDigest(m_steps.startupFile)) && recordRegistryFile() &&
       record("step " + std::to_string(m_ticks) + " done"))
     record("finished");
 }
@@ -253,6 +258,9 @@ void RunJournal::resume(const Interrupted& run) {
   m_backup = run.backup;
   m_ticks = run.nextStep - 1;
   m_resumed = true;
+  // The file as a cut-off run left it, its record perhaps not written: its
+  // content is a state the run recorded (findInterrupted), so it is the run's.
+  m_failed = !recordRegistryFile();
 }
 
 }  // namespace host

@@ -33,7 +33,14 @@
 //    lines only say whether the run ended ("finished", the last step done,
 //    "restored"), and a backup without "complete" stands for a run that
 //    removed nothing.
-// 5. The last step changes files only: the startup file is replaced in one
+// 5. On a Windows 95 drive the registry is SYSTEM.DAT, changed by deletion
+//    only: the backup holds it whole, and the digest of the file on the disk
+//    is appended after each step's save, before "step N done" (also when a
+//    cut-off run is taken up, and before the last step's "done"), so that a
+//    restore knows each file the run wrote (recordRegistryFile). A kill
+//    between a save and its record leaves a file the next start finishes
+//    from, as its content is a state the run recorded.
+// 6. The last step changes files only: the startup file is replaced in one
 //    atomic step and flushed, and every deleted file has its copy in the
 //    backup. A run cut off in it finds the registry as the step before left
 //    it, so the step simply runs again when the run is finished.
@@ -79,6 +86,17 @@ class RunJournal final {
   RunJournal(std::filesystem::path machine_dir, RegistryStore& store, UninstallSteps steps,
              Digest digest = {});
 
+  // A registry kept in one binary file (SYSTEM.DAT of a Windows 95 drive),
+  // which the backup copies whole and whose digest on the disk (`digest`)
+  // is recorded after every step that went through, when a cut-off run is
+  // taken up, and at the end: a restore puts the copy back only over a file
+  // the run wrote.
+  struct RegistryFile {
+    backup::PlannedFile file;
+    std::function<std::string()> digest;
+  };
+  void setRegistryFile(RegistryFile registry_file) { m_registryFile = std::move(registry_file); }
+
   // Before a message is delivered: the first tick of the step timer writes
   // the backup, and every tick records its step as started. A tick whose
   // record cannot be written is dropped and the dialog cancelled, so that
@@ -118,11 +136,14 @@ class RunJournal final {
   // undoing them; false when the registry could not be put back as it was.
   bool previewSteps(backup::PlannedRun& run);
   bool record(const std::string& line);
+  // Records the registry file's digest now; true when there is none.
+  bool recordRegistryFile();
 
   std::filesystem::path m_machineDir;
   RegistryStore& m_store;
   UninstallSteps m_steps;
   Digest m_digest;
+  std::optional<RegistryFile> m_registryFile;
   std::filesystem::path m_backup;
   int m_ticks = 0;                // the steps started
   int m_running = 0;              // the step whose tick is being handled; 0 between ticks

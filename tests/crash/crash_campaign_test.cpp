@@ -13,6 +13,11 @@
 //   may be corrupt, the next start must finish the run to the machine of an
 //   uninterrupted one, and the backup must restore the machine as it was
 //   before.
+// - The same kills on a Windows 95 drive C:, whose registry is SYSTEM.DAT:
+//   at random moments of a run, at each durable call of the finishing of a
+//   cut-off run and of a restore. After each kill SYSTEM.DAT passes the
+//   strict check; the next start leaves it holding the fully uninstalled
+//   registry, and a completed restore leaves it byte for byte as before.
 //
 // Each case prints its figures: kills, and the files found old, new or
 // corrupt.
@@ -37,12 +42,15 @@
 #include <vector>
 
 #include "platform/creg/system_dat_file.h"
+#include "platform/creg/system_registry.h"
+#include "platform/registry/regedit4_writer.h"
 #include "platform/registry/registry_store.h"
 #include "tests/e2e/machine_fixture.h"
 #include "tests/e2e/machine_snapshot.h"
 #include "tests/e2e/program_runner.h"
 #include "tests/support/temp_dir.h"
 #include "tools/creg/creg_generator.h"
+#include "tools/demo/demo_machine.h"
 
 namespace e2e {
 namespace {
@@ -188,15 +196,56 @@ long countDurableCalls(const std::vector<std::string>& args, const std::string& 
   return count;
 }
 
+// The registry file of a Windows 95 drive C: root.
+constexpr const char* kSystemDat = "WINDOWS/SYSTEM.DAT";
+
+bool isDrive(const fs::path& dir) { return fs::exists(dir / "MSDOS.SYS"); }
+
+// SYSTEM.DAT read strictly: the registry it holds as REGEDIT4 text, or why
+// the strict check refuses it.
+std::string systemDatContent(const fs::path& file) {
+  const std::string bytes = readOrEmpty(file);
+  auto read = creg::SystemRegistry::read(std::vector<std::uint8_t>(bytes.begin(), bytes.end()),
+                                         file.string());
+  return read ? writeRegedit4(read.value().tree()) : "damaged: " + read.error();
+}
+
+// The machine for comparisons. On a drive, SYSTEM.DAT stands for the
+// registry it holds (a run finished after a kill writes the same registry
+// into a file that may be laid out otherwise), and the temporaries a kill
+// left beside it are not the files.
+Snapshot contentSnapshot(const fs::path& dir) {
+  Snapshot snapshot = snapshotMachine(dir);
+  if (!isDrive(dir)) return snapshot;
+  std::erase_if(snapshot, [](const auto& entry) {
+    return entry.first.find(".tmp") != std::string::npos ||
+           entry.first.find(".uinq76-tmp") != std::string::npos;
+  });
+  auto it = snapshot.find(kSystemDat);
+  if (it != snapshot.end())
+    it->second =
+        it->second.substr(0, it->second.find('\n') + 1) + systemDatContent(dir / kSystemDat);
+  return snapshot;
+}
+
 // What a kill left: every file is either as it was before the run or as the
-// run leaves it; the registry and the backup's manifest read back.
+// run leaves it; the registry and the backup's manifest read back. On a
+// drive, SYSTEM.DAT must pass the strict check, whichever state it holds.
 std::string corruption(const fs::path& dir, const Snapshot& original, const Snapshot& done) {
-  auto store = RegistryStore::fromText(readOrEmpty(dir / "registry.reg"), "registry.reg");
-  if (!store) return "registry: " + store.error();
+  std::string registry = "registry.reg";
+  if (isDrive(dir)) {
+    registry = kSystemDat;
+    const std::string content = systemDatContent(dir / kSystemDat);
+    if (content.rfind("damaged: ", 0) == 0) return content;
+  } else if (auto store =
+                 RegistryStore::fromText(readOrEmpty(dir / "registry.reg"), "registry.reg");
+             !store) {
+    return "registry: " + store.error();
+  }
   const Snapshot now = snapshotMachine(dir);
   for (const auto& [path, content] : now) {
     // Temporaries are not the files; the next run takes them away.
-    if (path == "registry.reg" || path.find(".tmp") != std::string::npos ||
+    if (path == registry || path.find(".tmp") != std::string::npos ||
         path.find(".uinq76-tmp") != std::string::npos || path.find(".@@@") != std::string::npos)
       continue;
     const auto was = original.find(path);
@@ -208,6 +257,16 @@ std::string corruption(const fs::path& dir, const Snapshot& original, const Snap
   const fs::path backup = newestCompleteBackup(dir);
   if (!backup.empty() && readOrEmpty(backup / "manifest.txt").rfind("uinq76-backup 1\n", 0) != 0)
     return backup.string() + ": manifest damaged";
+  return {};
+}
+
+// After a completed restore on a drive, SYSTEM.DAT is the one before the
+// run, byte for byte (the backup's copy of it).
+std::string systemDatNotAsBefore(const fs::path& dir) {
+  if (!isDrive(dir)) return {};
+  const fs::path backup = newestCompleteBackup(dir);
+  if (readOrEmpty(dir / kSystemDat) != readOrEmpty(backup / "registry-file"))
+    return std::string(kSystemDat) + " is not byte for byte the one before the run";
   return {};
 }
 
@@ -286,14 +345,15 @@ std::string restoreKilled(const fs::path& killed, const Snapshot& original) {
   test_support::TempDir scratch{"uinq76-scratch"};
   const fs::path dir = scratch.path() / "machine";
   copyMachine(killed, dir);
-  const auto now = [&] { return withoutTemporaries(snapshotMachine(dir)); };
+  const auto now = [&] { return withoutTemporaries(contentSnapshot(dir)); };
   if (newestCompleteBackup(dir).empty()) return firstDifference(original, now());
   const Snapshot before = now();
   const auto restored = runProgram(restoreArgs(dir), "");
   if (restored.status == 1 &&
       restored.err.find("finish the interrupted uninstall first") != std::string::npos)
     return firstDifference(before, now());
-  const std::string difference = firstDifference(original, now());
+  std::string difference = firstDifference(original, now());
+  if (difference.empty()) difference = systemDatNotAsBefore(dir);
   if (restored.status != 0 || !difference.empty())
     return "status " + std::to_string(restored.status) + ", " + difference + "; " + restored.err;
   return {};
@@ -331,13 +391,15 @@ KillOutcome runKill(const Kill& kill, const fs::path& start, bool restoring,
   const Snapshot& expected = restoring ? original : done;
   const auto again = runProgram(restoring ? restoreArgs(dir) : uninstallArgs(dir), "y\n\n");
   result.partialBackup = partialBackupProblem(dir, partials, listing.out, again.err);
-  std::string difference = firstDifference(expected, snapshotMachine(dir));
+  std::string difference = firstDifference(expected, contentSnapshot(dir));
+  if (difference.empty() && restoring) difference = systemDatNotAsBefore(dir);
   if (again.status != 0 || !difference.empty())
     result.notFinished =
         "status " + std::to_string(again.status) + ", " + difference + "; " + again.err;
   if (restoring) return result;
   const auto restored = runProgram(restoreArgs(dir), "");
-  difference = firstDifference(original, snapshotMachine(dir));
+  difference = firstDifference(original, contentSnapshot(dir));
+  if (difference.empty()) difference = systemDatNotAsBefore(dir);
   if (restored.status != 0 || !difference.empty())
     result.notRestored =
         "status " + std::to_string(restored.status) + ", " + difference + "; " + restored.err;
@@ -495,12 +557,26 @@ class CrashCampaign : public ::testing::Test {
     ASSERT_GT(m_runCalls, 10);
   }
 
+  // The same on the demo's Windows 95 drive C:.
+  void recordUninterruptedRunOnADrive() {
+    m_drive = m_scratch.path() / "drive";
+    ASSERT_FALSE(demo::writeWin9xDrive(m_drive).has_value());
+    m_before = contentSnapshot(m_drive);
+    m_uninstalled = m_scratch.path() / "drive-uninstalled";
+    copyMachine(m_drive, m_uninstalled);
+    m_runCalls = countDurableCalls(uninstallArgs(m_uninstalled), "y\n\n", m_scratch.path());
+    m_after = contentSnapshot(m_uninstalled);
+    ASSERT_NE(m_after.at(kSystemDat), m_before.at(kSystemDat));
+    ASSERT_GT(m_runCalls, 10);
+  }
+
   test_support::TempDir m_temp{"uinq76-crash"};
   const fs::path m_dir = m_temp.path();
   // The program's machine before and after an uninterrupted run.
   TempMachine m_original;
   test_support::TempDir m_scratch{"uinq76-scratch"};
   fs::path m_uninstalled;
+  fs::path m_drive;  // the Windows 95 drive before a run
   Snapshot m_before, m_after;
   long m_runCalls = 0;
 };
@@ -676,6 +752,72 @@ TEST_F(CrashCampaign, KillsDuringARestore) {
   Tally tally;
   runAll(kills, m_uninstalled, true, m_before, m_after, tally);
   reportTally("restore (every durable call)", tally);
+}
+
+// A Windows 95 drive C: killed at random moments of a run (fixed seed, so a
+// failure can be replayed): SYSTEM.DAT always passes the strict check, the
+// next start finishes the run, and the restore puts SYSTEM.DAT back byte for
+// byte.
+TEST_F(CrashCampaign, RandomKillsOfARunOnADrive) {
+  ASSERT_NO_FATAL_FAILURE(recordUninterruptedRunOnADrive());
+  std::mt19937 random(95);
+  std::uniform_int_distribution<int> moment(0, 1800);
+  std::vector<Kill> kills;
+  for (int i = 0; i < 8; ++i) {
+    const auto delay = std::chrono::milliseconds(moment(random));
+    kills.push_back({"drive, uninstall after " + std::to_string(delay.count()) + " ms", 0, delay});
+  }
+  Tally tally;
+  runAll(kills, m_drive, false, m_before, m_after, tally);
+  reportTally("Windows 95 drive, uninstall (8 random moments)", tally);
+}
+
+TEST_F(CrashCampaign, KillsWhileACutOffRunIsFinishedOnADrive) {
+  ASSERT_NO_FATAL_FAILURE(recordUninterruptedRunOnADrive());
+  // A run cut off after its first step (cancelled), to be finished.
+  const fs::path cut_off = m_scratch.path() / "drive-cut-off";
+  copyMachine(m_drive, cut_off);
+  {
+    ProgramRunner runner(uninstallArgs(cut_off));
+    runner.write("y\n");
+    ASSERT_TRUE(runner.waitForOutput("60%")) << runner.output();
+    runner.signal(SIGINT);
+    ASSERT_EQ(runner.wait(), 0);
+  }
+  ASSERT_NE(contentSnapshot(cut_off).at(kSystemDat), m_before.at(kSystemDat))
+      << "the cut-off run changed nothing in SYSTEM.DAT";
+  const fs::path probe = m_scratch.path() / "drive-probe";
+  copyMachine(cut_off, probe);
+  const long calls = countDurableCalls(uninstallArgs(probe), "y\n\n", m_scratch.path());
+  EXPECT_EQ(firstDifference(m_after, contentSnapshot(probe)), "");
+  std::vector<Kill> kills;
+  for (long n = 1; n <= calls; ++n)
+    kills.push_back({"drive, finishing, call " + std::to_string(n), n});
+  std::mt19937 random(76);
+  std::uniform_int_distribution<int> moment(0, 1200);
+  for (int i = 0; i < 4; ++i) {
+    const auto delay = std::chrono::milliseconds(moment(random));
+    kills.push_back({"drive, finishing after " + std::to_string(delay.count()) + " ms", 0, delay});
+  }
+  Tally tally;
+  runAll(kills, cut_off, false, m_before, m_after, tally);
+  reportTally("Windows 95 drive, finishing a cut-off run (every durable call, 4 random moments)",
+              tally);
+}
+
+TEST_F(CrashCampaign, KillsDuringARestoreOnADrive) {
+  ASSERT_NO_FATAL_FAILURE(recordUninterruptedRunOnADrive());
+  const fs::path probe = m_scratch.path() / "drive-probe";
+  copyMachine(m_uninstalled, probe);
+  const long calls = countDurableCalls(restoreArgs(probe), "", m_scratch.path());
+  EXPECT_EQ(firstDifference(m_before, contentSnapshot(probe)), "");
+  EXPECT_EQ(systemDatNotAsBefore(probe), "");
+  std::vector<Kill> kills;
+  for (long n = 1; n <= calls; ++n)
+    kills.push_back({"drive, restore, call " + std::to_string(n), n});
+  Tally tally;
+  runAll(kills, m_uninstalled, true, m_before, m_after, tally);
+  reportTally("Windows 95 drive, restore (every durable call)", tally);
 }
 
 }  // namespace

@@ -47,6 +47,30 @@ TEST(Manifest, WrittenAndReadBackWithItsProgress) {
   EXPECT_EQ(backup::formatManifest(m), backup::formatManifest(sample()));
 }
 
+// A backup made on a Windows 95 drive: SYSTEM.DAT whole, and each file the
+// run wrote; a machine directory's manifest has neither record.
+TEST(Manifest, TheRegistryFileOfADriveAndEachStateTheRunWrote) {
+  EXPECT_EQ(backup::formatManifest(sample()).find("registry-file"), std::string::npos);
+  Manifest drive = sample();
+  drive.registryFile = {"C:\\WINDOWS\\SYSTEM.DAT", "registry-file", kDigest, 0644};
+  const std::string b(64, 'b'), c(64, 'c');
+  auto read = parseManifest(backup::formatManifest(drive) + "step 1 started\nregistry-file-after " +
+                                b + "\nstep 1 done\nregistry-file-after " + c + "\n",
+                            "manifest.txt");
+  ASSERT_TRUE(read.ok()) << read.error();
+  EXPECT_EQ(read.value().registryFile.windowsPath, "C:\\WINDOWS\\SYSTEM.DAT");
+  EXPECT_EQ(read.value().registryFile.sha256, kDigest);
+  EXPECT_EQ(read.value().registryFile.mode, 0644u);
+  EXPECT_EQ(read.value().registryFileAfter, (std::set<std::string>{b, c}));
+  EXPECT_EQ(backup::formatManifest(read.value()), backup::formatManifest(drive));
+  for (const std::string& bad : {"registry-file C:\\WINDOWS\\SYSTEM.DAT ../x " + kDigest + " 644",
+                                 std::string("registry-file-after 12")}) {
+    auto refused = parseManifest("uinq76-backup 1\n" + bad + "\n", "manifest.txt");
+    ASSERT_FALSE(refused.ok()) << bad;
+    EXPECT_NE(refused.error().find("manifest.txt line 2"), std::string::npos) << refused.error();
+  }
+}
+
 TEST(Manifest, ALineCutOffWhileAppendedIsIgnoredAndABadOneNamed) {
   // A crash while "step 2 done" was appended.
   auto cut =
