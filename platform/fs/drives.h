@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 // Binds drive letters to the folders MACHINE/drive_<letter> of a machine directory.
 void setMachineDirectory(const std::filesystem::path& machine_dir);

@@ -6,7 +6,7 @@
 
 #include <sys/stat.h>
 
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 bool isReadOnly(const struct stat& st);
 

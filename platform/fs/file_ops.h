@@ -1,7 +1,7 @@
 // Deleting and renaming files.
 #pragma once
 
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 // Deletes a file (a symbolic link itself, not what it names) and returns TRUE.
 // FALSE, with nothing deleted, when the file is missing (ERROR_FILE_NOT_FOUND),

@@ -1,7 +1,7 @@
 // Putting a finished copy of a file in the file's place.
 #pragma once
 
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 // Gives the file `replacement` the name `target`, in place of the file that
 // stands there. Returns TRUE; FALSE with the last error set when the

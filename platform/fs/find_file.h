@@ -1,7 +1,7 @@
 // Directory search by pattern.
 #pragma once
 
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 // Starts a search for the entries of one folder whose names match the last
 // component of lpFileName ('*' and '?', without regard to case; see

@@ -1,7 +1,7 @@
 // The profile-file reader.
 #pragma once
 
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 // Copies the value of key lpKeyName in section lpAppName of the profile file
 // lpFileName (see ProfileText for how the file is read) into lpReturnedString,

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 namespace rawfile {
 

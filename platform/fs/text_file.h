@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "platform/fs/raw_file.h"
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 class TextFileReader final {
  public:

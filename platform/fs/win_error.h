@@ -2,7 +2,7 @@
 // file function reports the same code for the same host failure.
 #pragma once
 
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 // The Win32 code for an errno value; unknown values become
 // ERROR_ACCESS_DENIED, which is what Windows reports for most refusals.

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 // Copies the Windows directory, without a trailing backslash, into lpBuffer
 // and returns its length. That is the directory Windows 95 records as WinDir

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 struct FileWriteFailure {
   std::string path;  // The Windows path the program named.

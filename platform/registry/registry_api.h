@@ -16,7 +16,7 @@
 // compare without regard to letter case.
 #pragma once
 
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 // Opens the key at lpSubKey below hKey. Returns ERROR_FILE_NOT_FOUND when a
 // key of the path is missing. On failure *phkResult is set to NULL.

@@ -23,7 +23,7 @@
 #include "platform/registry/registry_file.h"
 #include "platform/registry/registry_tree.h"
 #include "platform/result/result.h"
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 class RegistryStore final {
  public:

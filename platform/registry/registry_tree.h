@@ -26,7 +26,7 @@
 #include "platform/registry/key_index.h"
 #include "platform/registry/name_fold.h"
 #include "platform/registry/registry_arena.h"
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 enum class RootKey { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 // The program's instance handle for a null module name; null for any other
 // name, with ERROR_MOD_NOT_FOUND.

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 // Hands the request to the handler set with setShutdownHandler. Returns TRUE
 // when the handler accepted it; FALSE with ERROR_ACCESS_DENIED when there is no

@@ -1,4 +1,4 @@
-#include "platform/win32/windows.h"
+#include "platform/winbase/winbase.h"
 
 #include <cstring>
 
