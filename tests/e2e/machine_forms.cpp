@@ -76,11 +76,14 @@ Snapshot backup(const fs::path& machine) {
   const fs::path folder = newestCompleteBackup(machine);
   if (folder.empty()) return {};
   Snapshot files = snapshotMachine(folder);
+  // Only a drive's backup holds SYSTEM.DAT whole, for the restore.
+  files.erase("registry-file");
   std::string manifest;
   std::istringstream lines(files["manifest.txt"]);
   for (std::string line; std::getline(lines, line);) {
     if (line.rfind("created ", 0) == 0 || line.rfind("registry-before ", 0) == 0 ||
-        line.rfind("registry-after ", 0) == 0)
+        line.rfind("registry-after ", 0) == 0 || line.rfind("registry-file ", 0) == 0 ||
+        line.rfind("registry-file-after ", 0) == 0)
       continue;
     manifest += line + "\n";
   }

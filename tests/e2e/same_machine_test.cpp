@@ -4,7 +4,8 @@
 // backup, and the program ended with the same status and said the same. Two
 // differences are by design and left out: only the drive form is announced
 // ("the machine ... is a Windows 95 drive C: (...)"), and a backup's manifest
-// fingerprints the registry file in that form's own format.
+// fingerprints the registry file in that form's own format; a drive's backup
+// also holds SYSTEM.DAT whole, with the digest of each one the run wrote.
 #include <gtest/gtest.h>
 #include <signal.h>
 
