@@ -54,6 +54,26 @@ void prune(RegistryTree& tree, KeyId key, const RegistryTree& file, KeyId in) {
   }
 }
 
+// The store of a file's registry. It holds what the file holds, exactly, and
+// what its REGEDIT4 text (the form of backups and fingerprints) would hold,
+// or the file is not used. A tree whose text reads back as it is becomes the
+// store as it is; any other goes through its text, which says what is wrong.
+Result<std::unique_ptr<RegistryStore>> storeOf(const RegistryTree& tree,
+                                               const std::filesystem::path& path) {
+  if (textReadsBack(tree)) return RegistryStore::fromTree(tree, path.string());
+  auto store = RegistryStore::fromText(writeRegedit4(tree), path.string());
+  if (!store) return Error{path.string() + ": " + store.error()};
+  for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
+    const KeyId key = RegistryTree::rootKey(root);
+    if (auto same =
+            compareTrees(store.value()->tree(), key, tree, key, std::string(rootKeyName(root)));
+        !same)
+      return Error{path.string() +
+                   ": the registry cannot be held in memory as it is: " + same.error()};
+  }
+  return store;
+}
+
 // The DOS attributes of a file on a FAT drive; nothing elsewhere.
 std::optional<std::uint32_t> dosAttributes(int fd) {
   std::uint32_t attributes = 0;
@@ -70,17 +90,8 @@ Result<std::unique_ptr<SystemDatFile>> SystemDatFile::open(const std::filesystem
   if (!bytes) return Error{bytes.error()};
   auto registry = SystemRegistry::read(std::move(bytes).value(), path.string());
   if (!registry) return Error{registry.error()};
-  auto store = RegistryStore::fromText(writeRegedit4(registry.value().tree()), path.string());
-  if (!store) return Error{path.string() + ": " + store.error()};
-  // The text holds what the file holds, exactly, or the file is not used.
-  for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
-    const KeyId key = RegistryTree::rootKey(root);
-    if (auto same = compareTrees(store.value()->tree(), key, registry.value().tree(), key,
-                                 std::string(rootKeyName(root)));
-        !same)
-      return Error{path.string() +
-                   ": the registry cannot be held in memory as it is: " + same.error()};
-  }
+  auto store = storeOf(registry.value().tree(), path);
+  if (!store) return Error{store.error()};
   return std::unique_ptr<SystemDatFile>(new SystemDatFile(
       path, std::move(file).value(), std::move(registry).value(), std::move(store).value()));
 }
@@ -103,7 +114,8 @@ Result<void> SystemDatFile::flush() {
     return Error{m_path.string() +
                  ": the registry in memory could not be put back as it was after a preview; it "
                  "is not saved, and the file keeps its contents"};
-  auto bytes = m_registry.write(m_store->tree());
+  RegistryTree asRead;
+  auto bytes = m_registry.write(m_store->tree(), &asRead);
   if (!bytes) return Error{bytes.error()};
   if (bytes.value() != m_onDisk) {
     const auto attributes = dosAttributes(m_file.fd());
@@ -118,11 +130,9 @@ Result<void> SystemDatFile::flush() {
     if (!replaced) return Error{replaced.error()};
     m_file = std::move(replaced.value().file);
     m_onDisk = std::move(bytes).value();
-    if (auto now = SystemRegistry::read(m_onDisk, m_path.string()); now) {
-      for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
-        const KeyId key = RegistryTree::rootKey(root);
-        prune(m_store->tree(), key, now.value().tree(), key);
-      }
+    for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
+      const KeyId key = RegistryTree::rootKey(root);
+      prune(m_store->tree(), key, asRead, key);
     }
     if (!replaced.value().directoryFlush) return replaced.value().directoryFlush;
     if (attributes && ::ioctl(m_file.fd(), FAT_IOCTL_SET_ATTRIBUTES, &*attributes) != 0)
@@ -133,11 +143,9 @@ Result<void> SystemDatFile::flush() {
 }
 
 Result<RegistryTree> SystemDatFile::asWritten(const RegistryTree& tree) const {
-  auto bytes = m_registry.write(tree);
-  if (!bytes) return Error{bytes.error()};
-  auto read = SystemRegistry::read(std::move(bytes).value(), m_path.string());
-  if (!read) return Error{read.error()};
-  return read.value().tree();
+  RegistryTree asRead;
+  if (auto bytes = m_registry.write(tree, &asRead); !bytes) return Error{bytes.error()};
+  return asRead;
 }
 
 Result<void> SystemDatFile::close() {

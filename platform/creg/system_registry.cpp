@@ -105,6 +105,19 @@ void apply(RegistryTree& work, KeyId root, const Removed& removed) {
   }
 }
 
+// The registry functions' view of a file's tree: HKEY_CURRENT_CONFIG is
+// every profile under HKLM\Config laid over the others, in their order.
+void addCurrentConfig(RegistryTree& view, std::vector<std::string>* profiles) {
+  view.noteMentioned(RootKey::CurrentConfig);
+  view.noteListed(RootKey::CurrentConfig);
+  const KeyId config = view.findSubkey(kLocalMachine, "Config");
+  if (config == kNoKey) return;
+  for (const KeyId profile : subkeysOf(view, config)) {
+    if (profiles != nullptr) profiles->emplace_back(view.name(profile));
+    layOver(view, profile, kCurrentConfig);
+  }
+}
+
 }  // namespace
 
 Result<SystemRegistry> SystemRegistry::read(std::vector<std::uint8_t> bytes, std::string fileName) {
@@ -115,20 +128,12 @@ Result<SystemRegistry> SystemRegistry::read(std::vector<std::uint8_t> bytes, std
   if (!loaded) return Error{loaded.error()};
   registry.m_file = std::move(loaded).value();
   registry.m_view = registry.m_file.tree;
-  RegistryTree& view = registry.m_view;
-  view.noteMentioned(RootKey::CurrentConfig);
-  view.noteListed(RootKey::CurrentConfig);
-  const KeyId config = view.findSubkey(kLocalMachine, "Config");
-  if (config != kNoKey) {
-    for (const KeyId profile : subkeysOf(view, config)) {
-      registry.m_profiles.emplace_back(view.name(profile));
-      layOver(view, profile, kCurrentConfig);
-    }
-  }
+  addCurrentConfig(registry.m_view, &registry.m_profiles);
   return registry;
 }
 
-Result<std::vector<std::uint8_t>> SystemRegistry::write(const RegistryTree& changed) const {
+Result<std::vector<std::uint8_t>> SystemRegistry::write(const RegistryTree& changed,
+                                                        RegistryTree* asRead) const {
   for (const auto& [root, name] : {std::pair{kLocalMachine, "HKEY_LOCAL_MACHINE"},
                                    std::pair{kCurrentConfig, "HKEY_CURRENT_CONFIG"}}) {
     if (auto r = onlyRemovals(changed, root, m_view, root, name); !r)
@@ -147,7 +152,14 @@ Result<std::vector<std::uint8_t>> SystemRegistry::write(const RegistryTree& chan
   findRemoved(work, kLocalMachine, changed, kLocalMachine, path, fromMachine);
   apply(work, kLocalMachine, fromMachine);
   work.recordRemovals(nullptr);
-  return writeRemovals(m_bytes, m_file.checked, m_file.map, work, kLocalMachine, log, m_fileName);
+  auto bytes =
+      writeRemovals(m_bytes, m_file.checked, m_file.map, work, kLocalMachine, log, m_fileName);
+  // The new bytes hold `work` exactly: a reading of them gives it.
+  if (bytes && asRead != nullptr) {
+    *asRead = std::move(work);
+    addCurrentConfig(*asRead, nullptr);
+  }
+  return bytes;
 }
 
 }  // namespace creg

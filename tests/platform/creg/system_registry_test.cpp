@@ -57,12 +57,17 @@ TEST(SystemRegistry, EveryProfileIsTheCurrentConfigurationAndLosesWhatItLoses) {
     ASSERT_EQ(RegDeleteValueA(files, "snd930p.drv"), ERROR_SUCCESS);
     RegCloseKey(files);
 
-    auto written = registry.write(store->tree());
+    RegistryTree asRead;
+    auto written = registry.write(store->tree(), &asRead);
     ASSERT_TRUE(written) << written.error();
     ASSERT_EQ(written.value().size(), registry.bytes().size());
     auto after = SystemRegistry::read(written.value(), "SYSTEM.DAT");
     ASSERT_TRUE(after) << after.error();
     const RegistryTree& tree = after.value().tree();
+    // The writer's account of the new file is what a reading of it gives.
+    EXPECT_TRUE(creg::compareTrees(asRead, kHklm, tree, kHklm, "HKLM"));
+    EXPECT_TRUE(creg::compareTrees(asRead, kHkcc, tree, kHkcc, "HKCC"));
+    EXPECT_EQ(writeRegedit4(asRead), writeRegedit4(tree));
     const KeyId config = tree.findSubkey(kHklm, "Config");
     for (const char* profile : {"0001", "0002", "0003"}) {
       const KeyId root = tree.findSubkey(tree.findSubkey(config, profile), "Enum");
