@@ -39,14 +39,18 @@ void prune(RegistryTree& tree, KeyId key, const RegistryTree& file, KeyId in) {
     if (!file.findValue(in, v.name)) values.emplace_back(v.name);
   });
   for (const auto& name : values) tree.removeValue(key, name);
-  std::vector<KeyId> children;
-  tree.forEachSubkey(key, [&](KeyId child) { children.push_back(child); });
-  for (const KeyId child : children) {
+  // The keys the file lacks are removed once the loop is done; pruning a
+  // subkey changes only the lists below it, so this key's list stays as it is
+  // while the loop walks it.
+  std::vector<KeyId> gone;
+  tree.forEachSubkey(key, [&](KeyId child) {
     const KeyId there = file.findSubkey(in, tree.name(child));
-    if (there != kNoKey) {
+    if (there == kNoKey)
+      gone.push_back(child);
+    else
       prune(tree, child, file, there);
-      continue;
-    }
+  });
+  for (const KeyId child : gone) {
     std::vector<KeyId> order{child};  // The subtree, children last, removed from the end.
     for (std::size_t i = 0; i < order.size(); ++i)
       tree.forEachSubkey(order[i], [&](KeyId k) { order.push_back(k); });

@@ -40,27 +40,41 @@ void removeSubtree(RegistryTree& tree, KeyId key) {
   tree.removeSubkey(key);
 }
 
+// A key's path for a message: `base`, then each name after a backslash.
+std::string pathText(std::string_view base, const std::vector<std::string_view>& names) {
+  std::string text(base);
+  for (const std::string_view name : names) {
+    text += '\\';
+    text += name;
+  }
+  return text;
+}
+
 // Whether everything in `changed` below `c` is in `original` below `o`, the
-// same: a tree that only lost keys and values. Says where it is not.
+// same: a tree that only lost keys and values. Says where it is not. `names`
+// is the path from the root named `base` down to `c`.
 Result<void> onlyRemovals(const RegistryTree& changed, KeyId c, const RegistryTree& original,
-                          KeyId o, const std::string& path) {
+                          KeyId o, std::string_view base, std::vector<std::string_view>& names) {
   Result<void> result;
   changed.forEachValue(c, [&](const RegistryValue& value) {
     if (!result) return;
     const auto before = original.findValue(o, value.name);
     if (!before || before->name != value.name || before->type != value.type ||
         before->data != value.data)
-      result = Error{path + ": the value \"" + std::string(value.name) + "\" is new or changed"};
+      result = Error{pathText(base, names) + ": the value \"" + std::string(value.name) +
+                     "\" is new or changed"};
   });
-  if (!result) return result;
-  for (const KeyId child : subkeysOf(changed, c)) {
-    const std::string subpath = path + "\\" + std::string(changed.name(child));
+  changed.forEachSubkey(c, [&](KeyId child) {
+    if (!result) return;
+    names.push_back(changed.name(child));
     const KeyId before = original.findSubkey(o, changed.name(child));
     if (before == kNoKey || original.name(before) != changed.name(child))
-      return Error{subpath + ": the key is new or renamed"};
-    if (auto r = onlyRemovals(changed, child, original, before, subpath); !r) return r;
-  }
-  return {};
+      result = Error{pathText(base, names) + ": the key is new or renamed"};
+    else
+      result = onlyRemovals(changed, child, original, before, base, names);
+    names.pop_back();
+  });
+  return result;
 }
 
 // What `changed` lacks of `original`, below `c` and `o`: whole keys, and the
@@ -70,19 +84,20 @@ struct Removed {
   std::vector<std::pair<std::vector<std::string>, std::string>> values;
 };
 void findRemoved(const RegistryTree& original, KeyId o, const RegistryTree& changed, KeyId c,
-                 std::vector<std::string>& path, Removed& removed) {
+                 std::vector<std::string_view>& path, Removed& removed) {
+  const auto copy = [&] { return std::vector<std::string>(path.begin(), path.end()); };
   original.forEachValue(o, [&](const RegistryValue& value) {
-    if (!changed.findValue(c, value.name)) removed.values.emplace_back(path, value.name);
+    if (!changed.findValue(c, value.name)) removed.values.emplace_back(copy(), value.name);
   });
-  for (const KeyId child : subkeysOf(original, o)) {
-    path.emplace_back(original.name(child));
+  original.forEachSubkey(o, [&](KeyId child) {
+    path.push_back(original.name(child));
     const KeyId after = changed.findSubkey(c, original.name(child));
     if (after == kNoKey)
-      removed.keys.push_back(path);
+      removed.keys.push_back(copy());
     else
       findRemoved(original, child, changed, after, path, removed);
     path.pop_back();
-  }
+  });
 }
 
 KeyId findPath(const RegistryTree& tree, KeyId key, const std::vector<std::string>& path) {
@@ -134,9 +149,10 @@ Result<SystemRegistry> SystemRegistry::read(std::vector<std::uint8_t> bytes, std
 
 Result<std::vector<std::uint8_t>> SystemRegistry::write(const RegistryTree& changed,
                                                         RegistryTree* asRead) const {
+  std::vector<std::string_view> names;
   for (const auto& [root, name] : {std::pair{kLocalMachine, "HKEY_LOCAL_MACHINE"},
                                    std::pair{kCurrentConfig, "HKEY_CURRENT_CONFIG"}}) {
-    if (auto r = onlyRemovals(changed, root, m_view, root, name); !r)
+    if (auto r = onlyRemovals(changed, root, m_view, root, name, names); !r)
       return Error{m_fileName + ": only removals can be written into this file, but " + r.error()};
   }
   RegistryTree work = m_file.tree;
@@ -144,7 +160,7 @@ Result<std::vector<std::uint8_t>> SystemRegistry::write(const RegistryTree& chan
   work.recordRemovals(&log);
   // What left HKEY_CURRENT_CONFIG leaves every profile.
   Removed fromConfig;
-  std::vector<std::string> path;
+  std::vector<std::string_view> path;
   findRemoved(m_view, kCurrentConfig, changed, kCurrentConfig, path, fromConfig);
   const KeyId config = work.findSubkey(kLocalMachine, "Config");
   for (const auto& profile : m_profiles) apply(work, work.findSubkey(config, profile), fromConfig);
