@@ -23,6 +23,18 @@ Result<TreeMap> readIntoTree(std::span<const std::uint8_t> bytes, const CheckedF
                              RegistryTree& tree, KeyId root, std::string_view fileName) {
   constexpr std::size_t kAtEnd = std::numeric_limits<std::size_t>::max();
   TreeMap map;
+  // Room for every key, value, name and data at once: the records' used bytes
+  // hold them all.
+  std::size_t values = 0;
+  std::size_t bytesUsed = 0;
+  for (const CheckedBlock& block : file.blocks) {
+    for (const CheckedRecord& record : block.records) {
+      if (!record.live) continue;
+      values += record.values.size();
+      bytesUsed += record.used;
+    }
+  }
+  tree.reserve(file.entries.size(), values, bytesUsed);
   std::vector<KeyId> keyOfEntry(file.entries.size(), kNoKey);
   keyOfEntry[0] = root;
   map.set(root, 0);
