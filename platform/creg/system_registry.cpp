@@ -83,21 +83,47 @@ struct Removed {
   std::vector<std::vector<std::string>> keys;
   std::vector<std::pair<std::vector<std::string>, std::string>> values;
 };
-void findRemoved(const RegistryTree& original, KeyId o, const RegistryTree& changed, KeyId c,
+
+// Finds what `changed` lacks of `original` below `c` and `o`, and whether it
+// lacks only that: false as soon as `changed` holds a key or value that
+// `original` does not hold as it is (onlyRemovals then says which). Each key
+// and value of `original` is looked up once in `changed`; as names are unique
+// in either tree, `changed` holds nothing more when it holds as many as were
+// found. `path` is the path of names down to `o`.
+bool findRemoved(const RegistryTree& original, KeyId o, const RegistryTree& changed, KeyId c,
                  std::vector<std::string_view>& path, Removed& removed) {
   const auto copy = [&] { return std::vector<std::string>(path.begin(), path.end()); };
+  bool same = true;
+  std::size_t found = 0;
   original.forEachValue(o, [&](const RegistryValue& value) {
-    if (!changed.findValue(c, value.name)) removed.values.emplace_back(copy(), value.name);
+    const auto after = changed.findValue(c, value.name);
+    if (!after) {
+      removed.values.emplace_back(copy(), value.name);
+      return;
+    }
+    ++found;
+    same =
+        same && after->name == value.name && after->type == value.type && after->data == value.data;
   });
+  std::size_t values = 0;
+  changed.forEachValue(c, [&](const RegistryValue&) { ++values; });
+  if (!same || values != found) return false;
+  found = 0;
   original.forEachSubkey(o, [&](KeyId child) {
-    path.push_back(original.name(child));
-    const KeyId after = changed.findSubkey(c, original.name(child));
-    if (after == kNoKey)
+    if (!same) return;
+    const std::string_view name = original.name(child);
+    path.push_back(name);
+    const KeyId after = changed.findSubkey(c, name);
+    if (after == kNoKey) {
       removed.keys.push_back(copy());
-    else
-      findRemoved(original, child, changed, after, path, removed);
+    } else {
+      ++found;
+      same = changed.name(after) == name &&
+             findRemoved(original, child, changed, after, path, removed);
+    }
     path.pop_back();
   });
+  return same && changed.subkeyCount(c) == found;
 }
 
 KeyId findPath(const RegistryTree& tree, KeyId key, const std::vector<std::string>& path) {
@@ -149,23 +175,24 @@ Result<SystemRegistry> SystemRegistry::read(std::vector<std::uint8_t> bytes, std
 
 Result<std::vector<std::uint8_t>> SystemRegistry::write(const RegistryTree& changed,
                                                         RegistryTree* asRead) const {
-  std::vector<std::string_view> names;
-  for (const auto& [root, name] : {std::pair{kLocalMachine, "HKEY_LOCAL_MACHINE"},
-                                   std::pair{kCurrentConfig, "HKEY_CURRENT_CONFIG"}}) {
-    if (auto r = onlyRemovals(changed, root, m_view, root, name, names); !r)
-      return Error{m_fileName + ": only removals can be written into this file, but " + r.error()};
+  // What each root lost, once it is known to have lost only that.
+  Removed fromMachine, fromConfig;
+  std::vector<std::string_view> path;
+  for (const auto& [root, name, removed] :
+       {std::tuple{kLocalMachine, "HKEY_LOCAL_MACHINE", &fromMachine},
+        std::tuple{kCurrentConfig, "HKEY_CURRENT_CONFIG", &fromConfig}}) {
+    if (findRemoved(m_view, root, changed, root, path, *removed)) continue;
+    auto r = onlyRemovals(changed, root, m_view, root, name, path);
+    return Error{m_fileName + ": only removals can be written into this file, but " +
+                 (r ? std::string("a key or value is new or changed") : r.error())};
   }
   RegistryTree work = m_file.tree;
   std::vector<TreeRemoval> log;
   work.recordRemovals(&log);
-  // What left HKEY_CURRENT_CONFIG leaves every profile.
-  Removed fromConfig;
-  std::vector<std::string_view> path;
-  findRemoved(m_view, kCurrentConfig, changed, kCurrentConfig, path, fromConfig);
+  // What left HKEY_CURRENT_CONFIG leaves every profile. HKEY_LOCAL_MACHINE's
+  // own removals follow; those the profiles lost already are passed over.
   const KeyId config = work.findSubkey(kLocalMachine, "Config");
   for (const auto& profile : m_profiles) apply(work, work.findSubkey(config, profile), fromConfig);
-  Removed fromMachine;
-  findRemoved(work, kLocalMachine, changed, kLocalMachine, path, fromMachine);
   apply(work, kLocalMachine, fromMachine);
   work.recordRemovals(nullptr);
   auto bytes =
