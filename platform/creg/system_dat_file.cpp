@@ -127,8 +127,9 @@ Result<void> SystemDatFile::flush() {
     auto replaced = replaceFile(
         m_path,
         [&](const PieceSink& emit) {
-          std::string piece(reinterpret_cast<const char*>(content.data()), content.size());
-          return emit(piece);
+          // The bytes go out as they are, without a copy.
+          return emit(
+              std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
         },
         m_file, m_fault);
     if (!replaced) return Error{replaced.error()};
