@@ -1,6 +1,7 @@
 #include "platform/creg/creg_tree.h"
 
 #include <cstdio>
+#include <deque>
 #include <limits>
 #include <string>
 #include <utility>
@@ -22,6 +23,18 @@ Result<TreeMap> readIntoTree(std::span<const std::uint8_t> bytes, const CheckedF
                              RegistryTree& tree, KeyId root, std::string_view fileName) {
   constexpr std::size_t kAtEnd = std::numeric_limits<std::size_t>::max();
   TreeMap map;
+  // Room for every key, value, name and data at once: the records' used bytes
+  // hold them all.
+  std::size_t values = 0;
+  std::size_t bytesUsed = 0;
+  for (const CheckedBlock& block : file.blocks) {
+    for (const CheckedRecord& record : block.records) {
+      if (!record.live) continue;
+      values += record.values.size();
+      bytesUsed += record.used;
+    }
+  }
+  tree.reserve(file.entries.size(), values, bytesUsed);
   std::vector<KeyId> keyOfEntry(file.entries.size(), kNoKey);
   keyOfEntry[0] = root;
   map.set(root, 0);
@@ -69,32 +82,116 @@ Result<LoadedFile> loadFile(std::span<const std::uint8_t> bytes, std::string_vie
   return loaded;
 }
 
+namespace {
+
+// Compares two subtrees depth first, as compareTrees says. The path of the key
+// at hand is kept as its names and made into text only for a message; the
+// lists each level needs are kept from one key to the next.
+class TreeComparison {
+ public:
+  TreeComparison(const RegistryTree& treeA, const RegistryTree& treeB, const std::string& path)
+      : m_a(treeA), m_b(treeB), m_path(path) {}
+
+  Result<void> compare(KeyId a, KeyId b, std::size_t depth) {
+    m_valuesA.clear();
+    m_valuesB.clear();
+    m_a.forEachValue(a, [&](const RegistryValue& v) { m_valuesA.push_back(v); });
+    m_b.forEachValue(b, [&](const RegistryValue& v) { m_valuesB.push_back(v); });
+    if (m_valuesA.size() != m_valuesB.size())
+      return Error{path() + ": " + std::to_string(m_valuesA.size()) + " values against " +
+                   std::to_string(m_valuesB.size())};
+    for (std::size_t i = 0; i < m_valuesA.size(); ++i) {
+      if (m_valuesA[i].name != m_valuesB[i].name || m_valuesA[i].type != m_valuesB[i].type ||
+          m_valuesA[i].data != m_valuesB[i].data)
+        return Error{path() + ": value \"" + std::string(m_valuesA[i].name) + "\" differs"};
+    }
+    if (m_levels.size() <= depth) m_levels.resize(depth + 1);
+    std::vector<KeyId>& keysA = m_levels[depth].a;
+    std::vector<KeyId>& keysB = m_levels[depth].b;
+    keysA.clear();
+    keysB.clear();
+    m_a.forEachSubkey(a, [&](KeyId k) { keysA.push_back(k); });
+    m_b.forEachSubkey(b, [&](KeyId k) { keysB.push_back(k); });
+    if (keysA.size() != keysB.size())
+      return Error{path() + ": " + std::to_string(keysA.size()) + " subkeys against " +
+                   std::to_string(keysB.size())};
+    for (std::size_t i = 0; i < keysA.size(); ++i) {
+      // The lists of this level stay put while deeper levels are added.
+      const KeyId childA = m_levels[depth].a[i];
+      const KeyId childB = m_levels[depth].b[i];
+      const std::string_view name = m_a.name(childA);
+      m_names.push_back(name);
+      if (name != m_b.name(childB)) return Error{path() + ": named differently"};
+      if (auto r = compare(childA, childB, depth + 1); !r) return r;
+      m_names.pop_back();
+    }
+    return {};
+  }
+
+ private:
+  struct Level {
+    std::vector<KeyId> a, b;
+  };
+
+  std::string path() const {
+    std::string text = m_path;
+    for (const std::string_view name : m_names) {
+      text += '\\';
+      text += name;
+    }
+    return text;
+  }
+
+  const RegistryTree& m_a;
+  const RegistryTree& m_b;
+  const std::string& m_path;
+  std::vector<std::string_view> m_names;
+  std::vector<RegistryValue> m_valuesA, m_valuesB;
+  std::deque<Level> m_levels;
+};
+
+}  // namespace
+
 Result<void> compareTrees(const RegistryTree& treeA, KeyId a, const RegistryTree& treeB, KeyId b,
                           const std::string& path) {
-  std::vector<RegistryValue> valuesA, valuesB;
-  treeA.forEachValue(a, [&](const RegistryValue& v) { valuesA.push_back(v); });
-  treeB.forEachValue(b, [&](const RegistryValue& v) { valuesB.push_back(v); });
-  if (valuesA.size() != valuesB.size())
-    return Error{path + ": " + std::to_string(valuesA.size()) + " values against " +
-                 std::to_string(valuesB.size())};
-  for (std::size_t i = 0; i < valuesA.size(); ++i) {
-    if (valuesA[i].name != valuesB[i].name || valuesA[i].type != valuesB[i].type ||
-        valuesA[i].data != valuesB[i].data)
-      return Error{path + ": value \"" + std::string(valuesA[i].name) + "\" differs"};
+  return TreeComparison(treeA, treeB, path).compare(a, b, 0);
+}
+
+bool holdsTree(std::span<const std::uint8_t> bytes, const CheckedFile& file,
+               const RegistryTree& tree, KeyId root) {
+  std::vector<std::pair<std::uint32_t, KeyId>> pending{{0, root}};
+  while (!pending.empty()) {
+    const auto [e, key] = pending.back();
+    pending.pop_back();
+    const CheckedEntry& entry = file.entries[e];
+    // The root entry has no record, and so no values.
+    const CheckedBlock* block = e == 0 ? nullptr : &file.blocks[entry.block];
+    const CheckedRecord* record = e == 0 ? nullptr : &block->records[entry.record];
+    const std::size_t valueCount = record == nullptr ? 0 : record->values.size();
+    std::size_t v = 0;
+    bool same = true;
+    tree.forEachValue(key, [&](const RegistryValue& value) {
+      if (!same || v == valueCount) {
+        same = false;
+        return;
+      }
+      const CheckedValue& stored = record->values[v++];
+      same = stored.type == value.type && valueName(bytes, *block, *record, stored) == value.name &&
+             valueData(bytes, *block, *record, stored) == value.data;
+    });
+    if (!same || v != valueCount || tree.subkeyCount(key) != entry.children.size()) return false;
+    std::size_t c = 0;
+    tree.forEachSubkey(key, [&](KeyId child) {
+      const std::uint32_t childEntry = entry.children[c++];
+      const CheckedEntry& checked = file.entries[childEntry];
+      const CheckedBlock& childBlock = file.blocks[checked.block];
+      same = same &&
+             recordName(bytes, childBlock, childBlock.records[checked.record]) == tree.name(child);
+      pending.emplace_back(childEntry, child);
+    });
+    if (!same) return false;
   }
-  std::vector<KeyId> keysA, keysB;
-  treeA.forEachSubkey(a, [&](KeyId k) { keysA.push_back(k); });
-  treeB.forEachSubkey(b, [&](KeyId k) { keysB.push_back(k); });
-  if (keysA.size() != keysB.size())
-    return Error{path + ": " + std::to_string(keysA.size()) + " subkeys against " +
-                 std::to_string(keysB.size())};
-  for (std::size_t i = 0; i < keysA.size(); ++i) {
-    const std::string_view name = treeA.name(keysA[i]);
-    const std::string subpath = path + "\\" + std::string(name);
-    if (name != treeB.name(keysB[i])) return Error{subpath + ": named differently"};
-    if (auto r = compareTrees(treeA, keysA[i], treeB, keysB[i], subpath); !r) return r;
-  }
-  return {};
+  return true;
 }
 
 }  // namespace creg

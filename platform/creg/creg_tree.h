@@ -52,4 +52,11 @@ Result<LoadedFile> loadFile(std::span<const std::uint8_t> bytes, std::string_vie
 Result<void> compareTrees(const RegistryTree& treeA, KeyId a, const RegistryTree& treeB, KeyId b,
                           const std::string& path);
 
+// Whether `file` (checked from `bytes`) holds exactly `root`'s subtree of
+// `tree` as its root's: the same keys, names byte for byte, values (name,
+// type, data) and subkeys in order. What readIntoTree and compareTrees would
+// find together, without the tree in between.
+bool holdsTree(std::span<const std::uint8_t> bytes, const CheckedFile& file,
+               const RegistryTree& tree, KeyId root);
+
 }  // namespace creg

@@ -249,14 +249,15 @@ Result<std::vector<std::uint8_t>> writeRemovals(std::span<const std::uint8_t> by
   const std::string name = std::string(fileName) + " (as it would be written)";
   auto checked = checkFile(out, name);
   if (!checked) return Error{"the changed registry would not be sound: " + checked.error()};
+  if (holdsTree(out, checked.value(), tree, root)) return out;
+  // Read into a tree of its own, the new bytes say what is wrong with them.
   RegistryTree reread;
   const KeyId rereadRoot = RegistryTree::rootKey(RootKey::LocalMachine);
   if (auto r = readIntoTree(out, checked.value(), reread, rereadRoot, name); !r)
     return Error{"the changed registry would not be sound: " + r.error()};
-  if (auto r = compareTrees(reread, rereadRoot, tree, root, std::string(fileName)); !r)
-    return Error{"the changed registry would not hold what remains after the removals: " +
-                 r.error()};
-  return out;
+  auto r = compareTrees(reread, rereadRoot, tree, root, std::string(fileName));
+  return Error{"the changed registry would not hold what remains after the removals" +
+               (r ? std::string() : ": " + r.error())};
 }
 
 }  // namespace creg

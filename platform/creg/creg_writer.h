@@ -17,8 +17,8 @@
 //   size, and its used count drops by the value's bytes, which are zeroed.
 // - Checksums whose flag is set are computed again; flags, hashes and fields
 //   that are not understood keep their bytes.
-// The new bytes are then checked as strictly as the old were, read again, and
-// compared key by key with the tree the removals were made on.
+// The new bytes are then checked as strictly as the old were, and compared key
+// by key with the tree the removals were made on.
 #pragma once
 
 #include <cstdint>

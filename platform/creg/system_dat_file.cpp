@@ -45,19 +45,43 @@ void prune(RegistryTree& tree, KeyId key, const RegistryTree& file, KeyId in) {
     if (!file.findValue(in, v.name)) values.emplace_back(v.name);
   });
   for (const auto& name : values) tree.removeValue(key, name);
-  std::vector<KeyId> children;
-  tree.forEachSubkey(key, [&](KeyId child) { children.push_back(child); });
-  for (const KeyId child : children) {
+  // The keys the file lacks are removed once the loop is done; pruning a
+  // subkey changes only the lists below it, so this key's list stays as it is
+  // while the loop walks it.
+  std::vector<KeyId> gone;
+  tree.forEachSubkey(key, [&](KeyId child) {
     const KeyId there = file.findSubkey(in, tree.name(child));
-    if (there != kNoKey) {
+    if (there == kNoKey)
+      gone.push_back(child);
+    else
       prune(tree, child, file, there);
-      continue;
-    }
+  });
+  for (const KeyId child : gone) {
     std::vector<KeyId> order{child};  // The subtree, children last, removed from the end.
     for (std::size_t i = 0; i < order.size(); ++i)
       tree.forEachSubkey(order[i], [&](KeyId k) { order.push_back(k); });
     for (auto k = order.rbegin(); k != order.rend(); ++k) tree.removeSubkey(*k);
   }
+}
+
+// The store of a file's registry. It holds what the file holds, exactly, and
+// what its REGEDIT4 text (the form of backups and fingerprints) would hold,
+// or the file is not used. A tree whose text reads back as it is becomes the
+// store as it is; any other goes through its text, which says what is wrong.
+Result<std::unique_ptr<RegistryStore>> storeOf(const RegistryTree& tree,
+                                               const std::filesystem::path& path) {
+  if (textReadsBack(tree)) return RegistryStore::fromTree(tree, path.string());
+  auto store = RegistryStore::fromText(writeRegedit4(tree), path.string());
+  if (!store) return Error{path.string() + ": " + store.error()};
+  for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
+    const KeyId key = RegistryTree::rootKey(root);
+    if (auto same =
+            compareTrees(store.value()->tree(), key, tree, key, std::string(rootKeyName(root)));
+        !same)
+      return Error{path.string() +
+                   ": the registry cannot be held in memory as it is: " + same.error()};
+  }
+  return store;
 }
 
 // The DOS attributes of the file, or the errno of reading them.
@@ -114,17 +138,8 @@ Result<std::unique_ptr<SystemDatFile>> SystemDatFile::open(const std::filesystem
   if (!bytes) return Error{bytes.error()};
   auto registry = SystemRegistry::read(std::move(bytes).value(), path.string());
   if (!registry) return Error{registry.error()};
-  auto store = RegistryStore::fromText(writeRegedit4(registry.value().tree()), path.string());
-  if (!store) return Error{path.string() + ": " + store.error()};
-  // The text holds what the file holds, exactly, or the file is not used.
-  for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
-    const KeyId key = RegistryTree::rootKey(root);
-    if (auto same = compareTrees(store.value()->tree(), key, registry.value().tree(), key,
-                                 std::string(rootKeyName(root)));
-        !same)
-      return Error{path.string() +
-                   ": the registry cannot be held in memory as it is: " + same.error()};
-  }
+  auto store = storeOf(registry.value().tree(), path);
+  if (!store) return Error{store.error()};
   return std::unique_ptr<SystemDatFile>(new SystemDatFile(
       path, std::move(file).value(), std::move(registry).value(), std::move(store).value()));
 }
@@ -147,7 +162,8 @@ Result<void> SystemDatFile::flush() {
     return Error{m_path.string() +
                  ": the registry in memory could not be put back as it was after a preview; it "
                  "is not saved, and the file keeps its contents"};
-  auto bytes = m_registry.write(m_store->tree());
+  RegistryTree asRead;
+  auto bytes = m_registry.write(m_store->tree(), &asRead);
   if (!bytes) return Error{bytes.error()};
   if (bytes.value() != m_onDisk) {
     bool in_place = false;
@@ -155,11 +171,9 @@ Result<void> SystemDatFile::flush() {
     if (!in_place) return written;
     // In its place, also when only the folder flush or the attributes
     // failed: the store follows the file from now on.
-    if (auto now = SystemRegistry::read(m_onDisk, m_path.string()); now) {
-      for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
-        const KeyId key = RegistryTree::rootKey(root);
-        prune(m_store->tree(), key, now.value().tree(), key);
-      }
+    for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
+      const KeyId key = RegistryTree::rootKey(root);
+      prune(m_store->tree(), key, asRead, key);
     }
     if (!written) return written;
   }
@@ -178,8 +192,9 @@ Result<void> SystemDatFile::writeFile(std::vector<std::uint8_t> content, bool& i
   auto replaced = replaceFile(
       m_path,
       [&](const PieceSink& emit) {
-        std::string piece(reinterpret_cast<const char*>(content.data()), content.size());
-        return emit(piece);
+        // The bytes go out as they are, without a copy.
+        return emit(
+            std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
       },
       m_file, m_fault);
   if (!replaced) return Error{replaced.error()};
@@ -215,8 +230,8 @@ Result<void> SystemDatFile::replaceWith(std::vector<std::uint8_t> bytes) {
     return Error{m_path.string() + ": the registry has changes not saved; it was not replaced"};
   auto registry = SystemRegistry::read(bytes, m_path.string());
   if (!registry) return Error{registry.error()};
-  auto store = RegistryStore::fromText(writeRegedit4(registry.value().tree()), m_path.string());
-  if (!store) return Error{m_path.string() + ": " + store.error()};
+  auto store = storeOf(registry.value().tree(), m_path);
+  if (!store) return Error{store.error()};
   if (bytes == m_onDisk) return {};
   bool in_place = false;
   auto written = writeFile(std::move(bytes), in_place);
@@ -229,11 +244,9 @@ Result<void> SystemDatFile::replaceWith(std::vector<std::uint8_t> bytes) {
 }
 
 Result<RegistryTree> SystemDatFile::asWritten(const RegistryTree& tree) const {
-  auto bytes = m_registry.write(tree);
-  if (!bytes) return Error{bytes.error()};
-  auto read = SystemRegistry::read(std::move(bytes).value(), m_path.string());
-  if (!read) return Error{read.error()};
-  return read.value().tree();
+  RegistryTree asRead;
+  if (auto bytes = m_registry.write(tree, &asRead); !bytes) return Error{bytes.error()};
+  return asRead;
 }
 
 Result<void> SystemDatFile::close() {

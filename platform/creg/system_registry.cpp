@@ -40,27 +40,41 @@ void removeSubtree(RegistryTree& tree, KeyId key) {
   tree.removeSubkey(key);
 }
 
+// A key's path for a message: `base`, then each name after a backslash.
+std::string pathText(std::string_view base, const std::vector<std::string_view>& names) {
+  std::string text(base);
+  for (const std::string_view name : names) {
+    text += '\\';
+    text += name;
+  }
+  return text;
+}
+
 // Whether everything in `changed` below `c` is in `original` below `o`, the
-// same: a tree that only lost keys and values. Says where it is not.
+// same: a tree that only lost keys and values. Says where it is not. `names`
+// is the path from the root named `base` down to `c`.
 Result<void> onlyRemovals(const RegistryTree& changed, KeyId c, const RegistryTree& original,
-                          KeyId o, const std::string& path) {
+                          KeyId o, std::string_view base, std::vector<std::string_view>& names) {
   Result<void> result;
   changed.forEachValue(c, [&](const RegistryValue& value) {
     if (!result) return;
     const auto before = original.findValue(o, value.name);
     if (!before || before->name != value.name || before->type != value.type ||
         before->data != value.data)
-      result = Error{path + ": the value \"" + std::string(value.name) + "\" is new or changed"};
+      result = Error{pathText(base, names) + ": the value \"" + std::string(value.name) +
+                     "\" is new or changed"};
   });
-  if (!result) return result;
-  for (const KeyId child : subkeysOf(changed, c)) {
-    const std::string subpath = path + "\\" + std::string(changed.name(child));
+  changed.forEachSubkey(c, [&](KeyId child) {
+    if (!result) return;
+    names.push_back(changed.name(child));
     const KeyId before = original.findSubkey(o, changed.name(child));
     if (before == kNoKey || original.name(before) != changed.name(child))
-      return Error{subpath + ": the key is new or renamed"};
-    if (auto r = onlyRemovals(changed, child, original, before, subpath); !r) return r;
-  }
-  return {};
+      result = Error{pathText(base, names) + ": the key is new or renamed"};
+    else
+      result = onlyRemovals(changed, child, original, before, base, names);
+    names.pop_back();
+  });
+  return result;
 }
 
 // What `changed` lacks of `original`, below `c` and `o`: whole keys, and the
@@ -69,20 +83,47 @@ struct Removed {
   std::vector<std::vector<std::string>> keys;
   std::vector<std::pair<std::vector<std::string>, std::string>> values;
 };
-void findRemoved(const RegistryTree& original, KeyId o, const RegistryTree& changed, KeyId c,
-                 std::vector<std::string>& path, Removed& removed) {
+
+// Finds what `changed` lacks of `original` below `c` and `o`, and whether it
+// lacks only that: false as soon as `changed` holds a key or value that
+// `original` does not hold as it is (onlyRemovals then says which). Each key
+// and value of `original` is looked up once in `changed`; as names are unique
+// in either tree, `changed` holds nothing more when it holds as many as were
+// found. `path` is the path of names down to `o`.
+bool findRemoved(const RegistryTree& original, KeyId o, const RegistryTree& changed, KeyId c,
+                 std::vector<std::string_view>& path, Removed& removed) {
+  const auto copy = [&] { return std::vector<std::string>(path.begin(), path.end()); };
+  bool same = true;
+  std::size_t found = 0;
   original.forEachValue(o, [&](const RegistryValue& value) {
-    if (!changed.findValue(c, value.name)) removed.values.emplace_back(path, value.name);
+    const auto after = changed.findValue(c, value.name);
+    if (!after) {
+      removed.values.emplace_back(copy(), value.name);
+      return;
+    }
+    ++found;
+    same =
+        same && after->name == value.name && after->type == value.type && after->data == value.data;
   });
-  for (const KeyId child : subkeysOf(original, o)) {
-    path.emplace_back(original.name(child));
-    const KeyId after = changed.findSubkey(c, original.name(child));
-    if (after == kNoKey)
-      removed.keys.push_back(path);
-    else
-      findRemoved(original, child, changed, after, path, removed);
+  std::size_t values = 0;
+  changed.forEachValue(c, [&](const RegistryValue&) { ++values; });
+  if (!same || values != found) return false;
+  found = 0;
+  original.forEachSubkey(o, [&](KeyId child) {
+    if (!same) return;
+    const std::string_view name = original.name(child);
+    path.push_back(name);
+    const KeyId after = changed.findSubkey(c, name);
+    if (after == kNoKey) {
+      removed.keys.push_back(copy());
+    } else {
+      ++found;
+      same = changed.name(after) == name &&
+             findRemoved(original, child, changed, after, path, removed);
+    }
     path.pop_back();
-  }
+  });
+  return same && changed.subkeyCount(c) == found;
 }
 
 KeyId findPath(const RegistryTree& tree, KeyId key, const std::vector<std::string>& path) {
@@ -105,6 +146,19 @@ void apply(RegistryTree& work, KeyId root, const Removed& removed) {
   }
 }
 
+// The registry functions' view of a file's tree: HKEY_CURRENT_CONFIG is
+// every profile under HKLM\Config laid over the others, in their order.
+void addCurrentConfig(RegistryTree& view, std::vector<std::string>* profiles) {
+  view.noteMentioned(RootKey::CurrentConfig);
+  view.noteListed(RootKey::CurrentConfig);
+  const KeyId config = view.findSubkey(kLocalMachine, "Config");
+  if (config == kNoKey) return;
+  for (const KeyId profile : subkeysOf(view, config)) {
+    if (profiles != nullptr) profiles->emplace_back(view.name(profile));
+    layOver(view, profile, kCurrentConfig);
+  }
+}
+
 }  // namespace
 
 Result<SystemRegistry> SystemRegistry::read(std::vector<std::uint8_t> bytes, std::string fileName) {
@@ -115,39 +169,40 @@ Result<SystemRegistry> SystemRegistry::read(std::vector<std::uint8_t> bytes, std
   if (!loaded) return Error{loaded.error()};
   registry.m_file = std::move(loaded).value();
   registry.m_view = registry.m_file.tree;
-  RegistryTree& view = registry.m_view;
-  view.noteMentioned(RootKey::CurrentConfig);
-  view.noteListed(RootKey::CurrentConfig);
-  const KeyId config = view.findSubkey(kLocalMachine, "Config");
-  if (config != kNoKey) {
-    for (const KeyId profile : subkeysOf(view, config)) {
-      registry.m_profiles.emplace_back(view.name(profile));
-      layOver(view, profile, kCurrentConfig);
-    }
-  }
+  addCurrentConfig(registry.m_view, &registry.m_profiles);
   return registry;
 }
 
-Result<std::vector<std::uint8_t>> SystemRegistry::write(const RegistryTree& changed) const {
-  for (const auto& [root, name] : {std::pair{kLocalMachine, "HKEY_LOCAL_MACHINE"},
-                                   std::pair{kCurrentConfig, "HKEY_CURRENT_CONFIG"}}) {
-    if (auto r = onlyRemovals(changed, root, m_view, root, name); !r)
-      return Error{m_fileName + ": only removals can be written into this file, but " + r.error()};
+Result<std::vector<std::uint8_t>> SystemRegistry::write(const RegistryTree& changed,
+                                                        RegistryTree* asRead) const {
+  // What each root lost, once it is known to have lost only that.
+  Removed fromMachine, fromConfig;
+  std::vector<std::string_view> path;
+  for (const auto& [root, name, removed] :
+       {std::tuple{kLocalMachine, "HKEY_LOCAL_MACHINE", &fromMachine},
+        std::tuple{kCurrentConfig, "HKEY_CURRENT_CONFIG", &fromConfig}}) {
+    if (findRemoved(m_view, root, changed, root, path, *removed)) continue;
+    auto r = onlyRemovals(changed, root, m_view, root, name, path);
+    return Error{m_fileName + ": only removals can be written into this file, but " +
+                 (r ? std::string("a key or value is new or changed") : r.error())};
   }
   RegistryTree work = m_file.tree;
   std::vector<TreeRemoval> log;
   work.recordRemovals(&log);
-  // What left HKEY_CURRENT_CONFIG leaves every profile.
-  Removed fromConfig;
-  std::vector<std::string> path;
-  findRemoved(m_view, kCurrentConfig, changed, kCurrentConfig, path, fromConfig);
+  // What left HKEY_CURRENT_CONFIG leaves every profile. HKEY_LOCAL_MACHINE's
+  // own removals follow; those the profiles lost already are passed over.
   const KeyId config = work.findSubkey(kLocalMachine, "Config");
   for (const auto& profile : m_profiles) apply(work, work.findSubkey(config, profile), fromConfig);
-  Removed fromMachine;
-  findRemoved(work, kLocalMachine, changed, kLocalMachine, path, fromMachine);
   apply(work, kLocalMachine, fromMachine);
   work.recordRemovals(nullptr);
-  return writeRemovals(m_bytes, m_file.checked, m_file.map, work, kLocalMachine, log, m_fileName);
+  auto bytes =
+      writeRemovals(m_bytes, m_file.checked, m_file.map, work, kLocalMachine, log, m_fileName);
+  // The new bytes hold `work` exactly: a reading of them gives it.
+  if (bytes && asRead != nullptr) {
+    *asRead = std::move(work);
+    addCurrentConfig(*asRead, nullptr);
+  }
+  return bytes;
 }
 
 }  // namespace creg

@@ -34,8 +34,11 @@ class SystemRegistry final {
   const std::vector<std::uint8_t>& bytes() const { return m_bytes; }
 
   // The file's new bytes holding `changed` (a tree with the keys of tree()
-  // but for removals). Refuses a tree with anything added or changed.
-  Result<std::vector<std::uint8_t>> write(const RegistryTree& changed) const;
+  // but for removals). Refuses a tree with anything added or changed. With
+  // `asRead`, it also receives both roots as a reading of the new bytes gives
+  // them (the new bytes are compared with that tree before they are returned).
+  Result<std::vector<std::uint8_t>> write(const RegistryTree& changed,
+                                          RegistryTree* asRead = nullptr) const;
 
  private:
   SystemRegistry() = default;

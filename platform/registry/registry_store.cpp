@@ -79,8 +79,12 @@ Result<std::unique_ptr<RegistryStore>> RegistryStore::fromText(std::string_view 
                                                                std::string_view source) {
   auto tree = parseRegedit4(text, source);
   if (!tree) return Error{tree.error()};
+  return fromTree(std::move(tree).value(), source);
+}
+
+std::unique_ptr<RegistryStore> RegistryStore::fromTree(RegistryTree tree, std::string_view source) {
   auto store = std::unique_ptr<RegistryStore>(
-      new RegistryStore(std::string(source), LockedFile(), std::move(tree).value()));
+      new RegistryStore(std::string(source), LockedFile(), std::move(tree)));
   store->m_inMemory = true;
   return store;
 }

@@ -34,6 +34,8 @@ class RegistryStore final {
   // it clean. For tests and benchmarks.
   static Result<std::unique_ptr<RegistryStore>> fromText(std::string_view text,
                                                          std::string_view source = "text");
+  // A store held only in memory, holding `tree`, which `source` names.
+  static std::unique_ptr<RegistryStore> fromTree(RegistryTree tree, std::string_view source);
 
   RegistryStore(const RegistryStore&) = delete;
   RegistryStore& operator=(const RegistryStore&) = delete;

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/creg/system_registry.h"
+#include "platform/registry/regedit4_writer.h"
 #include "platform/registry/registry_api.h"
 #include "tests/platform/creg/creg_samples.h"
 #include "tests/support/active_registry.h"
@@ -143,6 +145,73 @@ TEST(SystemDatFile, AFailedWriteLeavesTheOldFile) {
     ASSERT_TRUE(opened.value()->flush());
     EXPECT_NE(test_support::readFile(path), original);
     EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp"));
+  }
+}
+
+// The store is the file's registry as its REGEDIT4 text would give it, taken
+// from the file's tree without that text: for files of both styles, with
+// checksums or without, keys in small or large blocks, a name in
+// Windows-1252, three hardware profiles, and the fuzz corpus's files.
+TEST(SystemDatFile, TheStoreHoldsWhatTheFilesTextWouldGive) {
+  std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files;
+  for (const auto style : {creg_gen::Style::Packed, creg_gen::Style::FreeRecords}) {
+    for (const bool checksums : {true, false}) {
+      for (const std::uint32_t blockSize : {0x1000u, 0xF000u})
+        files.emplace_back("generated", creg_samples::sampleFile(style, checksums, blockSize));
+    }
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(UINQ_CREG_CORPUS)) {
+    const std::string bytes = test_support::readFile(entry.path());
+    files.emplace_back(entry.path().filename().string(),
+                       std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  }
+  ASSERT_GE(files.size(), 12u);
+  for (const auto& [name, bytes] : files) {
+    TempDir dir;
+    const auto path = dir / "SYSTEM.DAT";
+    test_support::writeFile(path, asText(bytes));
+    auto read = creg::SystemRegistry::read(bytes, path.string());
+    ASSERT_TRUE(read) << name << ": " << read.error();
+    ASSERT_FALSE(read.value().profiles().empty()) << name;
+    auto viaText = RegistryStore::fromText(writeRegedit4(read.value().tree()), path.string());
+    ASSERT_TRUE(viaText) << name << ": " << viaText.error();
+    auto opened = SystemDatFile::open(path);
+    ASSERT_TRUE(opened) << name << ": " << opened.error();
+    const RegistryTree& tree = opened.value()->store().tree();
+    for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
+      const KeyId key = RegistryTree::rootKey(root);
+      EXPECT_TRUE(creg::compareTrees(tree, key, viaText.value()->tree(), key, "ROOT")) << name;
+    }
+    EXPECT_EQ(writeRegedit4(tree), viaText.value()->toText()) << name;
+  }
+}
+
+// A file whose names its text cannot carry is refused as before, with what
+// reading that text says, and left as it was.
+TEST(SystemDatFile, AFileItsTextCannotHoldIsRefusedAsItsTextSays) {
+  const std::string_view cases[][2] = {{std::string_view("Nul\0Key", 7), "Value"},
+                                       {"Key", "Line\nFeed"}};
+  for (const auto& [keyName, valueName] : cases) {
+    auto store = creg_samples::sampleStore();
+    RegistryTree& sample = store->tree();
+    const KeyId software =
+        sample.findSubkey(RegistryTree::rootKey(RootKey::LocalMachine), "Software");
+    sample.setValue(sample.findOrAddSubkey(software, keyName), valueName, REG_SZ,
+                    std::string_view("1", 2));
+    auto bytes = creg_gen::generate(sample, RegistryTree::rootKey(RootKey::LocalMachine), {});
+    ASSERT_TRUE(bytes) << bytes.error();
+    TempDir dir;
+    const auto path = dir / "SYSTEM.DAT";
+    const std::string original = asText(bytes.value());
+    test_support::writeFile(path, original);
+    auto read = creg::SystemRegistry::read(bytes.value(), path.string());
+    ASSERT_TRUE(read) << read.error();
+    auto viaText = RegistryStore::fromText(writeRegedit4(read.value().tree()), path.string());
+    ASSERT_FALSE(viaText) << keyName;
+    auto opened = SystemDatFile::open(path);
+    ASSERT_FALSE(opened) << keyName;
+    EXPECT_EQ(opened.error(), path.string() + ": " + viaText.error());
+    EXPECT_EQ(test_support::readFile(path), original);
   }
 }
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/registry/regedit4_writer.h"
 #include "platform/registry/registry_api.h"
 #include "tests/platform/creg/creg_samples.h"
@@ -57,12 +59,17 @@ TEST(SystemRegistry, EveryProfileIsTheCurrentConfigurationAndLosesWhatItLoses) {
     ASSERT_EQ(RegDeleteValueA(files, "snd930p.drv"), ERROR_SUCCESS);
     RegCloseKey(files);
 
-    auto written = registry.write(store->tree());
+    RegistryTree asRead;
+    auto written = registry.write(store->tree(), &asRead);
     ASSERT_TRUE(written) << written.error();
     ASSERT_EQ(written.value().size(), registry.bytes().size());
     auto after = SystemRegistry::read(written.value(), "SYSTEM.DAT");
     ASSERT_TRUE(after) << after.error();
     const RegistryTree& tree = after.value().tree();
+    // The writer's account of the new file is what a reading of it gives.
+    EXPECT_TRUE(creg::compareTrees(asRead, kHklm, tree, kHklm, "HKLM"));
+    EXPECT_TRUE(creg::compareTrees(asRead, kHkcc, tree, kHkcc, "HKCC"));
+    EXPECT_EQ(writeRegedit4(asRead), writeRegedit4(tree));
     const KeyId config = tree.findSubkey(kHklm, "Config");
     for (const char* profile : {"0001", "0002", "0003"}) {
       const KeyId root = tree.findSubkey(tree.findSubkey(config, profile), "Enum");
@@ -143,6 +150,50 @@ TEST(SystemRegistry, AddedOrChangedContentIsRefused) {
   written = read.value().write(changed);
   ASSERT_FALSE(written);
   EXPECT_NE(written.error().find("\"Added\" is new or changed"), std::string::npos);
+
+  // A key or value that comes where another went, one renamed in another
+  // letter case, or data changed, each named exactly.
+  const std::string prefix = "SYSTEM.DAT: only removals can be written into this file, but ";
+  const std::string audio = "HKEY_LOCAL_MACHINE\\Software\\Kivra\\Q76 Audio";
+  const struct {
+    std::function<void(RegistryTree&, KeyId audio)> change;
+    std::string message;
+  } cases[] = {
+      {[](RegistryTree& t, KeyId a) {
+         t.removeSubkey(t.findSubkey(a, "Part 4"));
+         t.findOrAddSubkey(a, "Part 99");
+       },
+       audio + "\\Part 99: the key is new or renamed"},
+      {[](RegistryTree& t, KeyId a) {
+         t.removeValue(a, "Blob");
+         t.setValue(a, "Other", REG_BINARY, "x");
+       },
+       audio + ": the value \"Other\" is new or changed"},
+      {[](RegistryTree& t, KeyId a) { t.setValue(a, "Version", REG_SZ, std::string_view("5", 2)); },
+       audio + ": the value \"Version\" is new or changed"},
+      {[](RegistryTree& t, KeyId) {
+         const KeyId soft = t.findSubkey(t.findSubkey(kHklm, "Software"), "Caf\xe9 Soft");
+         const KeyId old = t.findSubkey(soft, "R\xe9glages");
+         t.removeSubkey(old);
+         t.findOrAddSubkey(soft, "R\xc9GLAGES");
+       },
+       "HKEY_LOCAL_MACHINE\\Software\\Caf\xe9 Soft\\R\xc9GLAGES: the key is new or renamed"},
+      {[](RegistryTree& t, KeyId) {
+         const KeyId display = t.findSubkey(kHkcc, "Display");
+         t.removeSubkey(t.findSubkey(display, "Settings"));
+         t.findOrAddSubkey(display, "Other");
+       },
+       "HKEY_CURRENT_CONFIG\\Display\\Other: the key is new or renamed"},
+  };
+  for (const auto& c : cases) {
+    changed = read.value().tree();
+    KeyId key = kHklm;
+    for (const char* name : {"Software", "Kivra", "Q76 Audio"}) key = changed.findSubkey(key, name);
+    c.change(changed, key);
+    written = read.value().write(changed);
+    ASSERT_FALSE(written) << c.message;
+    EXPECT_EQ(written.error(), prefix + c.message);
+  }
 }
 
 }  // namespace

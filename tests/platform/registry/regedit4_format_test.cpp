@@ -259,3 +259,51 @@ TEST(Regedit4Format, OverDeepKeyPathIsRefused) {
   EXPECT_EQ(error("REGEDIT4\n[" + half + "]\n\n[" + half + "\\\\x]\n"), "x: line 4" + empty);
   EXPECT_EQ(error("REGEDIT4\n[" + half + "]\n\n[" + half + "\\x\\]\n"), "x: line 4" + empty);
 }
+
+// A tree whose text reads back as it is is said to; each name the text cannot
+// carry, and a key too deep, is said not to, and indeed does not come back.
+TEST(Regedit4Format, TextReadsBackSaysWhetherTheTreeComesBackFromItsText) {
+  const auto build = [](std::string_view keyName, std::string_view valueName, int depth) {
+    RegistryTree tree;
+    tree.noteListed(RootKey::LocalMachine);
+    KeyId key = tree.findOrAddSubkey(RegistryTree::rootKey(RootKey::LocalMachine), "Software");
+    tree.setValue(key, "q\"uote\\d \r", REG_SZ, std::string_view("a\"b\\c\r\0", 7));
+    tree.setValue(key, "", 7, std::string_view("x\0y\0\0", 5));
+    tree.setValue(key, "empty", REG_BINARY, std::string_view());
+    const KeyId other = tree.findOrAddSubkey(key, " Caf\xe9 ]x[ \r");
+    tree.setValue(other, "Size", REG_DWORD, std::string_view("\x10\0\0\0", 4));
+    tree.setValue(tree.findOrAddSubkey(key, keyName), valueName, REG_SZ, std::string_view("", 1));
+    for (int i = 1; i < depth; ++i) key = tree.findOrAddSubkey(key, "k");
+    tree.noteListed(RootKey::CurrentConfig);
+    tree.setValue(RegistryTree::rootKey(RootKey::CurrentConfig), "at the root", REG_SZ,
+                  std::string_view("1", 2));
+    return tree;
+  };
+  // Whether the tree's text reads back into a tree whose text is the same.
+  const auto comesBack = [](const RegistryTree& tree) {
+    const std::string text = writeRegedit4(tree);
+    auto again = parseRegedit4(text, "x");
+    return again && writeRegedit4(again.value()) == text;
+  };
+  const RegistryTree fine = build("R\xe9glages", "Nom", 512);
+  EXPECT_TRUE(textReadsBack(fine));
+  EXPECT_TRUE(comesBack(fine));
+  const struct {
+    std::string_view keyName, valueName;
+    int depth;
+    const char* what;
+  } cases[] = {
+      {std::string_view("a\0b", 3), "v", 2, "a NUL byte in a key name"},
+      {"a\nb", "v", 2, "a line feed in a key name"},
+      {"a\\b", "v", 2, "a backslash in a key name"},
+      {"", "v", 2, "an empty key name"},
+      {"a", std::string_view("v\0w", 3), 2, "a NUL byte in a value name"},
+      {"a", "v\nw", 2, "a line feed in a value name"},
+      {"a", "v", 513, "a key 513 levels deep"},
+  };
+  for (const auto& c : cases) {
+    const RegistryTree tree = build(c.keyName, c.valueName, c.depth);
+    EXPECT_FALSE(textReadsBack(tree)) << c.what;
+    EXPECT_FALSE(comesBack(tree)) << c.what;
+  }
+}
