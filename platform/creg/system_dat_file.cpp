@@ -119,8 +119,10 @@ Placement placementOf(int fd, const std::filesystem::path& path) {
     std::error_code ec;
     const auto full = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
     const auto relative = full.lexically_relative(mount->mountPoint);
-    if (!ec && !relative.empty() && *relative.begin() != "..")
-      placed.inImage = "/" + relative.generic_string();
+    if (!ec && !relative.empty() && *relative.begin() != "..") {
+      placed.inImage = "/";
+      placed.inImage += relative.generic_string();
+    }
   }
   placed.kind = fatKindOf(static_cast<std::int64_t>(fs.f_type), placed.mountType);
   return placed;
