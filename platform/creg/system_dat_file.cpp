@@ -120,7 +120,7 @@ Placement placementOf(int fd, const std::filesystem::path& path) {
     const auto full = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
     const auto relative = full.lexically_relative(mount->mountPoint);
     if (!ec && !relative.empty() && *relative.begin() != "..")
-      placed.inImage = "/" + relative.generic_string();
+      placed.inImage = (std::filesystem::path("/") / relative).generic_string();
   }
   placed.kind = fatKindOf(static_cast<std::int64_t>(fs.f_type), placed.mountType);
   return placed;
