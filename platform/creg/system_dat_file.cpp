@@ -36,9 +36,14 @@ Result<std::vector<std::uint8_t>> readAll(const LockedFile& file,
   return bytes;
 }
 
-// Removes from `tree` below `key` what `file` lacks below `in`: the store then
-// holds what the file holds, HKEY_CURRENT_CONFIG and the profiles agreeing
-// again, as a reading of the file would give them.
+void removeSubtree(RegistryTree& tree, KeyId key) {
+  std::vector<KeyId> order{key};  // The subtree, children last, removed from the end.
+  for (std::size_t i = 0; i < order.size(); ++i)
+    tree.forEachSubkey(order[i], [&](KeyId k) { order.push_back(k); });
+  for (auto k = order.rbegin(); k != order.rend(); ++k) tree.removeSubkey(*k);
+}
+
+// Removes from `tree` below `key` what `file` lacks below `in`.
 void prune(RegistryTree& tree, KeyId key, const RegistryTree& file, KeyId in) {
   std::vector<std::string> values;
   tree.forEachValue(key, [&](const RegistryValue& v) {
@@ -56,12 +61,27 @@ void prune(RegistryTree& tree, KeyId key, const RegistryTree& file, KeyId in) {
     else
       prune(tree, child, file, there);
   });
-  for (const KeyId child : gone) {
-    std::vector<KeyId> order{child};  // The subtree, children last, removed from the end.
-    for (std::size_t i = 0; i < order.size(); ++i)
-      tree.forEachSubkey(order[i], [&](KeyId k) { order.push_back(k); });
-    for (auto k = order.rbegin(); k != order.rend(); ++k) tree.removeSubkey(*k);
-  }
+  for (const KeyId child : gone) removeSubtree(tree, child);
+}
+
+// Brings the store's `tree` in line with `file`, the tree the new file was
+// written and checked from: the store then holds what the file holds,
+// HKEY_CURRENT_CONFIG and the profiles agreeing again, as a reading of the
+// file would give them. The file's HKEY_LOCAL_MACHINE outside Config was
+// written with exactly the store's removals, so only the profiles (which lose
+// what HKEY_CURRENT_CONFIG lost) and HKEY_CURRENT_CONFIG (which keeps a
+// value or key while any profile has it) can differ; only they are walked.
+void pruneToFile(RegistryTree& tree, const RegistryTree& file) {
+  const KeyId machine = RegistryTree::rootKey(RootKey::LocalMachine);
+  const KeyId current = RegistryTree::rootKey(RootKey::CurrentConfig);
+  prune(tree, current, file, current);
+  const KeyId config = tree.findSubkey(machine, "Config");
+  if (config == kNoKey) return;
+  const KeyId there = file.findSubkey(machine, tree.name(config));
+  if (there == kNoKey)
+    removeSubtree(tree, config);
+  else
+    prune(tree, config, file, there);
 }
 
 // The store of a file's registry. It holds what the file holds, exactly, and
@@ -119,9 +139,8 @@ Placement placementOf(int fd, const std::filesystem::path& path) {
     std::error_code ec;
     const auto full = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
     const auto relative = full.lexically_relative(mount->mountPoint);
-    if (!ec && !relative.empty() && *relative.begin() != "..") {
+    if (!ec && !relative.empty() && *relative.begin() != "..")
       placed.inImage = (std::filesystem::path("/") / relative).generic_string();
-    }
   }
   placed.kind = fatKindOf(static_cast<std::int64_t>(fs.f_type), placed.mountType);
   return placed;
@@ -172,10 +191,7 @@ Result<void> SystemDatFile::flush() {
     if (!in_place) return written;
     // In its place, also when only the folder flush or the attributes
     // failed: the store follows the file from now on.
-    for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
-      const KeyId key = RegistryTree::rootKey(root);
-      prune(m_store->tree(), key, asRead, key);
-    }
+    pruneToFile(m_store->tree(), asRead);
     if (!written) return written;
   }
   return m_store->flush();  // Held in memory: this marks it written.

@@ -1,5 +1,7 @@
 #include "platform/creg/system_registry.h"
 
+#include <deque>
+#include <optional>
 #include <string_view>
 #include <tuple>
 #include <utility>
@@ -90,41 +92,73 @@ struct Removed {
 // and value of `original` is looked up once in `changed`; as names are unique
 // in either tree, `changed` holds nothing more when it holds as many as were
 // found. `path` is the path of names down to `o`.
-bool findRemoved(const RegistryTree& original, KeyId o, const RegistryTree& changed, KeyId c,
-                 std::vector<std::string_view>& path, Removed& removed) {
-  const auto copy = [&] { return std::vector<std::string>(path.begin(), path.end()); };
-  bool same = true;
-  std::size_t found = 0;
-  original.forEachValue(o, [&](const RegistryValue& value) {
-    const auto after = changed.findValue(c, value.name);
-    if (!after) {
-      removed.values.emplace_back(copy(), value.name);
-      return;
-    }
-    ++found;
-    same =
-        same && after->name == value.name && after->type == value.type && after->data == value.data;
-  });
-  std::size_t values = 0;
-  changed.forEachValue(c, [&](const RegistryValue&) { ++values; });
-  if (!same || values != found) return false;
-  found = 0;
-  original.forEachSubkey(o, [&](KeyId child) {
-    if (!same) return;
-    const std::string_view name = original.name(child);
-    path.push_back(name);
-    const KeyId after = changed.findSubkey(c, name);
-    if (after == kNoKey) {
-      removed.keys.push_back(copy());
-    } else {
+//
+// Removals keep the order of what stays, so the next of `changed`'s values
+// and subkeys not yet met is, as a rule, the one looked for: when its name is
+// the same byte for byte it is the one a lookup would find (no two names
+// differ only in case), and the lookup is spared.
+class RemovalFinder {
+ public:
+  RemovalFinder(const RegistryTree& original, const RegistryTree& changed, Removed& removed)
+      : m_original(original), m_changed(changed), m_removed(removed) {}
+
+  bool find(KeyId o, KeyId c, std::vector<std::string_view>& path) {
+    const auto copy = [&] { return std::vector<std::string>(path.begin(), path.end()); };
+    bool same = true;
+    std::size_t found = 0;
+    m_values.clear();
+    m_changed.forEachValue(c, [&](const RegistryValue& value) { m_values.push_back(value); });
+    std::size_t next = 0;
+    m_original.forEachValue(o, [&](const RegistryValue& value) {
+      std::optional<RegistryValue> after;
+      if (next < m_values.size() && m_values[next].name == value.name)
+        after = m_values[next++];
+      else
+        after = m_changed.findValue(c, value.name);
+      if (!after) {
+        m_removed.values.emplace_back(copy(), value.name);
+        return;
+      }
       ++found;
-      same = changed.name(after) == name &&
-             findRemoved(original, child, changed, after, path, removed);
-    }
-    path.pop_back();
-  });
-  return same && changed.subkeyCount(c) == found;
-}
+      same = same && after->name == value.name && after->type == value.type &&
+             after->data == value.data;
+    });
+    if (!same || m_values.size() != found) return false;
+    const std::size_t depth = path.size();
+    if (m_subkeys.size() <= depth) m_subkeys.resize(depth + 1);
+    m_subkeys[depth].clear();
+    m_changed.forEachSubkey(c, [&](KeyId k) { m_subkeys[depth].push_back(k); });
+    found = 0;
+    next = 0;
+    m_original.forEachSubkey(o, [&](KeyId child) {
+      if (!same) return;
+      const std::string_view name = m_original.name(child);
+      path.push_back(name);
+      // This level's list stays put while deeper levels are added.
+      const std::vector<KeyId>& subkeys = m_subkeys[depth];
+      KeyId after = kNoKey;
+      if (next < subkeys.size() && m_changed.name(subkeys[next]) == name)
+        after = subkeys[next++];
+      else
+        after = m_changed.findSubkey(c, name);
+      if (after == kNoKey) {
+        m_removed.keys.push_back(copy());
+      } else {
+        ++found;
+        same = m_changed.name(after) == name && find(child, after, path);
+      }
+      path.pop_back();
+    });
+    return same && m_subkeys[depth].size() == found;
+  }
+
+ private:
+  const RegistryTree& m_original;
+  const RegistryTree& m_changed;
+  Removed& m_removed;
+  std::vector<RegistryValue> m_values;
+  std::deque<std::vector<KeyId>> m_subkeys;
+};
 
 KeyId findPath(const RegistryTree& tree, KeyId key, const std::vector<std::string>& path) {
   for (const auto& name : path) {
@@ -181,7 +215,7 @@ Result<std::vector<std::uint8_t>> SystemRegistry::write(const RegistryTree& chan
   for (const auto& [root, name, removed] :
        {std::tuple{kLocalMachine, "HKEY_LOCAL_MACHINE", &fromMachine},
         std::tuple{kCurrentConfig, "HKEY_CURRENT_CONFIG", &fromConfig}}) {
-    if (findRemoved(m_view, root, changed, root, path, *removed)) continue;
+    if (RemovalFinder(m_view, changed, *removed).find(root, root, path)) continue;
     auto r = onlyRemovals(changed, root, m_view, root, name, path);
     return Error{m_fileName + ": only removals can be written into this file, but " +
                  (r ? std::string("a key or value is new or changed") : r.error())};

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "platform/creg/system_registry.h"
 #include "platform/registry/regedit4_writer.h"
 #include "platform/registry/registry_api.h"
@@ -183,6 +185,79 @@ TEST(SystemDatFile, TheStoreHoldsWhatTheFilesTextWouldGive) {
       EXPECT_TRUE(creg::compareTrees(tree, key, viaText.value()->tree(), key, "ROOT")) << name;
     }
     EXPECT_EQ(writeRegedit4(tree), viaText.value()->toText()) << name;
+  }
+}
+
+// After each flush the store holds what a reading of the new file gives, in
+// both roots, whichever way the profiles came to differ: through
+// HKEY_CURRENT_CONFIG (all profiles), through one profile (the others keep
+// it in HKEY_CURRENT_CONFIG), through each profile in turn (then it leaves
+// HKEY_CURRENT_CONFIG too), and keys outside Config; for files of both styles
+// and block sizes.
+TEST(SystemDatFile, AfterEachFlushTheStoreIsWhatTheFileReadsAs) {
+  using Change = std::function<LONG()>;
+  const auto deleteKey = [](HKEY root, const char* path) {
+    return Change([=] { return RegDeleteKeyA(root, path); });
+  };
+  const auto deleteValue = [](HKEY root, const char* path, const char* name) {
+    return Change([=] {
+      HKEY key = nullptr;
+      if (const LONG opened = RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key);
+          opened != ERROR_SUCCESS)
+        return opened;
+      const LONG deleted = RegDeleteValueA(key, name);
+      RegCloseKey(key);
+      return deleted;
+    });
+  };
+  const std::vector<std::vector<Change>> rounds{
+      {deleteKey(HKEY_CURRENT_CONFIG, "Enum\\ROOT\\OPT0930MEDIA\\0000"),
+       deleteValue(HKEY_LOCAL_MACHINE, "Config\\0002\\Display\\Settings", "Resolution"),
+       deleteKey(HKEY_LOCAL_MACHINE, "Config\\0003\\Enum\\ROOT\\*PNP0C01\\0000"),
+       deleteKey(HKEY_LOCAL_MACHINE, "Software\\Kivra\\Q76 Audio\\Part 4")},
+      {deleteValue(HKEY_CURRENT_CONFIG, "Display\\Settings", "Resolution"),
+       deleteKey(HKEY_LOCAL_MACHINE, "Config\\0001\\Enum\\ROOT\\*PNP0C01\\0000"),
+       deleteValue(HKEY_LOCAL_MACHINE, "Software\\Kivra\\Q76 Audio", "Version")},
+      {deleteKey(HKEY_CURRENT_CONFIG, "Enum\\ROOT\\*PNP0C01\\0000"),
+       deleteKey(HKEY_LOCAL_MACHINE, "Config\\0002\\Display\\Settings")},
+      {deleteKey(HKEY_LOCAL_MACHINE, "Config\\0002\\Display"),
+       deleteKey(HKEY_LOCAL_MACHINE, "Enum\\ROOT\\*PNP0C01\\0000")},
+      {deleteKey(HKEY_LOCAL_MACHINE, "Config\\0001\\Display\\Settings"),
+       deleteKey(HKEY_LOCAL_MACHINE, "Config\\0003\\Display\\Settings")},
+  };
+  for (const auto style : {creg_gen::Style::Packed, creg_gen::Style::FreeRecords}) {
+    for (const std::uint32_t blockSize : {0x1000u, 0xF000u}) {
+      TempDir dir;
+      const auto path = dir / "SYSTEM.DAT";
+      test_support::writeFile(path, asText(creg_samples::sampleFile(style, true, blockSize)));
+      auto opened = SystemDatFile::open(path);
+      ASSERT_TRUE(opened) << opened.error();
+      SystemDatFile& file = *opened.value();
+      for (std::size_t round = 0; round < rounds.size(); ++round) {
+        {
+          test_support::ScopedActiveRegistry active(&file.store());
+          for (const Change& change : rounds[round]) ASSERT_EQ(change(), ERROR_SUCCESS) << round;
+        }
+        ASSERT_TRUE(file.flush()) << round;
+        const std::string bytes = test_support::readFile(path);
+        auto read = creg::SystemRegistry::read(
+            std::vector<std::uint8_t>(bytes.begin(), bytes.end()), path.string());
+        ASSERT_TRUE(read) << read.error();
+        const RegistryTree& tree = file.store().tree();
+        for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
+          const KeyId key = RegistryTree::rootKey(root);
+          EXPECT_TRUE(creg::compareTrees(tree, key, read.value().tree(), key, "ROOT")) << round;
+        }
+        EXPECT_EQ(writeRegedit4(tree), writeRegedit4(read.value().tree())) << round;
+      }
+      // HKEY_CURRENT_CONFIG keeps a key while some profile has it: Display,
+      // which 0001 and 0003 still have; Settings, the last profile's gone, is gone.
+      const RegistryTree& tree = file.store().tree();
+      const KeyId display =
+          tree.findSubkey(RegistryTree::rootKey(RootKey::CurrentConfig), "Display");
+      ASSERT_NE(display, kNoKey);
+      EXPECT_EQ(tree.findSubkey(display, "Settings"), kNoKey);
+    }
   }
 }
 
