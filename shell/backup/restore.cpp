@@ -63,6 +63,16 @@ Result<std::string> readCopy(const fs::path& backup_dir, const SavedFile& file) 
 // The registry steps whose removals are in the registry now: known exactly
 // when the registry is in one of the states the backup recorded, else taken
 // from the steps the run recorded as done.
+// A file the run wrote that is no longer what it left: after a whole run it
+// was changed by someone else; after a cut-off one the run must be finished
+// first, which may write it again.
+std::string changedSince(const std::string& windows_path, const Manifest& m) {
+  return windows_path +
+         (m.finished || m.done.count(m.steps)
+              ? ": changed since the uninstall"
+              : ": changed since the backup; finish the interrupted uninstall first");
+}
+
 int stepsInRegistry(const Manifest& m, const std::string& digest) {
   if (digest == m.registryBefore) return 0;
   for (int step = m.steps; step >= 1; --step) {
@@ -120,11 +130,7 @@ Result<void> planFileWrites(const fs::path& backup_dir, const Manifest& m, Resto
       const bool left_by_run =
           current.exists && m.startupFileAfter && current.digest == *m.startupFileAfter;
       if (current.exists && !left_by_run) {
-        outcome.conflicts.push_back(
-            startup.windowsPath +
-            (m.finished || m.done.count(m.steps)
-                 ? ": changed since the uninstall"
-                 : ": changed since the backup; finish the interrupted uninstall first"));
+        outcome.conflicts.push_back(changedSince(startup.windowsPath, m));
       } else {
         auto copy = readCopy(backup_dir, startup);
         if (!copy) return Error{copy.error()};
@@ -245,11 +251,7 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir,
   std::function<Result<void>()> write_registry;
   if (registry.sha256 != saved.sha256) {
     if (!m.registryFileAfter.count(registry.sha256)) {
-      outcome.conflicts.push_back(
-          registry.windowsPath +
-          (m.finished || m.done.count(m.steps)
-               ? ": changed since the uninstall"
-               : ": changed since the backup; finish the interrupted uninstall first"));
+      outcome.conflicts.push_back(changedSince(registry.windowsPath, m));
     } else {
       auto copy = readCopy(backup_dir, saved);
       if (!copy) return Error{copy.error()};

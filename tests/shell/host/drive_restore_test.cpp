@@ -18,6 +18,7 @@
 #include "shell/host/backup_commands.h"
 #include "shell/host/machine.h"
 #include "shell/host/run_journal.h"
+#include "tests/shell/host/three_steps.h"
 #include "tests/support/temp_dir.h"
 #include "tools/demo/demo_machine.h"
 
@@ -26,28 +27,9 @@ namespace {
 namespace fs = std::filesystem;
 using test_support::readFile;
 
-constexpr UINT_PTR kTimer = 7;
-
-// Steps 1 and 2 remove a key each, step 3 deletes a file.
-void runStep(int step) {
-  if (step == 1) RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ76\\Mixer");
-  if (step == 2) RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ50");
-  if (step == 3) DeleteFileA("C:\\AUTOEXEC.BAT");
-}
-
-host::UninstallSteps threeSteps() {
-  host::UninstallSteps steps;
-  steps.stepTimer = kTimer;
-  steps.stepNames = {"Product key", "Vendor key", "Startup file"};
-  steps.caption = "Test";
-  steps.startupFile = "C:\\CONFIG.SYS";
-  steps.runStepWithoutWindow = runStep;
-  steps.productTitle = [] { return std::string("Kivra Q76 Audio Drivers"); };
-  steps.productKeyName = [] { return std::string("KivraQ76"); };
-  steps.titleCapacity = 80;
-  steps.keyNameCapacity = 20;
-  return steps;
-}
+using test_steps::kTimer;
+using test_steps::runStep;
+using test_steps::threeSteps;
 
 class DriveRestore : public ::testing::Test {
  protected:

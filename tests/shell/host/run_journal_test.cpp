@@ -16,6 +16,7 @@
 #include "shell/backup/registry_changes.h"
 #include "shell/backup/restore.h"
 #include "shell/backup/sha256.h"
+#include "tests/shell/host/three_steps.h"
 #include "tests/support/active_registry.h"
 #include "tests/support/temp_dir.h"
 #include "tools/demo/demo_machine.h"
@@ -26,38 +27,9 @@ namespace fs = std::filesystem;
 using host::RunJournal;
 using State = RunJournal::State;
 
-constexpr UINT_PTR kTimer = 7;
-
-// Steps 1 and 2 remove a key each, step 3 deletes a file.
-void runStep(int step) {
-  switch (step) {
-    case 1:
-      RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ76\\Mixer");
-      break;
-    case 2:
-      RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ50");
-      break;
-    case 3:
-      DeleteFileA("C:\\AUTOEXEC.BAT");
-      break;
-    default:
-      break;
-  }
-}
-
-host::UninstallSteps threeSteps() {
-  host::UninstallSteps steps;
-  steps.stepTimer = kTimer;
-  steps.stepNames = {"Product key", "Vendor key", "Startup file"};
-  steps.caption = "Test";
-  steps.startupFile = "C:\\CONFIG.SYS";
-  steps.runStepWithoutWindow = runStep;
-  steps.productTitle = [] { return std::string("Kivra Q76 Audio Drivers"); };
-  steps.productKeyName = [] { return std::string("KivraQ76"); };
-  steps.titleCapacity = 80;
-  steps.keyNameCapacity = 20;
-  return steps;
-}
+using test_steps::kTimer;
+using test_steps::runStep;
+using test_steps::threeSteps;
 
 class RunJournalTest : public ::testing::Test {
  protected:
