@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <optional>
+#include <utility>
+
 #include "platform/durable/durable_file.h"
 #include "platform/fs/drives.h"
 #include "platform/registry/regedit4_parser.h"
@@ -84,14 +87,17 @@ int stepsInRegistry(const Manifest& m, const std::string& digest) {
 
 // The run of a backup as a restore reads it; nothing when there is nothing
 // to restore (`outcome` says why) and an error when the backup is unusable.
-Result<bool> startRestore(const fs::path& backup_dir, const Manifest& m, RestoreOutcome& outcome) {
+Result<std::optional<Manifest>> startRestore(const fs::path& backup_dir, RestoreOutcome& outcome) {
+  auto read = readManifest(backup_dir);
+  if (!read) return Error{read.error()};
+  const Manifest& m = read.value();
   if (!m.complete)
     return Error{backup_dir.string() + ": the backup is incomplete; its run removed nothing"};
   if (m.restored) {
     outcome.alreadyRestored = true;
-    return false;
+    return std::optional<Manifest>();
   }
-  return true;
+  return std::optional<Manifest>(std::move(read).value());
 }
 
 // The deleted files and the startup file to be written back; each place
@@ -175,13 +181,11 @@ Result<RestoreOutcome> finishRestore(const fs::path& backup_dir, RestoreOutcome 
 }  // namespace
 
 Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& store) {
-  auto read = readManifest(backup_dir);
-  if (!read) return Error{read.error()};
-  const Manifest& m = read.value();
   RestoreOutcome outcome;
-  auto started = startRestore(backup_dir, m, outcome);
+  auto started = startRestore(backup_dir, outcome);
   if (!started) return Error{started.error()};
   if (!started.value()) return outcome;
+  const Manifest& m = *started.value();
   std::vector<FileWrite> writes;
   if (auto planned = planFileWrites(backup_dir, m, outcome, writes); !planned)
     return Error{planned.error()};
@@ -228,13 +232,11 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& 
 
 Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir,
                                      const WholeRegistryFile& registry) {
-  auto read = readManifest(backup_dir);
-  if (!read) return Error{read.error()};
-  const Manifest& m = read.value();
   RestoreOutcome outcome;
-  auto started = startRestore(backup_dir, m, outcome);
+  auto started = startRestore(backup_dir, outcome);
   if (!started) return Error{started.error()};
   if (!started.value()) return outcome;
+  const Manifest& m = *started.value();
   const SavedFile& saved = m.registryFile;
   if (!saved.present())
     return Error{backup_dir.string() + ": the backup holds no copy of " + registry.windowsPath +
