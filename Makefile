@@ -6,6 +6,17 @@
 # builds once per machine; `make package` writes uinq76_<version>_amd64.deb here.
 JOBS ?= $(shell nproc)
 
+# Compiles go through ccache where it is installed (tools/dev.sh installs it):
+# paths are hashed relative to the checkout, so a fresh clone elsewhere reuses
+# what an earlier build compiled.
+CCACHE := $(shell command -v ccache 2>/dev/null)
+ifneq ($(CCACHE),)
+export CMAKE_CXX_COMPILER_LAUNCHER := $(CCACHE)
+export CMAKE_C_COMPILER_LAUNCHER := $(CCACHE)
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
+endif
+
 .PHONY: all build release package test test-default test-release test-package test-asan test-fuzz test-win32 win32 demo clean
 
 all: build

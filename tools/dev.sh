@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev fonts-dejavu-core
-  diffutils strace nettle-dev
+  diffutils strace nettle-dev ccache
   # The fuzz targets: clang with AddressSanitizer and libFuzzer.
   clang libclang-rt-14-dev
   libncurses-dev python3 python3-pyte
