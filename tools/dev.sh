@@ -24,6 +24,9 @@ packages=(
   # it needs fuse (FUSE 2), which Debian 12 cannot install beside fuse3; the
   # test's fusefat part is skipped without it.
   dosfstools mtools
+  # The kernel's own FAT driver, run as an ordinary process (user-mode Linux,
+  # its modules loaded with kmod's insmod), on MBR disk images (sfdisk).
+  user-mode-linux kmod fdisk
   # The Debian package and its checks.
   dpkg-dev file desktop-file-utils appstream man-db time lintian
 )

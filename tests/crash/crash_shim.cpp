@@ -1,9 +1,14 @@
 // Preloaded into the program by the crash tests: counts the calls that make
 // changes durable (fsync, rename, unlink, mkdir, link) and kills the process
 // with SIGKILL just before the call numbered UINQ76_TEST_KILL_AT, as a crash
-// or a power cut would stop it there. With UINQ76_TEST_TALLY set, the number
-// of such calls is written to that file when the process ends normally.
+// or a power cut would stop it there. With UINQ76_TEST_POWER_CUT_AFTER=N the
+// call numbered N is made and the machine is then powered off at once,
+// without writing back what the kernel holds in memory: run as root inside a
+// user-mode Linux, the disk image keeps just what a disk keeps after a power
+// cut. With UINQ76_TEST_TALLY set, the number of such calls is written to
+// that file when the process ends normally.
 #include <dlfcn.h>
+#include <sys/reboot.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -16,14 +21,27 @@ namespace {
 
 long g_calls = 0;
 long g_killAt = -1;
+long g_cutAfter = -1;
 bool g_read = false;
 
 void beforeDurableCall() {
   if (!g_read) {
     g_read = true;
     if (const char* at = std::getenv("UINQ76_TEST_KILL_AT")) g_killAt = std::atol(at);
+    if (const char* after = std::getenv("UINQ76_TEST_POWER_CUT_AFTER"))
+      g_cutAfter = std::atol(after);
   }
   if (++g_calls == g_killAt) ::kill(::getpid(), SIGKILL);
+}
+
+// After the call: the power cut, when this was the call asked for.
+int afterDurableCall(int result) {
+  if (g_calls == g_cutAfter) {
+    ::reboot(RB_POWER_OFF);
+    // Not allowed (not root, or not inside a machine of its own): the kill.
+    ::kill(::getpid(), SIGKILL);
+  }
+  return result;
 }
 
 template <typename F>
@@ -47,37 +65,37 @@ extern "C" {
 int fsync(int fd) {
   beforeDurableCall();
   static const auto next = real<int (*)(int)>("fsync");
-  return next(fd);
+  return afterDurableCall(next(fd));
 }
 
 int rename(const char* from, const char* to) {
   beforeDurableCall();
   static const auto next = real<int (*)(const char*, const char*)>("rename");
-  return next(from, to);
+  return afterDurableCall(next(from, to));
 }
 
 int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
   beforeDurableCall();
   static const auto next = real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
-  return next(from_dir, from, to_dir, to, flags);
+  return afterDurableCall(next(from_dir, from, to_dir, to, flags));
 }
 
 int unlink(const char* path) {
   beforeDurableCall();
   static const auto next = real<int (*)(const char*)>("unlink");
-  return next(path);
+  return afterDurableCall(next(path));
 }
 
 int mkdir(const char* path, mode_t mode) {
   beforeDurableCall();
   static const auto next = real<int (*)(const char*, mode_t)>("mkdir");
-  return next(path, mode);
+  return afterDurableCall(next(path, mode));
 }
 
 int link(const char* from, const char* to) {
   beforeDurableCall();
   static const auto next = real<int (*)(const char*, const char*)>("link");
-  return next(from, to);
+  return afterDurableCall(next(from, to));
 }
 
 }  // extern "C"
