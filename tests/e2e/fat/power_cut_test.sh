@@ -1,0 +1,276 @@
+#!/usr/bin/env bash
+# Power cuts on the kernel's FAT driver: the whole machine (a user-mode Linux)
+# stops during a run on a Windows 95 drive C: on a FAT16 or FAT32 disk, and
+# the disk keeps only what had reached it. Then, as at the next start:
+# fsck.fat -a (what ScanDisk does), the program again (it finishes the run, or
+# makes a whole uninstall when none had begun; for a restore, the restore
+# again), and the restore of its backup on a copy of the disk.
+#
+# Afterwards there must be no lost or damaged SYSTEM.DAT, no lost backup and
+# no run that cannot be finished or restored: fsck.fat finds the disks clean,
+# the finished drive equals a whole uninstall made on a plain folder
+# (SYSTEM.DAT holding the same registry, every other file the same, its
+# attributes and short name kept) and the restored one the drive before the
+# run (SYSTEM.DAT byte for byte).
+#
+#   power_cut_test.sh [options] 16|32 UINQ76 UINQ76-CREG UINQ76-DEMO-MACHINE SHIM
+#   --case uninstall|finishing|restore   the run that is cut (uninstall)
+#   --calls all|N,M,...|every:K          cut right after these durable calls of
+#                                        the run (fsync, rename, unlink, mkdir,
+#                                        link, counted from 1); negative numbers
+#                                        count from the last (all)
+#   --random N --seed S                  and at N random moments (0, seed 95)
+# Prints one line per cut and the counts; exits 1 when any cut lost anything.
+# Exits 77 (skipped), saying why, where user-mode Linux or the FAT tools are
+# missing.
+set -euo pipefail
+case_name=uninstall
+calls=all
+randoms=0
+seed=95
+while [ $# -gt 5 ]; do
+  case $1 in
+    --case) case_name=$2 ;;
+    --calls) calls=$2 ;;
+    --random) randoms=$2 ;;
+    --seed) seed=$2 ;;
+    *) echo "unknown option $1" >&2; exit 2 ;;
+  esac
+  shift 2
+done
+bits=$1
+program=$2
+creg=$3
+demo=$4
+shim=$5
+here=$(cd "$(dirname "$0")" && pwd)
+started=$SECONDS
+
+skip() {
+  echo "SKIPPED: $*"
+  exit 77
+}
+fail() {
+  echo "FAIL (FAT$bits, $case_name): $*"
+  exit 1
+}
+
+export PATH=$PATH:/usr/sbin:/sbin
+for tool in mkfs.fat fsck.fat mcopy mattrib mdir sfdisk; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed (packages dosfstools, mtools, fdisk)"
+done
+UML_WORK=$(mktemp -d)
+work=$UML_WORK
+trap 'rm -rf "$work"' EXIT
+# shellcheck source=uml.sh
+source "$here/uml.sh"
+# shellcheck source=fat_disk.sh
+source "$here/fat_disk.sh"
+why=$(uml_unavailable)
+[ -z "$why" ] || skip "$why"
+export MTOOLS_SKIP_CHECK=1
+
+# The machines on plain folders: before the run, a whole uninstall, and one
+# cut off between two steps.
+"$demo" --win9x "$work/pristine" >/dev/null
+cp -a "$work/pristine" "$work/reference"
+printf 'y\n\n\n' | timeout 60 "$program" --machine "$work/reference" --ui lines \
+  >"$work/reference.out" 2>&1 || fail "the run on the plain folder failed: $(cat "$work/reference.out")"
+"$creg" dump "$work/reference/WINDOWS/SYSTEM.DAT" >"$work/reference.dump"
+base=$work/pristine
+case $case_name in
+  uninstall) ;;
+  restore) base=$work/reference ;;
+  finishing)
+    base=$work/cut-off
+    cp -a "$work/pristine" "$base"
+    mkfifo "$work/in"
+    timeout 60 "$program" --machine "$base" --ui lines <"$work/in" >"$work/cut-off.out" 2>&1 &
+    pid=$!
+    exec 3>"$work/in"
+    echo y >&3
+    for _ in $(seq 600); do grep -q '60%' "$work/cut-off.out" && break; sleep 0.1; done
+    grep -q '60%' "$work/cut-off.out" || fail "the run to be cut off did not reach its second step"
+    kill -INT "$pid"
+    wait "$pid" || fail "the run to be cut off ended with $?"
+    exec 3>&-
+    ;;
+  *) fail "unknown case $case_name" ;;
+esac
+fat_disk_make "$bits" "$work/base.img" "$base"
+
+# The run that is cut, and the runs of the next start, inside the machine.
+# RUN_ENV: the shim's settings for the cut run; CUT=0 runs it whole.
+cat >"$work/job.sh" <<EOF
+set -u
+work=$work
+program=$program
+shim=$shim
+case_name=$case_name
+EOF
+cat >>"$work/job.sh" <<'EOF'
+mkdir -p "$work/mnt" "$work/copy"
+newest_backup() { ls "$1/backups" 2>/dev/null | grep '^uinq76-' | tail -n 1; }
+the_run() {
+  if [ "$case_name" = restore ]; then
+    "$program" --machine "$work/mnt" --ui lines --restore "$(newest_backup "$work/mnt")" </dev/null
+  else
+    printf 'y\n\n\n' | "$program" --machine "$work/mnt" --ui lines
+  fi
+}
+mount -t vfat /dev/ubda1 "$work/mnt" || { echo "cannot mount"; exit 3; }
+if [ "$phase" = cut ]; then
+  touch "$work/started"
+  if [ "$cut_after" -gt 0 ]; then
+    LD_PRELOAD=$shim UINQ76_TEST_POWER_CUT_AFTER=$cut_after the_run >"$work/cut.out" 2>&1
+  elif [ "$cut_after" -eq 0 ]; then
+    the_run >"$work/cut.out" 2>&1
+  else
+    LD_PRELOAD=$shim UINQ76_TEST_TALLY="$work/tally" the_run >"$work/cut.out" 2>&1
+  fi
+  echo $? >"$work/cut.status"
+  umount "$work/mnt"
+  exit 0
+fi
+# The next start.
+the_run >"$work/next.out" 2>&1
+echo $? >"$work/next.status"
+ls -a "$work/mnt" "$work/mnt/WINDOWS" >"$work/next.ls"
+umount "$work/mnt"
+dd if=/dev/ubda of=/dev/ubdb bs=1M 2>/dev/null
+mount -t vfat /dev/ubdb1 "$work/copy" || { echo "cannot mount the copy"; exit 3; }
+if [ "$case_name" != restore ]; then
+  "$program" --machine "$work/copy" --ui lines --restore "$(newest_backup "$work/copy")" \
+    </dev/null >"$work/restore.out" 2>&1
+  echo $? >"$work/restore.status"
+fi
+umount "$work/copy"
+EOF
+
+# boot PHASE CUT_AFTER DISK [COPY]: the job, with its settings on the kernel's
+# command line (the job's environment); the status of uml_run.
+boot() {
+  local phase=$1 cut_after=$2
+  shift 2
+  sed -i "/^phase=/d; /^cut_after=/d" "$work/job.sh"
+  sed -i "1a phase=$phase\ncut_after=$cut_after" "$work/job.sh"
+  local status=0
+  uml_run 300 "$work/job.sh" "$@" || status=$?
+  return "$status"
+}
+
+# The number of durable calls of the run, uncut.
+cp --sparse=always "$work/base.img" "$work/probe.img"
+status=0
+boot cut -1 "$work/probe.img" || status=$?
+[ "$status" -eq 0 ] && [ "$(cat "$work/cut.status")" = 0 ] ||
+  fail "the uncut run failed ($status): $(cat "$work/cut.out" "$work/uml.log")"
+total=$(cat "$work/tally")
+[ "$total" -gt 0 ] || fail "the uncut run made no durable call"
+
+# The cuts: durable calls, then random moments (tenths of a second after the
+# program started, within the time an uncut run takes there).
+cuts=()
+case $calls in
+  all) for n in $(seq "$total"); do cuts+=("$n"); done ;;
+  every:*) for n in $(seq 1 "${calls#every:}" "$total"); do cuts+=("$n"); done ;;
+  *)
+    IFS=, read -r -a listed <<<"$calls"
+    for n in "${listed[@]}"; do
+      [ "$n" -lt 0 ] && n=$((total + 1 + n))
+      [ "$n" -ge 1 ] && [ "$n" -le "$total" ] && cuts+=("$n")
+    done
+    ;;
+esac
+RANDOM=$seed
+for _ in $(seq "$randoms"); do cuts+=("t$((5 + RANDOM % 40))"); done
+
+lost_registry=0 lost_backup=0 not_finished=0 not_restored=0 repaired=0 cut_count=0 report=()
+for cut in "${cuts[@]}"; do
+  disk=$work/cut.img
+  cp --sparse=always "$work/base.img" "$disk"
+  rm -f "$work/cut.status" "$work/next.status" "$work/restore.status"
+  status=0
+  if [ "${cut#t}" != "$cut" ]; then
+    UML_CUT_AFTER=${cut#t} boot cut 0 "$disk" || status=$?
+    what="at $((${cut#t} / 10)).$((${cut#t} % 10)) s"
+  else
+    boot cut "$cut" "$disk" || status=$?
+    what="after call $cut of $total"
+  fi
+  case $status in
+    125 | 126) ;;
+    0) what="$what (the run ended first)" ;;
+    *) fail "the run to be cut $what ended with $status: $(cat "$work/uml.log")" ;;
+  esac
+  cut_count=$((cut_count + 1))
+  # ScanDisk at the next start.
+  fsck_status=0
+  fat_disk_fsck "$disk" -a -w || fsck_status=$?
+  [ "$fsck_status" -le 1 ] || fail "$what: fsck.fat could not repair the disk: $(cat "$disk.fsck")"
+  [ "$fsck_status" -eq 0 ] || repaired=$((repaired + 1))
+  fsck_says=$(grep -v '^fsck.fat\|^/\|^Performing\|^Checking\|^Starting\|^Reclaiming\|^[0-9]* files,\|^$' "$disk.fsck" |
+    tr '\n' ' ' | cut -c1-160)
+  fat_disk_files "$disk" "$work/cut"
+  state=whole
+  if [ ! -f "$work/cut/WINDOWS/SYSTEM.DAT" ] || ! "$creg" check "$work/cut/WINDOWS/SYSTEM.DAT" >/dev/null 2>&1; then
+    state=damaged
+    lost_registry=$((lost_registry + 1))
+  fi
+  cp --sparse=always "$disk" "$work/copy.img"
+  boot next 0 "$disk" "$work/copy.img" || fail "$what: the next start's machine ended with $?: $(cat "$work/uml.log")"
+  outcome=ok
+  for image in "$disk" "$work/copy.img"; do
+    fat_disk_fsck "$image" -n || { outcome="fsck.fat finds faults after the next start"; }
+  done
+  fat_disk_files "$disk" "$work/next"
+  fat_disk_files "$work/copy.img" "$work/restored"
+  if [ "$outcome" = ok ] && [ "$(cat "$work/next.status")" != 0 ]; then
+    outcome="the next start ended with $(cat "$work/next.status"): $(tail -n 3 "$work/next.out" | tr '\n' ' ')"
+  fi
+  if [ "$case_name" = restore ]; then
+    expect=$work/pristine restored=$work/next
+  else
+    expect=$work/reference restored=$work/restored
+    if [ "$outcome" = ok ]; then
+      if ! "$creg" dump "$work/next/WINDOWS/SYSTEM.DAT" >"$work/next.dump" 2>&1 ||
+        ! cmp -s "$work/next.dump" "$work/reference.dump"; then
+        outcome="SYSTEM.DAT is not the uninstalled registry"
+      elif ! diff -r -q -x backups -x 'SYSTEM.DAT*' "$work/reference" "$work/next" >"$work/diff" 2>&1; then
+        outcome="the files differ from a whole uninstall: $(head -n 3 "$work/diff" | tr '\n' ' ')"
+      elif grep -qi '\.tmp\|uinq76-tmp\|@@@' "$work/next.ls"; then
+        outcome="a temporary was left: $(grep -i 'tmp\|@@@' "$work/next.ls" | tr '\n' ' ')"
+      elif ! grep -q '^  A  SHR .*/WINDOWS/SYSTEM.DAT$' "$work/next.attr" ||
+        ! grep -q '^SYSTEM   DAT ' "$work/next.dir"; then
+        outcome="SYSTEM.DAT lost its attributes or short name"
+      fi
+    fi
+    [ "$outcome" = ok ] || not_finished=$((not_finished + 1))
+    if [ "$outcome" = ok ] && [ "$(cat "$work/restore.status" 2>/dev/null)" != 0 ]; then
+      outcome="the restore ended with $(cat "$work/restore.status" 2>/dev/null): $(tail -n 3 "$work/restore.out" | tr '\n' ' ')"
+      lost_backup=$((lost_backup + 1))
+    fi
+  fi
+  if [ "$outcome" = ok ]; then
+    if ! cmp -s "$work/pristine/WINDOWS/SYSTEM.DAT" "$restored/WINDOWS/SYSTEM.DAT"; then
+      outcome="the restore did not put SYSTEM.DAT back as it was"
+      not_restored=$((not_restored + 1))
+    elif ! diff -r -q -x backups "$work/pristine" "$restored" >"$work/diff" 2>&1; then
+      outcome="the restored files differ from those before: $(head -n 3 "$work/diff" | tr '\n' ' ')"
+      not_restored=$((not_restored + 1))
+    fi
+  elif [ "$case_name" = restore ]; then
+    not_restored=$((not_restored + 1))
+  fi
+  line="FAT$bits $case_name, cut $what: SYSTEM.DAT $state after the cut${fsck_says:+; fsck.fat: $fsck_says}; $outcome"
+  echo "$line"
+  [ "$outcome" = ok ] && [ "$state" = whole ] || report+=("$line")
+done
+
+echo "FAT$bits, $case_name: $cut_count power cuts ($total durable calls in a run) in $((SECONDS - started)) s;" \
+  "fsck.fat repaired $repaired; SYSTEM.DAT damaged or lost: $lost_registry; backups lost: $lost_backup;" \
+  "runs not finished: $not_finished; restores that failed: $not_restored"
+if [ "${#report[@]}" -gt 0 ]; then
+  printf 'FAIL: %s\n' "${report[@]}"
+  exit 1
+fi
