@@ -21,8 +21,64 @@ std::filesystem::path folderOf(const std::filesystem::path& path) {
   return folder.empty() ? std::filesystem::path(".") : folder;
 }
 
-// Writes everything, going on after short writes and interruptions; false
-// with errno set when a write fails.
+// Sets owner and group where permitted and then the mode; errno of the mode.
+bool setOwnershipAndMode(int fd, const struct stat& like, mode_t mode) {
+  struct stat now {};
+  if (::fstat(fd, &now) != 0) return false;
+  if ((now.st_uid != like.st_uid || now.st_gid != like.st_gid) &&
+      ::fchown(fd, like.st_uid, like.st_gid) != 0) {
+    // Not root: the group alone where the process is a member of it; else
+    // the file stays the process's own.
+    (void)::fchown(fd, static_cast<uid_t>(-1), like.st_gid);
+  }
+  return ::fchmod(fd, mode & 07777) == 0;
+}
+
+// The file that a rename is about to replace, held open until its
+// replacement is on the disk. On FAT the kernel frees a file's clusters when
+// its last user lets go of it, and may write that to the disk before the
+// renamed file's directory entry: held, the old clusters stay the file's
+// until the new entry points elsewhere.
+class HeldFile {
+ public:
+  HeldFile() = default;
+  explicit HeldFile(const std::filesystem::path& path)
+      : m_fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)) {}
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+  ~HeldFile() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+
+ private:
+  int m_fd = -1;
+};
+
+// The flushes after a rename, in the order that leaves the old state or the
+// new one on the disk at every moment, also on FAT. There the kernel moves a
+// renamed file or folder to its new directory entry in memory only, and
+// writes that entry (where its data starts, its size) when the file itself is
+// flushed; a flush of the folder writes the folder's other entries. So:
+// - replacing: the folder first (the temporary's entry goes; the target's
+//   entry still names the old file, whose clusters are held), then the file
+//   (the entry names the new data);
+// - a new name: the file first, which writes its new entry whole, then the
+//   folder (the old entry goes). A folder flushed first would put an entry
+//   on the disk that names no data at all.
+// Elsewhere the folder's flush is what makes the rename durable and the
+// file's is cheap, so the order holds the same promise on every file system.
+template <typename FlushFolders, typename FlushRenamed>
+Result<void> settleRename(Existing existing, FlushFolders flushFolders, FlushRenamed flushRenamed) {
+  if (existing == Existing::Replace) {
+    if (auto flushed = flushFolders(); !flushed) return flushed;
+    return flushRenamed();
+  }
+  if (auto flushed = flushRenamed(); !flushed) return flushed;
+  return flushFolders();
+}
+
+}  // namespace
+
 bool writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());
@@ -38,21 +94,6 @@ bool writeAll(int fd, std::string_view bytes) {
   }
   return true;
 }
-
-// Sets owner and group where permitted and then the mode; errno of the mode.
-bool setOwnershipAndMode(int fd, const struct stat& like, mode_t mode) {
-  struct stat now {};
-  if (::fstat(fd, &now) != 0) return false;
-  if ((now.st_uid != like.st_uid || now.st_gid != like.st_gid) &&
-      ::fchown(fd, like.st_uid, like.st_gid) != 0) {
-    // Not root: the group alone where the process is a member of it; else
-    // the file stays the process's own.
-    (void)::fchown(fd, static_cast<uid_t>(-1), like.st_gid);
-  }
-  return ::fchmod(fd, mode & 07777) == 0;
-}
-
-}  // namespace
 
 Result<PendingFile> PendingFile::create(const Target& target, std::filesystem::path temp) {
   const std::filesystem::path folder = folderOf(target.path);
@@ -127,14 +168,16 @@ Result<void> PendingFile::flush() {
 Result<void> PendingFile::commit() {
   if (m_inPlace) return {};
   if (auto flushed = flush(); !flushed) return flushed;
-  const bool renamed = m_target.existing == Existing::Replace
-                           ? ::rename(m_temp.c_str(), m_target.path.c_str()) == 0
-                           : renameWithoutReplacing(m_temp, m_target.path);
-  if (!renamed) {
-    return fail(m_target.existing == Existing::Replace ? "cannot replace" : "cannot create", errno);
-  }
+  const bool replace = m_target.existing == Existing::Replace;
+  const HeldFile replaced = replace ? HeldFile(m_target.path) : HeldFile();
+  const bool renamed = replace ? ::rename(m_temp.c_str(), m_target.path.c_str()) == 0
+                               : renameWithoutReplacing(m_temp, m_target.path);
+  if (!renamed) return fail(replace ? "cannot replace" : "cannot create", errno);
   m_inPlace = true;
-  return flushFolder(folderOf(m_target.path));
+  const std::filesystem::path folder = folderOf(m_target.path);
+  return settleRename(
+      m_target.existing, [&] { return flushFolder(folder); },
+      [&] { return flushFile(m_fd, m_target.path); });
 }
 
 Result<void> writeFile(const Target& target, std::string_view bytes) {
@@ -196,13 +239,30 @@ Result<void> flushFile(int fd, const std::filesystem::path& path) {
 
 Result<void> renameInto(const std::filesystem::path& from, const std::filesystem::path& to,
                         Existing existing) {
+  const HeldFile replaced = existing == Existing::Replace ? HeldFile(to) : HeldFile();
   const bool renamed = existing == Existing::Replace ? ::rename(from.c_str(), to.c_str()) == 0
                                                      : renameWithoutReplacing(from, to);
   if (!renamed)
     return failure(to, existing == Existing::Replace ? "cannot replace" : "cannot create", errno);
   const std::filesystem::path to_folder = folderOf(to);
-  if (auto flushed = flushFolder(to_folder); !flushed) return flushed;
-  if (folderOf(from) != to_folder) return flushFolder(folderOf(from));
+  const std::filesystem::path from_folder = folderOf(from);
+  return settleRename(
+      existing,
+      [&]() -> Result<void> {
+        if (auto flushed = flushFolder(to_folder); !flushed) return flushed;
+        if (from_folder != to_folder) return flushFolder(from_folder);
+        return {};
+      },
+      [&] { return flushEntry(to); });
+}
+
+Result<void> flushEntry(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return failure(path, "cannot open", errno);
+  const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+  const int error = errno;
+  ::close(fd);
+  if (!ok) return failure(path, "cannot flush to the disk", error);
   return {};
 }
 

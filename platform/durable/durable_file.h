@@ -64,8 +64,10 @@ class PendingFile final {
   Result<void> write(std::string_view bytes);
   // Flushes the content to the disk; commit() does it when it was not done.
   Result<void> flush();
-  // Puts the file in its place and flushes the folder. When only the folder
-  // flush fails, the file is in place all the same: inPlace() says so.
+  // Puts the file in its place and flushes the folder and the file under its
+  // new name. A file it replaces is held open until the new one is on the
+  // disk. When only a flush after the rename fails, the file is in place all
+  // the same: inPlace() says so.
   Result<void> commit();
   bool inPlace() const { return m_inPlace; }
 
@@ -105,13 +107,22 @@ Result<void> takeOverOwnership(int fd, const std::filesystem::path& path, const 
 // something stands there). Flushes nothing.
 bool renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// Writes all of `bytes` to the open file `fd`, going on after short writes
+// and interruptions; false with errno set when a write fails.
+bool writeAll(int fd, std::string_view bytes);
+
 // Flushes the open file `fd` (known as `path` in messages) to the disk.
 Result<void> flushFile(int fd, const std::filesystem::path& path);
 
 // Renames `from` to `to`, replacing what stands there or, with
 // Existing::Keep, failing with EEXIST in the message, and flushes the folder
-// of both. `to`'s folder must be on the same file system.
+// of both and the renamed file or folder, in the order that keeps the old
+// state or the new one on the disk (see commit()). `to`'s folder must be on
+// the same file system.
 Result<void> renameInto(const std::filesystem::path& from, const std::filesystem::path& to,
                         Existing existing);
+
+// Flushes the file or folder at `path` (on FAT, its directory entry with it).
+Result<void> flushEntry(const std::filesystem::path& path);
 
 }  // namespace durable

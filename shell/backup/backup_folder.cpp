@@ -82,6 +82,9 @@ Result<fs::path> publishBackupFolder(const fs::path& partial, const fs::path& ma
   for (int attempt = 1; attempt < kAttempts; ++attempt) {
     const fs::path folder = parent / attemptName(stamp, attempt);
     if (durable::renameWithoutReplacing(partial, folder)) {
+      // The folder under its new name first: on FAT that writes its new
+      // entry, which until then names no data.
+      if (auto flushed = durable::flushEntry(folder); !flushed) return Error{flushed.error()};
       if (auto flushed = durable::flushFolder(parent); !flushed) return Error{flushed.error()};
       return folder;
     }
