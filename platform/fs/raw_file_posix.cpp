@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "platform/durable/durable_file.h"
 #include "platform/fs/drives.h"
 #include "platform/fs/dry_run.h"
 #include "platform/fs/file_attributes.h"
@@ -106,23 +107,17 @@ std::ptrdiff_t read(Handle file, void* buffer, size_t size) {
 }
 
 bool write(Handle file, const void* data, size_t size) {
-  const char* bytes = static_cast<const char*>(data);
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t put = ::write(static_cast<int>(file), bytes + done, size - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      setLastErrorFromErrno(errno);
-      return false;
-    }
-    done += static_cast<size_t>(put);
-  }
-  return true;
+  if (durable::writeAll(static_cast<int>(file),
+                        std::string_view(static_cast<const char*>(data), size)))
+    return true;
+  setLastErrorFromErrno(errno);
+  return false;
 }
 
 bool flush(Handle file) {
-  if (::fsync(static_cast<int>(file)) == 0) return true;
-  setLastErrorFromErrno(errno);
+  const Result<void> flushed = durable::flushFile(static_cast<int>(file), "");
+  if (flushed) return true;
+  setLastErrorFromErrno(flushed.errorCode());
   return false;
 }
 
