@@ -6,6 +6,9 @@
 # makes a whole uninstall when none had begun; for a restore, the restore
 # again), and the restore of its backup on a copy of the disk.
 #
+# The chains of lost clusters that fsck.fat keeps as FSCKnnnn.REC files (as
+# ScanDisk keeps FILEnnnn.CHK) are the repair's, not the run's.
+#
 # Afterwards there must be no lost or damaged SYSTEM.DAT, no lost backup and
 # no run that cannot be finished or restored: fsck.fat finds the disks clean,
 # the finished drive equals a whole uninstall made on a plain folder
@@ -99,70 +102,82 @@ case $case_name in
 esac
 fat_disk_make "$bits" "$work/base.img" "$base"
 
-# The run that is cut, and the runs of the next start, inside the machine.
-# RUN_ENV: the shim's settings for the cut run; CUT=0 runs it whole.
-cat >"$work/job.sh" <<EOF
-set -u
+# Each boot of the machine makes the next start after the previous cut (on
+# /dev/ubda: fsck.fat -a, the program, then the restore on its copy
+# /dev/ubdb) and then the next cut (on /dev/ubdc), which ends the boot. The
+# job's settings are its first lines, written before each boot.
+cat >"$work/job.body" <<EOF
 work=$work
 program=$program
+creg=$creg
 shim=$shim
 case_name=$case_name
 EOF
-cat >>"$work/job.sh" <<'EOF'
-mkdir -p "$work/mnt" "$work/copy"
+cat >>"$work/job.body" <<'EOF'
+mkdir -p "$work/next" "$work/copy" "$work/cut"
 newest_backup() { ls "$1/backups" 2>/dev/null | grep '^uinq76-' | tail -n 1; }
 the_run() {
   if [ "$case_name" = restore ]; then
-    "$program" --machine "$work/mnt" --ui lines --restore "$(newest_backup "$work/mnt")" </dev/null
+    "$program" --machine "$1" --ui lines --restore "$(newest_backup "$1")" </dev/null
   else
-    printf 'y\n\n\n' | "$program" --machine "$work/mnt" --ui lines
+    printf 'y\n\n\n' | "$program" --machine "$1" --ui lines
   fi
 }
-mount -t vfat /dev/ubda1 "$work/mnt" || { echo "cannot mount"; exit 3; }
-if [ "$phase" = cut ]; then
-  touch "$work/started"
-  if [ "$cut_after" -gt 0 ]; then
-    LD_PRELOAD=$shim UINQ76_TEST_POWER_CUT_AFTER=$cut_after the_run >"$work/cut.out" 2>&1
-  elif [ "$cut_after" -eq 0 ]; then
-    the_run >"$work/cut.out" 2>&1
+if [ "$next" = 1 ]; then
+  # ScanDisk, then the state the cut left, then the next start.
+  fsck.fat -a -w /dev/ubda1 >"$work/fsck.log" 2>&1
+  echo $? >"$work/fsck.status"
+  mount -t vfat /dev/ubda1 "$work/next" || { echo "cannot mount the cut disk"; exit 3; }
+  if "$creg" check "$work/next/WINDOWS/SYSTEM.DAT" >/dev/null 2>&1; then
+    echo whole >"$work/state"
   else
-    LD_PRELOAD=$shim UINQ76_TEST_TALLY="$work/tally" the_run >"$work/cut.out" 2>&1
+    echo damaged >"$work/state"
   fi
-  echo $? >"$work/cut.status"
-  umount "$work/mnt"
-  exit 0
+  the_run "$work/next" >"$work/next.out" 2>&1
+  echo $? >"$work/next.status"
+  ls -a "$work/next" "$work/next/WINDOWS" >"$work/next.ls"
+  umount "$work/next"
+  dd if=/dev/ubda of=/dev/ubdb bs=1M 2>/dev/null
+  mount -t vfat /dev/ubdb1 "$work/copy" || { echo "cannot mount the copy"; exit 3; }
+  if [ "$case_name" != restore ]; then
+    "$program" --machine "$work/copy" --ui lines --restore "$(newest_backup "$work/copy")" \
+      </dev/null >"$work/restore.out" 2>&1
+    echo $? >"$work/restore.status"
+  fi
+  umount "$work/copy"
+  sync
 fi
-# The next start.
-the_run >"$work/next.out" 2>&1
-echo $? >"$work/next.status"
-ls -a "$work/mnt" "$work/mnt/WINDOWS" >"$work/next.ls"
-umount "$work/mnt"
-dd if=/dev/ubda of=/dev/ubdb bs=1M 2>/dev/null
-mount -t vfat /dev/ubdb1 "$work/copy" || { echo "cannot mount the copy"; exit 3; }
-if [ "$case_name" != restore ]; then
-  "$program" --machine "$work/copy" --ui lines --restore "$(newest_backup "$work/copy")" \
-    </dev/null >"$work/restore.out" 2>&1
-  echo $? >"$work/restore.status"
+[ "$cut_after" != none ] || exit 0
+mount -t vfat /dev/ubdc1 "$work/cut" || { echo "cannot mount the disk to cut"; exit 3; }
+touch "$work/started"
+if [ "$cut_after" -gt 0 ]; then
+  LD_PRELOAD=$shim UINQ76_TEST_POWER_CUT_AFTER=$cut_after the_run "$work/cut" >"$work/cut.out" 2>&1
+elif [ "$cut_after" -eq 0 ]; then
+  the_run "$work/cut" >"$work/cut.out" 2>&1
+else
+  LD_PRELOAD=$shim UINQ76_TEST_TALLY="$work/tally" the_run "$work/cut" >"$work/cut.out" 2>&1
 fi
-umount "$work/copy"
+echo $? >"$work/cut.status"
+umount "$work/cut"
 EOF
 
-# boot PHASE CUT_AFTER DISK [COPY]: the job, with its settings on the kernel's
-# command line (the job's environment); the status of uml_run.
+# boot NEXT CUT_AFTER: the next start on next.img (when NEXT is 1) and the cut
+# on cut.img; CUT_AFTER is a call's number, 0 for a random moment (with
+# UML_CUT_AFTER), -1 for an uncut run that counts the calls, none for no run.
 boot() {
-  local phase=$1 cut_after=$2
-  shift 2
-  sed -i "/^phase=/d; /^cut_after=/d" "$work/job.sh"
-  sed -i "1a phase=$phase\ncut_after=$cut_after" "$work/job.sh"
+  { printf 'next=%s\ncut_after=%s\n' "$1" "$2"; cat "$work/job.body"; } >"$work/job.sh"
+  rm -f "$work"/*.status "$work/state" "$work/fsck.log"
+  [ -e "$work/next.img" ] || cp --sparse=always "$work/base.img" "$work/next.img"
+  cp --sparse=always "$work/next.img" "$work/copy.img"
   local status=0
-  uml_run 300 "$work/job.sh" "$@" || status=$?
+  uml_run 300 "$work/job.sh" "$work/next.img" "$work/copy.img" "$work/cut.img" || status=$?
   return "$status"
 }
 
 # The number of durable calls of the run, uncut.
-cp --sparse=always "$work/base.img" "$work/probe.img"
+cp --sparse=always "$work/base.img" "$work/cut.img"
 status=0
-boot cut -1 "$work/probe.img" || status=$?
+boot 0 -1 || status=$?
 [ "$status" -eq 0 ] && [ "$(cat "$work/cut.status")" = 0 ] ||
   fail "the uncut run failed ($status): $(cat "$work/cut.out" "$work/uml.log")"
 total=$(cat "$work/tally")
@@ -186,57 +201,38 @@ RANDOM=$seed
 for _ in $(seq "$randoms"); do cuts+=("t$((5 + RANDOM % 40))"); done
 
 lost_registry=0 lost_backup=0 not_finished=0 not_restored=0 repaired=0 cut_count=0 report=()
-for cut in "${cuts[@]}"; do
-  disk=$work/cut.img
-  cp --sparse=always "$work/base.img" "$disk"
-  rm -f "$work/cut.status" "$work/next.status" "$work/restore.status"
-  status=0
-  if [ "${cut#t}" != "$cut" ]; then
-    UML_CUT_AFTER=${cut#t} boot cut 0 "$disk" || status=$?
-    what="at $((${cut#t} / 10)).$((${cut#t} % 10)) s"
-  else
-    boot cut "$cut" "$disk" || status=$?
-    what="after call $cut of $total"
-  fi
-  case $status in
-    125 | 126) ;;
-    0) what="$what (the run ended first)" ;;
-    *) fail "the run to be cut $what ended with $status: $(cat "$work/uml.log")" ;;
-  esac
+
+# The outcome of the cut described by $1, from the disks of the boot after it.
+check_previous() {
+  local what=$1
   cut_count=$((cut_count + 1))
-  # ScanDisk at the next start.
-  fsck_status=0
-  fat_disk_fsck "$disk" -a -w || fsck_status=$?
-  [ "$fsck_status" -le 1 ] || fail "$what: fsck.fat could not repair the disk: $(cat "$disk.fsck")"
-  [ "$fsck_status" -eq 0 ] || repaired=$((repaired + 1))
-  fsck_says=$(grep -v '^fsck.fat\|^/\|^Performing\|^Checking\|^Starting\|^Reclaiming\|^[0-9]* files,\|^$' "$disk.fsck" |
-    tr '\n' ' ' | cut -c1-160)
-  fat_disk_files "$disk" "$work/cut"
-  state=whole
-  if [ ! -f "$work/cut/WINDOWS/SYSTEM.DAT" ] || ! "$creg" check "$work/cut/WINDOWS/SYSTEM.DAT" >/dev/null 2>&1; then
-    state=damaged
-    lost_registry=$((lost_registry + 1))
-  fi
-  cp --sparse=always "$disk" "$work/copy.img"
-  boot next 0 "$disk" "$work/copy.img" || fail "$what: the next start's machine ended with $?: $(cat "$work/uml.log")"
+  local fsck_status state outcome fsck_says
+  fsck_status=$(cat "$work/fsck.status" 2>/dev/null || echo missing)
+  state=$(cat "$work/state" 2>/dev/null || echo unknown)
+  [ "$fsck_status" = 0 ] || [ "$fsck_status" = 1 ] ||
+    fail "$what: fsck.fat could not repair the disk ($fsck_status): $(cat "$work/fsck.log")"
+  [ "$fsck_status" = 0 ] || repaired=$((repaired + 1))
+  fsck_says=$(grep -v '^fsck.fat\|^/dev\|^Performing\|^Checking\|^Starting\|^Reclaiming\|^[0-9]* files,\|^$' \
+    "$work/fsck.log" | tr '\n' ' ' | cut -c1-160)
+  [ "$state" = whole ] || lost_registry=$((lost_registry + 1))
   outcome=ok
-  for image in "$disk" "$work/copy.img"; do
-    fat_disk_fsck "$image" -n || { outcome="fsck.fat finds faults after the next start"; }
+  for image in next copy; do
+    fat_disk_fsck "$work/$image.img" -n || outcome="fsck.fat finds faults after the next start"
   done
-  fat_disk_files "$disk" "$work/next"
+  fat_disk_files "$work/next.img" "$work/next"
   fat_disk_files "$work/copy.img" "$work/restored"
   if [ "$outcome" = ok ] && [ "$(cat "$work/next.status")" != 0 ]; then
     outcome="the next start ended with $(cat "$work/next.status"): $(tail -n 3 "$work/next.out" | tr '\n' ' ')"
   fi
+  local restored=$work/restored
   if [ "$case_name" = restore ]; then
-    expect=$work/pristine restored=$work/next
+    restored=$work/next
   else
-    expect=$work/reference restored=$work/restored
     if [ "$outcome" = ok ]; then
       if ! "$creg" dump "$work/next/WINDOWS/SYSTEM.DAT" >"$work/next.dump" 2>&1 ||
         ! cmp -s "$work/next.dump" "$work/reference.dump"; then
         outcome="SYSTEM.DAT is not the uninstalled registry"
-      elif ! diff -r -q -x backups -x 'SYSTEM.DAT*' "$work/reference" "$work/next" >"$work/diff" 2>&1; then
+      elif ! diff -r -q -x backups -x 'SYSTEM.DAT*' -x 'FSCK*.REC' "$work/reference" "$work/next" >"$work/diff" 2>&1; then
         outcome="the files differ from a whole uninstall: $(head -n 3 "$work/diff" | tr '\n' ' ')"
       elif grep -qi '\.tmp\|uinq76-tmp\|@@@' "$work/next.ls"; then
         outcome="a temporary was left: $(grep -i 'tmp\|@@@' "$work/next.ls" | tr '\n' ' ')"
@@ -255,16 +251,43 @@ for cut in "${cuts[@]}"; do
     if ! cmp -s "$work/pristine/WINDOWS/SYSTEM.DAT" "$restored/WINDOWS/SYSTEM.DAT"; then
       outcome="the restore did not put SYSTEM.DAT back as it was"
       not_restored=$((not_restored + 1))
-    elif ! diff -r -q -x backups "$work/pristine" "$restored" >"$work/diff" 2>&1; then
+    elif ! diff -r -q -x backups -x 'FSCK*.REC' "$work/pristine" "$restored" >"$work/diff" 2>&1; then
       outcome="the restored files differ from those before: $(head -n 3 "$work/diff" | tr '\n' ' ')"
       not_restored=$((not_restored + 1))
     fi
   elif [ "$case_name" = restore ]; then
     not_restored=$((not_restored + 1))
   fi
-  line="FAT$bits $case_name, cut $what: SYSTEM.DAT $state after the cut${fsck_says:+; fsck.fat: $fsck_says}; $outcome"
+  local line="FAT$bits $case_name, cut $what: SYSTEM.DAT $state after the cut${fsck_says:+; fsck.fat: $fsck_says}; $outcome"
   echo "$line"
   [ "$outcome" = ok ] && [ "$state" = whole ] || report+=("$line")
+}
+
+previous=""
+for cut in "${cuts[@]}" last; do
+  rm -f "$work/next.img"
+  [ -z "$previous" ] || mv "$work/cut.img" "$work/next.img"
+  cp --sparse=always "$work/base.img" "$work/cut.img"
+  status=0
+  next=0
+  [ -z "$previous" ] || next=1
+  if [ "$cut" = last ]; then
+    boot "$next" none || status=$?
+    what=""
+  elif [ "${cut#t}" != "$cut" ]; then
+    UML_CUT_AFTER=${cut#t} boot "$next" 0 || status=$?
+    what="at $((${cut#t} / 10)).$((${cut#t} % 10)) s"
+  else
+    boot "$next" "$cut" || status=$?
+    what="after call $cut of $total"
+  fi
+  case $status in
+    125 | 126) ;;
+    0) [ "$cut" = last ] || what="$what (the run ended first)" ;;
+    *) fail "the boot for the cut $what ended with $status: $(tail -n 20 "$work/uml.log")" ;;
+  esac
+  [ -z "$previous" ] || check_previous "$previous"
+  previous=$what
 done
 
 echo "FAT$bits, $case_name: $cut_count power cuts ($total durable calls in a run) in $((SECONDS - started)) s;" \
