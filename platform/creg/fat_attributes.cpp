@@ -54,10 +54,12 @@ FatKind fatKindOf(std::int64_t statfs_type, std::string_view mount_type) {
   if (statfs_type == kMsdosSuperMagic) return FatKind::Kernel;
   // FUSE names its drivers "fuse.NAME" or "fuseblk.NAME"; fusefat is
   // "fuse.fusefat". Any FAT driver there is known by "fat" in its name.
-  if (statfs_type == kFuseSuperMagic && mount_type.substr(0, 4) == "fuse") {
+  if (statfs_type == kFuseSuperMagic) {
     const auto dot = mount_type.find('.');
-    if (dot != std::string_view::npos && containsFat(mount_type.substr(dot + 1)))
+    if (mount_type.substr(0, 4) == "fuse" && dot != std::string_view::npos &&
+        containsFat(mount_type.substr(dot + 1)))
       return FatKind::Fuse;
+    return FatKind::FuseUnnamed;
   }
   return FatKind::NotFat;
 }

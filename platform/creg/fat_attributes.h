@@ -31,6 +31,10 @@ enum class FatKind {
   NotFat,  // No DOS attributes: nothing to keep.
   Kernel,  // The kernel's FAT driver: the attribute ioctls work.
   Fuse,    // A FAT driver under FUSE: no way to read or set attributes.
+  // Another file system under FUSE, libguestfs' guestmount say, whose mount
+  // type ("fuse") does not tell what lies below: a Windows 95 drive there is
+  // FAT below, and its attributes are kept only where the ioctls answer.
+  FuseUnnamed,
 };
 
 // The kind, from statfs's f_type and the mount's type as /proc/self/mountinfo

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "platform/creg/fat_attributes.h"
+#include "platform/durable/durable_file.h"
 #include "platform/registry/regedit4_writer.h"
 
 namespace creg {
@@ -206,6 +207,13 @@ Result<void> SystemDatFile::writeFile(std::vector<std::uint8_t> content, bool& i
   const DosAttributes attributes = dosAttributes(m_file.fd());
   const Placement placed = placementOf(m_file.fd(), m_path);
   const AttributePlan plan = planAttributes(placed.kind, attributes.error);
+  // The attributes go on the new file before it takes the old one's place,
+  // so that it never stands there without them, not even after a power cut.
+  int set_error = -1;  // not tried
+  const BeforeRename set_attributes = [&](int fd) {
+    if (plan != AttributePlan::Keep) return;
+    set_error = ::ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &attributes.value) == 0 ? 0 : errno;
+  };
   auto replaced = replaceFile(
       m_path,
       [&](const PieceSink& emit) {
@@ -213,7 +221,7 @@ Result<void> SystemDatFile::writeFile(std::vector<std::uint8_t> content, bool& i
         return emit(
             std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
       },
-      m_file, m_fault);
+      m_file, m_fault, set_attributes);
   if (!replaced) return Error{replaced.error()};
   in_place = true;
   m_file = std::move(replaced.value().file);
@@ -224,13 +232,21 @@ Result<void> SystemDatFile::writeFile(std::vector<std::uint8_t> content, bool& i
   if (plan == AttributePlan::CannotKeep && placed.kind == FatKind::Fuse)
     reason = "the FAT driver it is on (" + placed.mountType +
              ") cannot keep a replaced file's DOS attributes and short name";
+  else if (plan == AttributePlan::CannotKeep && placed.kind == FatKind::FuseUnnamed)
+    reason = "it is on a drive mounted through FUSE (" +
+             (placed.mountType.empty() ? std::string("fuse") : placed.mountType) +
+             "), which does not tell whether it keeps DOS attributes, and does not let them be "
+             "read (" +
+             std::strerror(attributes.error) + ")";
   else if (plan == AttributePlan::CannotKeep)
     reason = std::string("its DOS attributes could not be read before the replace (") +
              std::strerror(attributes.error) + ")";
-  else if (plan == AttributePlan::Keep &&
+  else if (plan == AttributePlan::Keep && set_error != 0 &&
            ::ioctl(m_file.fd(), FAT_IOCTL_SET_ATTRIBUTES, &attributes.value) != 0)
     reason = std::string("its DOS attributes could not be set again after the replace (") +
              std::strerror(errno) + ")";
+  else if (plan == AttributePlan::Keep && set_error != 0)
+    (void)durable::flushFile(m_file.fd(), m_path);
   if (!reason.empty() && !m_attributesTold) {
     m_notices.push_back(attributesNotKeptMessage(
         m_path.string(), placed.inImage, reason,

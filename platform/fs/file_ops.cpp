@@ -72,6 +72,12 @@ BOOL deleteFile(LPCSTR lpFileName) {
     return TRUE;
   }
   if (::unlink(file.host.c_str()) != 0) return fail(win32ErrorFromErrno(errno));
+  // The removal goes to the disk at once: on FAT the freed clusters could
+  // otherwise reach it before the removed entry, with the next flush of any
+  // file, and a power cut then leaves the entry naming free clusters. The
+  // file is gone either way; a failed flush is kept for the host's report.
+  if (auto flushed = durable::flushFolder(file.host.parent_path()); !flushed)
+    noteFileWriteFailure(lpFileName, win32ErrorFromErrno(flushed.errorCode()));
   return TRUE;
 }
 

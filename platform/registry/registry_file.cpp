@@ -101,7 +101,8 @@ Result<std::size_t> FileReader::read(char* into, std::size_t room) {
   }
 }
 Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileContent& content,
-                                 const LockedFile& current, SaveFault fault) {
+                                 const LockedFile& current, SaveFault fault,
+                                 const BeforeRename& beforeRename) {
   std::filesystem::path temp = path;
   temp += ".tmp";
   // Something other than a file where the temporary goes is not ours to
@@ -138,6 +139,7 @@ Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileCo
   if (fault == SaveFault::CrashBeforeRename) ::_exit(70);
   if (fault == SaveFault::StopBeforeRename)
     return fileError(temp, "stopped before replacing the registry file", EIO);
+  if (beforeRename) beforeRename(out.fd());
   Result<void> committed = out.commit();
   if (!out.inPlace()) return Error{committed.error()};
   // In its place, also when only the folder flush failed: the store holds

@@ -83,5 +83,10 @@ struct ReplacedFile {
 };
 using PieceSink = std::function<bool(std::string_view piece)>;
 using FileContent = std::function<bool(const PieceSink& emit)>;
+// `beforeRename`, when given, is called with the written and flushed
+// temporary just before it takes the file's place: what it sets there (DOS
+// attributes, say) is then the file's from the moment it is in place.
+using BeforeRename = std::function<void(int fd)>;
 Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileContent& content,
-                                 const LockedFile& current, SaveFault fault);
+                                 const LockedFile& current, SaveFault fault,
+                                 const BeforeRename& beforeRename = {});

@@ -17,6 +17,20 @@ namespace fs = std::filesystem;
 
 fs::path backupsFolder(const fs::path& machine_dir) { return machine_dir / "backups"; }
 
+namespace {
+
+// A backup folder whose manifest is not there, or empty: the folder of a run
+// that was stopped while it wrote its backup, before it removed anything.
+// (The manifest is written last, whole; on FAT a cut can leave its name with
+// no data yet.)
+bool isUnfinished(const fs::path& folder) {
+  struct stat st {};
+  if (::lstat(manifestPath(folder).c_str(), &st) != 0) return errno == ENOENT;
+  return S_ISREG(st.st_mode) && st.st_size == 0;
+}
+
+}  // namespace
+
 std::vector<fs::path> listBackupFolders(const fs::path& machine_dir) {
   std::vector<fs::path> folders;
   std::error_code ec;
@@ -26,7 +40,8 @@ std::vector<fs::path> listBackupFolders(const fs::path& machine_dir) {
        it.increment(ec)) {
     const std::string name = it->path().filename().string();
     std::error_code type_ec;
-    if (name.rfind("uinq76-", 0) == 0 && it->is_directory(type_ec) && !it->is_symlink(type_ec))
+    if (name.rfind("uinq76-", 0) == 0 && it->is_directory(type_ec) && !it->is_symlink(type_ec) &&
+        !isUnfinished(it->path()))
       folders.push_back(it->path());
   }
   std::sort(folders.begin(), folders.end());
@@ -35,6 +50,8 @@ std::vector<fs::path> listBackupFolders(const fs::path& machine_dir) {
 
 namespace {
 
+// Earlier versions wrote a backup under this prefix and renamed the folder
+// when it was complete.
 constexpr std::string_view kPartialPrefix = ".partial-";
 
 std::string stampOf(std::time_t when) {
@@ -64,34 +81,22 @@ Result<fs::path> createPartialBackupFolder(const fs::path& machine_dir, std::tim
   if (auto flushed = durable::flushFolder(machine_dir); !flushed) return Error{flushed.error()};
   const std::string stamp = stampOf(when);
   for (int attempt = 1; attempt < kAttempts; ++attempt) {
-    const fs::path folder = parent / (std::string(kPartialPrefix) + attemptName(stamp, attempt));
-    if (::mkdir(folder.c_str(), 0755) == 0) return folder;
+    const fs::path folder = parent / attemptName(stamp, attempt);
+    if (::mkdir(folder.c_str(), 0755) == 0) {
+      if (auto flushed = durable::flushFolder(parent); !flushed) return Error{flushed.error()};
+      return folder;
+    }
     if (errno != EEXIST)
       return Error{folder.string() + ": cannot create the folder: " + std::strerror(errno)};
   }
   return Error{parent.string() + ": too many backups in one second"};
 }
 
-Result<fs::path> publishBackupFolder(const fs::path& partial, const fs::path& machine_dir,
-                                     std::time_t when) {
+Result<fs::path> publishBackupFolder(const fs::path& partial) {
   // The copies and the manifest are flushed with their folder as each is
   // written; the folder once more, so that its entries are surely there.
   if (auto flushed = durable::flushFolder(partial); !flushed) return Error{flushed.error()};
-  const fs::path parent = backupsFolder(machine_dir);
-  const std::string stamp = stampOf(when);
-  for (int attempt = 1; attempt < kAttempts; ++attempt) {
-    const fs::path folder = parent / attemptName(stamp, attempt);
-    if (durable::renameWithoutReplacing(partial, folder)) {
-      // The folder under its new name first: on FAT that writes its new
-      // entry, which until then names no data.
-      if (auto flushed = durable::flushEntry(folder); !flushed) return Error{flushed.error()};
-      if (auto flushed = durable::flushFolder(parent); !flushed) return Error{flushed.error()};
-      return folder;
-    }
-    if (errno != EEXIST && errno != ENOTEMPTY)
-      return Error{folder.string() + ": cannot give the backup its name: " + std::strerror(errno)};
-  }
-  return Error{parent.string() + ": too many backups in one second"};
+  return partial;
 }
 
 RemovedPartials removePartialBackups(const fs::path& machine_dir) {
@@ -100,7 +105,11 @@ RemovedPartials removePartialBackups(const fs::path& machine_dir) {
   std::error_code ec;
   for (fs::directory_iterator it(backupsFolder(machine_dir), ec), end; !ec && it != end;
        it.increment(ec)) {
-    if (it->path().filename().string().rfind(kPartialPrefix, 0) == 0)
+    const std::string name = it->path().filename().string();
+    std::error_code type_ec;
+    if (name.rfind(kPartialPrefix, 0) == 0 ||
+        (name.rfind("uinq76-", 0) == 0 && it->is_directory(type_ec) && !it->is_symlink(type_ec) &&
+         isUnfinished(it->path())))
       partials.push_back(it->path());
   }
   if (partials.empty()) return removed;

@@ -18,24 +18,26 @@ std::filesystem::path backupsFolder(const std::filesystem::path& machine_dir);
 // The backup folders of a machine, oldest first.
 std::vector<std::filesystem::path> listBackupFolders(const std::filesystem::path& machine_dir);
 
-// A backup is written into a folder of its own under a temporary name,
-// ".partial-uinq76-YYYYMMDD-HHMMSS", which the listing never shows; only when
-// everything in it is on the disk does it get its name, so that a listed
-// backup is always whole.
+// A backup is written into a folder of its own under its name,
+// uinq76-YYYYMMDD-HHMMSS (with -02, -03, ... when that is taken), the
+// manifest last: the folder is a backup once its manifest is on the disk.
+// Until then it is unfinished, and the listing never shows it. The folder is
+// never renamed: on FAT a renamed folder's new entry reaches the disk apart
+// from the removal of its old one, and a power cut between the two leaves
+// either a folder without data or two entries sharing it, which the next
+// disk check truncates.
 
-// Creates that new, empty folder for a run that begins at `when` (UTC).
+// Creates that new, empty folder for a run that begins at `when` (UTC) and
+// flushes the backups folder.
 Result<std::filesystem::path> createPartialBackupFolder(const std::filesystem::path& machine_dir,
                                                         std::time_t when);
 
-// Gives the written folder its name, uinq76-YYYYMMDD-HHMMSS (with -02, -03,
-// ... when that is taken), in one rename, and flushes the backups folder.
-// Returns the folder under its name.
-Result<std::filesystem::path> publishBackupFolder(const std::filesystem::path& partial,
-                                                  const std::filesystem::path& machine_dir,
-                                                  std::time_t when);
+// Flushes the written folder once more. Returns it.
+Result<std::filesystem::path> publishBackupFolder(const std::filesystem::path& partial);
 
-// Removes the folders a run left under their temporary name when it was
-// stopped while writing its backup (before it removed anything). Returns the
+// Removes the folders of backups a run left unfinished when it was stopped
+// while writing its backup (before it removed anything), and those that
+// earlier versions left under a temporary name (".partial-"). Returns the
 // name of each, and an error for one that could not be removed.
 struct RemovedPartials {
   std::vector<std::string> names;

@@ -102,8 +102,8 @@ Result<fs::path> writeBackup(const fs::path& machine_dir, const PlannedRun& run,
   if (!created) return created;
   const fs::path partial = created.value();
   auto written = writeContents(partial, run, when);
-  Result<fs::path> published = written ? publishBackupFolder(partial, machine_dir, when)
-                                       : Result<fs::path>(Error{written.error()});
+  Result<fs::path> published =
+      written ? publishBackupFolder(partial) : Result<fs::path>(Error{written.error()});
   if (!published) {
     // Nothing of a backup that could not be written whole stays behind.
     std::error_code ec;

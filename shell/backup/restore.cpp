@@ -113,10 +113,20 @@ Result<void> planFileWrites(const fs::path& backup_dir, const Manifest& m, Resto
         continue;
       }
       const CurrentFile& current = looked.value();
-      if (current.exists) {
+      // An empty file where the copy goes is what a restore cut off by a
+      // power cut leaves on FAT (the name on the disk, its data not yet):
+      // it holds nothing to lose, and the copy takes its place.
+      const bool left_empty = current.exists && current.digest == sha256Hex("");
+      if (current.exists && !left_empty) {
         if (current.digest != file.sha256)
           outcome.conflicts.push_back(file.windowsPath + ": a different file stands there now");
-      } else {
+      } else if (left_empty && file.sha256 != current.digest) {
+        auto copy = readCopy(backup_dir, file);
+        if (!copy) return Error{copy.error()};
+        writes.push_back({current.host, std::move(copy).value(), file.mode,
+                          durable::Existing::Replace,
+                          file.windowsPath + " (in place of an empty file a cut-off restore left)"});
+      } else if (!current.exists) {
         auto copy = readCopy(backup_dir, file);
         if (!copy) return Error{copy.error()};
         writes.push_back({current.host, std::move(copy).value(), file.mode, durable::Existing::Keep,

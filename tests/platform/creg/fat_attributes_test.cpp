@@ -25,10 +25,12 @@ TEST(FatAttributes, FileSystemsAreToldApartByTheirMagicAndMountType) {
   // fusefat as /proc/self/mountinfo names it; a block-device FUSE FAT driver.
   EXPECT_EQ(creg::fatKindOf(kFuse, "fuse.fusefat"), FatKind::Fuse);
   EXPECT_EQ(creg::fatKindOf(kFuse, "fuseblk.FAT"), FatKind::Fuse);
-  // Other FUSE file systems, and FUSE without a known driver.
-  EXPECT_EQ(creg::fatKindOf(kFuse, "fuse.sshfs"), FatKind::NotFat);
-  EXPECT_EQ(creg::fatKindOf(kFuse, "fuse"), FatKind::NotFat);
-  EXPECT_EQ(creg::fatKindOf(kFuse, ""), FatKind::NotFat);
+  // Other FUSE file systems, and FUSE without a named driver (guestmount's
+  // is plain "fuse", the kernel's vfat inside its appliance): what lies below
+  // is not known, so the ioctls decide.
+  EXPECT_EQ(creg::fatKindOf(kFuse, "fuse.sshfs"), FatKind::FuseUnnamed);
+  EXPECT_EQ(creg::fatKindOf(kFuse, "fuse"), FatKind::FuseUnnamed);
+  EXPECT_EQ(creg::fatKindOf(kFuse, ""), FatKind::FuseUnnamed);
   // A name with "fat" that is no FUSE mount is not trusted.
   EXPECT_EQ(creg::fatKindOf(kExt4, "fuse.fusefat"), FatKind::NotFat);
   EXPECT_EQ(creg::fatKindOf(kTmpfs, "tmpfs"), FatKind::NotFat);
@@ -71,6 +73,8 @@ TEST(FatAttributes, ThePlanFollowsTheFileSystemAndTheReadOfTheAttributes) {
       {"kernel FAT, refused", FatKind::Kernel, EPERM, AttributePlan::CannotKeep},
       {"fusefat answers ENOTTY", FatKind::Fuse, ENOTTY, AttributePlan::CannotKeep},
       {"FUSE that would answer", FatKind::Fuse, 0, AttributePlan::Keep},
+      {"guestmount answers ENOTTY", FatKind::FuseUnnamed, ENOTTY, AttributePlan::CannotKeep},
+      {"a FUSE layer that passes them on", FatKind::FuseUnnamed, 0, AttributePlan::Keep},
       {"ext4 answers ENOTTY", FatKind::NotFat, ENOTTY, AttributePlan::NothingToKeep},
       {"old drivers answer EINVAL", FatKind::NotFat, EINVAL, AttributePlan::NothingToKeep},
   };
