@@ -301,14 +301,17 @@ struct KillOutcome {
   bool cutOffBackup = false;  // killed while its backup was written
 };
 
-// The folders of a backup cut off while it was written, under their
-// temporary name.
+// The folders of a backup cut off while it was written: no manifest yet, or
+// one with no data.
 std::vector<std::string> partialBackups(const fs::path& dir) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(dir / "backups", ec))
-    if (entry.path().filename().string().rfind(".partial-", 0) == 0)
+  for (const auto& entry : fs::directory_iterator(dir / "backups", ec)) {
+    std::error_code size_ec;
+    const auto size = fs::file_size(entry.path() / "manifest.txt", size_ec);
+    if (entry.is_directory() && (size_ec || size == 0))
       names.push_back(entry.path().filename().string());
+  }
   return names;
 }
 
