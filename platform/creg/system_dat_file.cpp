@@ -43,25 +43,32 @@ void removeSubtree(RegistryTree& tree, KeyId key) {
   for (auto k = order.rbegin(); k != order.rend(); ++k) tree.removeSubkey(*k);
 }
 
-// Removes from `tree` below `key` what `file` lacks below `in`.
+// Removes from `tree` below `key` what `file` lacks below `in`. Each key is
+// done whole (its values, then the subkeys the file lacks) before the keys
+// below it, which a list holds rather than the stack: removing a subkey
+// changes no list but those below it.
 void prune(RegistryTree& tree, KeyId key, const RegistryTree& file, KeyId in) {
+  std::vector<std::pair<KeyId, KeyId>> pending{{key, in}};
   std::vector<std::string> values;
-  tree.forEachValue(key, [&](const RegistryValue& v) {
-    if (!file.findValue(in, v.name)) values.emplace_back(v.name);
-  });
-  for (const auto& name : values) tree.removeValue(key, name);
-  // The keys the file lacks are removed once the loop is done; pruning a
-  // subkey changes only the lists below it, so this key's list stays as it is
-  // while the loop walks it.
   std::vector<KeyId> gone;
-  tree.forEachSubkey(key, [&](KeyId child) {
-    const KeyId there = file.findSubkey(in, tree.name(child));
-    if (there == kNoKey)
-      gone.push_back(child);
-    else
-      prune(tree, child, file, there);
-  });
-  for (const KeyId child : gone) removeSubtree(tree, child);
+  while (!pending.empty()) {
+    const auto [here, there] = pending.back();
+    pending.pop_back();
+    values.clear();
+    tree.forEachValue(here, [&](const RegistryValue& v) {
+      if (!file.findValue(there, v.name)) values.emplace_back(v.name);
+    });
+    for (const auto& name : values) tree.removeValue(here, name);
+    gone.clear();
+    tree.forEachSubkey(here, [&](KeyId child) {
+      const KeyId match = file.findSubkey(there, tree.name(child));
+      if (match == kNoKey)
+        gone.push_back(child);
+      else
+        pending.emplace_back(child, match);
+    });
+    for (const KeyId child : gone) removeSubtree(tree, child);
+  }
 }
 
 // Brings the store's `tree` in line with `file`, the tree the new file was
