@@ -305,6 +305,14 @@ Result<void> Checker::checkTree() {
     return fail(kRgknStart + kRootEntry,
                 "the root key entry has a parent, a sibling or a key record");
   std::vector<bool> visited(size / 4, false);
+  // Room for every slot outside the free runs: each may be a key.
+  std::size_t slots = 0;
+  for (std::uint32_t at = entrySlotAtOrAfter(kRgknHeaderSize, size), run = 0; at != kNoOffset;
+       at = entrySlotAtOrAfter(at + kEntrySize, size)) {
+    while (run < m_freeRuns.size() && m_freeRuns[run].second <= at) ++run;
+    if (run == m_freeRuns.size() || m_freeRuns[run].first > at) ++slots;
+  }
+  m_file.entries.reserve(slots);
   // Depth first, each key's children in sibling order; the explicit stack
   // holds the next sibling to visit at each level.
   if (auto r = checkEntry(kRootEntry, kNoRecord); !r) return r;

@@ -26,10 +26,20 @@ Result<std::vector<std::uint8_t>> readAll(const LockedFile& file,
   std::vector<std::uint8_t> bytes(reader.value().expectedSize());
   std::size_t at = 0;
   for (;;) {
-    if (at == bytes.size()) bytes.resize(bytes.size() + 4096);
-    auto got = reader.value().read(reinterpret_cast<char*>(bytes.data() + at), bytes.size() - at);
+    if (at < bytes.size()) {
+      auto got = reader.value().read(reinterpret_cast<char*>(bytes.data() + at), bytes.size() - at);
+      if (!got) return Error{got.error()};
+      if (got.value() == 0) break;
+      at += got.value();
+      continue;
+    }
+    // Full as expected: whatever more there is goes through a small buffer,
+    // so that a file of the expected size is held once, not in twice its room.
+    char more[4096];
+    auto got = reader.value().read(more, sizeof more);
     if (!got) return Error{got.error()};
     if (got.value() == 0) break;
+    bytes.insert(bytes.end(), more, more + got.value());
     at += got.value();
   }
   bytes.resize(at);

@@ -27,7 +27,7 @@ std::vector<KeyId> subkeysOf(const RegistryTree& tree, KeyId key) {
 void layOver(RegistryTree& tree, KeyId from, KeyId to) {
   std::vector<std::pair<KeyId, KeyId>> pending{{from, to}};
   std::vector<std::tuple<std::string, DWORD, std::string>> values;
-  std::vector<std::pair<KeyId, std::string>> children;
+  std::vector<KeyId> children;
   while (!pending.empty()) {
     const auto [source, target] = pending.back();
     pending.pop_back();
@@ -41,10 +41,11 @@ void layOver(RegistryTree& tree, KeyId from, KeyId to) {
     // The subkeys are added in their order; each one's own subtree is laid
     // later, which changes no list of this level.
     children.clear();
-    tree.forEachSubkey(source,
-                       [&](KeyId k) { children.emplace_back(k, std::string(tree.name(k))); });
-    for (const auto& [child, name] : children)
+    tree.forEachSubkey(source, [&](KeyId k) { children.push_back(k); });
+    for (const KeyId child : children) {
+      const std::string name(tree.name(child));
       pending.emplace_back(child, tree.findOrAddSubkey(target, name));
+    }
   }
 }
 
