@@ -62,7 +62,8 @@ void prune(RegistryTree& tree, KeyId key, const RegistryTree& file, KeyId in) {
   std::vector<std::string> values;
   std::vector<KeyId> gone;
   while (!pending.empty()) {
-    const auto [here, there] = pending.back();
+    const KeyId here = pending.back().first;
+    const KeyId there = pending.back().second;
     pending.pop_back();
     values.clear();
     tree.forEachValue(here, [&](const RegistryValue& v) {

@@ -29,7 +29,8 @@ void layOver(RegistryTree& tree, KeyId from, KeyId to) {
   std::vector<std::tuple<std::string, DWORD, std::string>> values;
   std::vector<KeyId> children;
   while (!pending.empty()) {
-    const auto [source, target] = pending.back();
+    const KeyId source = pending.back().first;
+    const KeyId target = pending.back().second;
     pending.pop_back();
     values.clear();
     tree.forEachValue(source, [&](const RegistryValue& v) {

@@ -15,7 +15,8 @@ namespace {
 void copyKeyContents(const RegistryTree& source, KeyId from, RegistryTree& target, KeyId to) {
   std::vector<std::pair<KeyId, KeyId>> pending{{from, to}};
   while (!pending.empty()) {
-    const auto [here, there] = pending.back();
+    const KeyId here = pending.back().first;
+    const KeyId there = pending.back().second;
     pending.pop_back();
     source.forEachValue(here, [&](const RegistryValue& value) {
       target.setValue(there, value.name, value.type, value.data);

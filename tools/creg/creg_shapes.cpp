@@ -31,7 +31,8 @@ void copySubtree(RegistryTree& tree, KeyId from, KeyId to) {
   std::vector<std::tuple<std::string, DWORD, std::string>> values;
   std::vector<std::pair<KeyId, std::string>> children;
   while (!pending.empty()) {
-    const auto [source, target] = pending.back();
+    const KeyId source = pending.back().first;
+    const KeyId target = pending.back().second;
     pending.pop_back();
     values.clear();
     tree.forEachValue(source, [&](const RegistryValue& v) {
