@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The program in text mode on Windows 95 drives whose SYSTEM.DAT a hostile
-# user shaped, each about 10 MB (uinq76-creg grow adds the shapes to the
+# user shaped, each about 10 MB (a quarter of that for a program built with
+# AddressSanitizer; uinq76-creg grow adds the shapes to the
 # demo's file):
 # - a chain of nested keys deeper than the 512 levels a key path may have,
 #   below a hardware profile and below Software, and a shorter one on a
@@ -60,9 +61,13 @@ base=$peak
 slack=4096 # KiB, for what a small file's run may allocate beyond the demo's.
 # AddressSanitizer keeps freed memory aside and maps its own: there the
 # bounds on memory say nothing, and are not checked.
+# The files are a quarter the size there, which is as good a test of what
+# it looks for.
+scale=1
 if ldd "$program" 2>/dev/null | grep -q libasan; then
   slack=100000000
-  echo "built with AddressSanitizer: peak memory not checked"
+  scale=4
+  echo "built with AddressSanitizer: peak memory not checked, files a quarter the size"
 fi
 # The card's keys in a SYSTEM.DAT, those of the profiles added to the demo's
 # (0003 on) under one name.
@@ -114,11 +119,16 @@ run 8192
 [ "$status" -eq 0 ] || fail "two-profiles-added: status $status: $(head -c 600 "$work/err")"
 card_keys "$drive/$system_dat" >"$work/card-left-added"
 
-refused chain-in-profile 8192 --chain 190000 'Config\0001\Enum'
-refused chain-in-software 8192 --chain 190000 'Software'
+chain=$((190000 / scale))
+wide=$((120000 / scale))
+profiles=$((5400 / scale))
+refused chain-in-profile 8192 --chain "$chain" 'Config\0001\Enum'
+refused chain-in-software 8192 --chain "$chain" 'Software'
 refused short-chain-small-stack 512 --chain 5000 'Config\0001'
 # Config\0001 lies two levels below the root: 510 more make 512.
 uninstalled deepest-chain 512 20 '^K \\Config\\0001\\L1\\.*\\L510$' card-left \
   --chain 510 'Config\0001'
-uninstalled wide-key 8192 20 '^K \\Software\\Wide\\W119999$' card-left --wide 120000 'Software\Wide'
-uninstalled many-profiles 8192 20 '^K \\Config\\5400$' card-left-added --profiles 5400
+uninstalled wide-key 8192 20 "^K \\\\Software\\\\Wide\\\\W$((wide - 1))\$" card-left \
+  --wide "$wide" 'Software\Wide'
+uninstalled many-profiles 8192 20 "^K \\\\Config\\\\$(printf %04d $((2 + profiles)))\$" card-left-added \
+  --profiles "$profiles"
