@@ -17,8 +17,13 @@ fi
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DUINQ_WERROR=ON -DUINQ_SANITIZE=ON -DUINQ_FUZZ=ON -DUINQ_BUILD_TESTS=OFF -DUINQ_BUILD_BENCHMARKS=OFF \
   -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
-# Only the targets and the libraries they link are built.
-cmake --build build-fuzz --target "${targets[@]}"
+# Only the targets and the libraries they link are built; fuzz_creg starts
+# from deep, wide and many-profile files as well, which its seed generator writes.
+build_targets=("${targets[@]}")
+for target in "${targets[@]}"; do
+  if [ "$target" = fuzz_creg ]; then build_targets+=(fuzz_creg_seeds); fi
+done
+cmake --build build-fuzz --target "${build_targets[@]}"
 
 mkdir -p build-fuzz/findings
 for target in "${targets[@]}"; do
@@ -26,9 +31,12 @@ for target in "${targets[@]}"; do
   work=build-fuzz/corpus/$target
   mkdir -p "$work"
   log=build-fuzz/$target.log
-  # SYSTEM.DAT seeds are up to 16 KiB.
+  # SYSTEM.DAT seeds are up to 16 KiB, the generated ones up to 64 KiB.
   max_len=8192
-  if [ "$target" = fuzz_creg ]; then max_len=20000; fi
+  if [ "$target" = fuzz_creg ]; then
+    max_len=65536
+    build-fuzz/tools/fuzz/fuzz_creg_seeds "$work" >/dev/null
+  fi
   echo "== $target"
   status=0
   # Every committed input first, each once; then new ones for the time asked.

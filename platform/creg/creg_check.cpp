@@ -183,8 +183,11 @@ Result<void> Checker::checkRecords(CheckedBlock& block, std::uint32_t index) {
                 name + ": the unused count " + hex(block.unused) + " is not the " + hex(freeTotal) +
                     " bytes its free records hold");
   if (auto r = checkFreeRecords(block, name); !r) return r;
-  if (block.firstFreeId > kBlockFull ||
-      (block.firstFreeId <= kMaxKeyId && recordOfId[block.firstFreeId] != kNoRecord))
+  if (block.firstFreeId > kBlockFull)
+    return fail(
+        std::uint64_t{block.start} + kBlockFirstFreeId,
+        name + ": the first free key id " + std::to_string(block.firstFreeId) + " is over 255");
+  if (block.firstFreeId <= kMaxKeyId && recordOfId[block.firstFreeId] != kNoRecord)
     return fail(
         std::uint64_t{block.start} + kBlockFirstFreeId,
         name + ": the first free key id " + std::to_string(block.firstFreeId) + " is not free");
@@ -302,6 +305,14 @@ Result<void> Checker::checkTree() {
     return fail(kRgknStart + kRootEntry,
                 "the root key entry has a parent, a sibling or a key record");
   std::vector<bool> visited(size / 4, false);
+  // Room for every slot outside the free runs: each may be a key.
+  std::size_t slots = 0;
+  for (std::uint32_t at = entrySlotAtOrAfter(kRgknHeaderSize, size), run = 0; at != kNoOffset;
+       at = entrySlotAtOrAfter(at + kEntrySize, size)) {
+    while (run < m_freeRuns.size() && m_freeRuns[run].second <= at) ++run;
+    if (run == m_freeRuns.size() || m_freeRuns[run].first > at) ++slots;
+  }
+  m_file.entries.reserve(slots);
   // Depth first, each key's children in sibling order; the explicit stack
   // holds the next sibling to visit at each level.
   if (auto r = checkEntry(kRootEntry, kNoRecord); !r) return r;
@@ -324,6 +335,11 @@ Result<void> Checker::checkTree() {
     if (visited[at / 4])
       return fail(level.field, "a key link leads back to the entry at " + hex(kRgknStart + at) +
                                    ": a cycle or a shared key");
+    // The stack holds one level per key on the path down to this one.
+    if (stack.size() > kMaxKeyDepth)
+      return fail(kRgknStart + at, "this key entry lies " + std::to_string(stack.size()) +
+                                       " levels below the root, deeper than the " +
+                                       std::to_string(kMaxKeyDepth) + " a key path may have");
     visited[at / 4] = true;
     const std::uint32_t parent = level.parent;
     if (auto r = checkEntry(at, parent); !r) return r;

@@ -13,7 +13,9 @@
 //     a free run.
 //  4. The key tree, read from the root through first-child and next-sibling
 //     links, reaches each entry once, each entry names its parent, and each
-//     in-use entry names a live record that no other entry names.
+//     in-use entry names a live record that no other entry names. No key lies
+//     more than kMaxKeyDepth (512) levels below the root: every later walk
+//     over the tree may rely on that.
 //  5. In each block the records tile the block; the free records are exactly
 //     those on the block's free chain, their sizes add up to the block's
 //     unused count, and the first free id is not in use.

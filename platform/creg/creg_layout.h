@@ -53,6 +53,10 @@ inline constexpr std::uint32_t kEntryInUse = 0x00000000;
 inline constexpr std::uint32_t kEntryFree = 0x80000000;
 inline constexpr std::uint32_t kNoOffset = 0xFFFFFFFF;
 inline constexpr std::uint16_t kNoId = 0xFFFF;
+// Windows keeps a key path within 512 levels below its root, as the REGEDIT4
+// reader does; a file with deeper keys is refused, so that no walk over a
+// tree read from a file goes deeper.
+inline constexpr std::uint32_t kMaxKeyDepth = 512;
 
 // RGDB block header.
 inline constexpr std::uint32_t kBlockHeaderSize = 0x20;

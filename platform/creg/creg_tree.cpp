@@ -85,14 +85,43 @@ Result<LoadedFile> loadFile(std::span<const std::uint8_t> bytes, std::string_vie
 namespace {
 
 // Compares two subtrees depth first, as compareTrees says. The path of the key
-// at hand is kept as its names and made into text only for a message; the
-// lists each level needs are kept from one key to the next.
+// at hand is kept as its names and made into text only for a message; each
+// level keeps the subkeys still to compare, so that a deep tree costs memory,
+// not stack, and the lists are kept from one key to the next.
 class TreeComparison {
  public:
   TreeComparison(const RegistryTree& treeA, const RegistryTree& treeB, const std::string& path)
       : m_a(treeA), m_b(treeB), m_path(path) {}
 
-  Result<void> compare(KeyId a, KeyId b, std::size_t depth) {
+  Result<void> compare(KeyId a, KeyId b) {
+    std::size_t depth = 0;
+    if (auto r = enter(a, b, depth); !r) return r;
+    while (depth != 0) {
+      Level& level = m_levels[depth - 1];
+      if (level.next == level.a.size()) {
+        --depth;
+        if (depth != 0) m_names.pop_back();
+        continue;
+      }
+      const KeyId childA = level.a[level.next];
+      const KeyId childB = level.b[level.next];
+      ++level.next;
+      const std::string_view name = m_a.name(childA);
+      m_names.push_back(name);
+      if (name != m_b.name(childB)) return Error{path() + ": named differently"};
+      if (auto r = enter(childA, childB, depth); !r) return r;
+    }
+    return {};
+  }
+
+ private:
+  struct Level {
+    std::vector<KeyId> a, b;
+    std::size_t next = 0;
+  };
+
+  // Compares the values of `a` and `b`, then opens a level for their subkeys.
+  Result<void> enter(KeyId a, KeyId b, std::size_t& depth) {
     m_valuesA.clear();
     m_valuesB.clear();
     m_a.forEachValue(a, [&](const RegistryValue& v) { m_valuesA.push_back(v); });
@@ -106,32 +135,17 @@ class TreeComparison {
         return Error{path() + ": value \"" + std::string(m_valuesA[i].name) + "\" differs"};
     }
     if (m_levels.size() <= depth) m_levels.resize(depth + 1);
-    std::vector<KeyId>& keysA = m_levels[depth].a;
-    std::vector<KeyId>& keysB = m_levels[depth].b;
-    keysA.clear();
-    keysB.clear();
-    m_a.forEachSubkey(a, [&](KeyId k) { keysA.push_back(k); });
-    m_b.forEachSubkey(b, [&](KeyId k) { keysB.push_back(k); });
-    if (keysA.size() != keysB.size())
-      return Error{path() + ": " + std::to_string(keysA.size()) + " subkeys against " +
-                   std::to_string(keysB.size())};
-    for (std::size_t i = 0; i < keysA.size(); ++i) {
-      // The lists of this level stay put while deeper levels are added.
-      const KeyId childA = m_levels[depth].a[i];
-      const KeyId childB = m_levels[depth].b[i];
-      const std::string_view name = m_a.name(childA);
-      m_names.push_back(name);
-      if (name != m_b.name(childB)) return Error{path() + ": named differently"};
-      if (auto r = compare(childA, childB, depth + 1); !r) return r;
-      m_names.pop_back();
-    }
+    Level& level = m_levels[depth++];
+    level.a.clear();
+    level.b.clear();
+    level.next = 0;
+    m_a.forEachSubkey(a, [&](KeyId k) { level.a.push_back(k); });
+    m_b.forEachSubkey(b, [&](KeyId k) { level.b.push_back(k); });
+    if (level.a.size() != level.b.size())
+      return Error{path() + ": " + std::to_string(level.a.size()) + " subkeys against " +
+                   std::to_string(level.b.size())};
     return {};
   }
-
- private:
-  struct Level {
-    std::vector<KeyId> a, b;
-  };
 
   std::string path() const {
     std::string text = m_path;
@@ -154,7 +168,7 @@ class TreeComparison {
 
 Result<void> compareTrees(const RegistryTree& treeA, KeyId a, const RegistryTree& treeB, KeyId b,
                           const std::string& path) {
-  return TreeComparison(treeA, treeB, path).compare(a, b, 0);
+  return TreeComparison(treeA, treeB, path).compare(a, b);
 }
 
 bool holdsTree(std::span<const std::uint8_t> bytes, const CheckedFile& file,

@@ -27,10 +27,20 @@ Result<std::vector<std::uint8_t>> readAll(const LockedFile& file,
   std::vector<std::uint8_t> bytes(reader.value().expectedSize());
   std::size_t at = 0;
   for (;;) {
-    if (at == bytes.size()) bytes.resize(bytes.size() + 4096);
-    auto got = reader.value().read(reinterpret_cast<char*>(bytes.data() + at), bytes.size() - at);
+    if (at < bytes.size()) {
+      auto got = reader.value().read(reinterpret_cast<char*>(bytes.data() + at), bytes.size() - at);
+      if (!got) return Error{got.error()};
+      if (got.value() == 0) break;
+      at += got.value();
+      continue;
+    }
+    // Full as expected: whatever more there is goes through a small buffer,
+    // so that a file of the expected size is held once, not in twice its room.
+    char more[4096];
+    auto got = reader.value().read(more, sizeof more);
     if (!got) return Error{got.error()};
     if (got.value() == 0) break;
+    bytes.insert(bytes.end(), more, more + got.value());
     at += got.value();
   }
   bytes.resize(at);
@@ -44,25 +54,33 @@ void removeSubtree(RegistryTree& tree, KeyId key) {
   for (auto k = order.rbegin(); k != order.rend(); ++k) tree.removeSubkey(*k);
 }
 
-// Removes from `tree` below `key` what `file` lacks below `in`.
+// Removes from `tree` below `key` what `file` lacks below `in`. Each key is
+// done whole (its values, then the subkeys the file lacks) before the keys
+// below it, which a list holds rather than the stack: removing a subkey
+// changes no list but those below it.
 void prune(RegistryTree& tree, KeyId key, const RegistryTree& file, KeyId in) {
+  std::vector<std::pair<KeyId, KeyId>> pending{{key, in}};
   std::vector<std::string> values;
-  tree.forEachValue(key, [&](const RegistryValue& v) {
-    if (!file.findValue(in, v.name)) values.emplace_back(v.name);
-  });
-  for (const auto& name : values) tree.removeValue(key, name);
-  // The keys the file lacks are removed once the loop is done; pruning a
-  // subkey changes only the lists below it, so this key's list stays as it is
-  // while the loop walks it.
   std::vector<KeyId> gone;
-  tree.forEachSubkey(key, [&](KeyId child) {
-    const KeyId there = file.findSubkey(in, tree.name(child));
-    if (there == kNoKey)
-      gone.push_back(child);
-    else
-      prune(tree, child, file, there);
-  });
-  for (const KeyId child : gone) removeSubtree(tree, child);
+  while (!pending.empty()) {
+    const KeyId here = pending.back().first;
+    const KeyId there = pending.back().second;
+    pending.pop_back();
+    values.clear();
+    tree.forEachValue(here, [&](const RegistryValue& v) {
+      if (!file.findValue(there, v.name)) values.emplace_back(v.name);
+    });
+    for (const auto& name : values) tree.removeValue(here, name);
+    gone.clear();
+    tree.forEachSubkey(here, [&](KeyId child) {
+      const KeyId match = file.findSubkey(there, tree.name(child));
+      if (match == kNoKey)
+        gone.push_back(child);
+      else
+        pending.emplace_back(child, match);
+    });
+    for (const KeyId child : gone) removeSubtree(tree, child);
+  }
 }
 
 // Brings the store's `tree` in line with `file`, the tree the new file was

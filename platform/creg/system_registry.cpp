@@ -22,24 +22,40 @@ std::vector<KeyId> subkeysOf(const RegistryTree& tree, KeyId key) {
 
 // Lays `from` over `to` in the same tree: keys that `to` lacks are added,
 // values it lacks are appended. Names and data are copied out first, as
-// adding may move the tree's storage.
+// adding may move the tree's storage. The walk keeps its own list of the
+// pairs still to lay, so that a deep tree costs memory, not stack.
 void layOver(RegistryTree& tree, KeyId from, KeyId to) {
+  std::vector<std::pair<KeyId, KeyId>> pending{{from, to}};
   std::vector<std::tuple<std::string, DWORD, std::string>> values;
-  tree.forEachValue(from, [&](const RegistryValue& v) {
-    values.emplace_back(std::string(v.name), v.type, std::string(v.data));
-  });
-  for (const auto& [name, type, data] : values) {
-    if (!tree.findValue(to, name)) tree.setValue(to, name, type, data);
-  }
-  for (const KeyId child : subkeysOf(tree, from)) {
-    const std::string name(tree.name(child));
-    layOver(tree, child, tree.findOrAddSubkey(to, name));
+  std::vector<KeyId> children;
+  while (!pending.empty()) {
+    const KeyId source = pending.back().first;
+    const KeyId target = pending.back().second;
+    pending.pop_back();
+    values.clear();
+    tree.forEachValue(source, [&](const RegistryValue& v) {
+      values.emplace_back(std::string(v.name), v.type, std::string(v.data));
+    });
+    for (const auto& [name, type, data] : values) {
+      if (!tree.findValue(target, name)) tree.setValue(target, name, type, data);
+    }
+    // The subkeys are added in their order; each one's own subtree is laid
+    // later, which changes no list of this level.
+    children.clear();
+    tree.forEachSubkey(source, [&](KeyId k) { children.push_back(k); });
+    for (const KeyId child : children) {
+      const std::string name(tree.name(child));
+      pending.emplace_back(child, tree.findOrAddSubkey(target, name));
+    }
   }
 }
 
+// Removes `key` and its subtree, each key after its subkeys.
 void removeSubtree(RegistryTree& tree, KeyId key) {
-  for (const KeyId child : subkeysOf(tree, key)) removeSubtree(tree, child);
-  tree.removeSubkey(key);
+  std::vector<KeyId> order{key};  // Each key before its subkeys; removed from the end.
+  for (std::size_t i = 0; i < order.size(); ++i)
+    tree.forEachSubkey(order[i], [&](KeyId k) { order.push_back(k); });
+  for (auto k = order.rbegin(); k != order.rend(); ++k) tree.removeSubkey(*k);
 }
 
 // A key's path for a message: `base`, then each name after a backslash.
@@ -54,28 +70,54 @@ std::string pathText(std::string_view base, const std::vector<std::string_view>&
 
 // Whether everything in `changed` below `c` is in `original` below `o`, the
 // same: a tree that only lost keys and values. Says where it is not. `names`
-// is the path from the root named `base` down to `c`.
+// is the path from the root named `base` down to `c`, and is so again on
+// return. Depth first, with a list of the subkeys still to visit per level.
 Result<void> onlyRemovals(const RegistryTree& changed, KeyId c, const RegistryTree& original,
                           KeyId o, std::string_view base, std::vector<std::string_view>& names) {
-  Result<void> result;
-  changed.forEachValue(c, [&](const RegistryValue& value) {
-    if (!result) return;
-    const auto before = original.findValue(o, value.name);
-    if (!before || before->name != value.name || before->type != value.type ||
-        before->data != value.data)
-      result = Error{pathText(base, names) + ": the value \"" + std::string(value.name) +
-                     "\" is new or changed"};
-  });
-  changed.forEachSubkey(c, [&](KeyId child) {
-    if (!result) return;
+  const std::size_t baseDepth = names.size();
+  // The values of one key that `original` lacks or holds otherwise.
+  const auto valuesKept = [&](KeyId inChanged, KeyId inOriginal) -> Result<void> {
+    Result<void> result;
+    changed.forEachValue(inChanged, [&](const RegistryValue& value) {
+      if (!result) return;
+      const auto before = original.findValue(inOriginal, value.name);
+      if (!before || before->name != value.name || before->type != value.type ||
+          before->data != value.data)
+        result = Error{pathText(base, names) + ": the value \"" + std::string(value.name) +
+                       "\" is new or changed"};
+    });
+    return result;
+  };
+  struct Level {
+    KeyId original;
+    std::vector<KeyId> subkeys;  // Of the key in `changed`.
+    std::size_t next = 0;
+  };
+  std::vector<Level> levels;
+  const auto enter = [&](KeyId inChanged, KeyId inOriginal) -> Result<void> {
+    if (auto r = valuesKept(inChanged, inOriginal); !r) return r;
+    Level level{inOriginal, {}, 0};
+    changed.forEachSubkey(inChanged, [&](KeyId k) { level.subkeys.push_back(k); });
+    levels.push_back(std::move(level));
+    return {};
+  };
+  Result<void> result = enter(c, o);
+  while (result && !levels.empty()) {
+    Level& level = levels.back();
+    if (level.next == level.subkeys.size()) {
+      levels.pop_back();
+      if (!levels.empty()) names.pop_back();
+      continue;
+    }
+    const KeyId child = level.subkeys[level.next++];
     names.push_back(changed.name(child));
-    const KeyId before = original.findSubkey(o, changed.name(child));
+    const KeyId before = original.findSubkey(level.original, changed.name(child));
     if (before == kNoKey || original.name(before) != changed.name(child))
       result = Error{pathText(base, names) + ": the key is new or renamed"};
     else
-      result = onlyRemovals(changed, child, original, before, base, names);
-    names.pop_back();
-  });
+      result = enter(child, before);
+  }
+  names.resize(baseDepth);
   return result;
 }
 
@@ -102,8 +144,59 @@ class RemovalFinder {
   RemovalFinder(const RegistryTree& original, const RegistryTree& changed, Removed& removed)
       : m_original(original), m_changed(changed), m_removed(removed) {}
 
+  // Depth first from `o` and `c`, keeping per level the subkeys still to look
+  // up; `path` is as it was on return.
   bool find(KeyId o, KeyId c, std::vector<std::string_view>& path) {
-    const auto copy = [&] { return std::vector<std::string>(path.begin(), path.end()); };
+    const std::size_t baseDepth = path.size();
+    const bool same = walk(o, c, path);
+    path.resize(baseDepth);
+    return same;
+  }
+
+ private:
+  struct Level {
+    KeyId changedKey = kNoKey;
+    std::vector<KeyId> original;  // The subkeys of the key in `original`, in order.
+    std::vector<KeyId> changed;   // Those of the key in `changed`.
+    std::size_t nextOriginal = 0;
+    std::size_t nextChanged = 0;  // The next of `changed`'s not yet met.
+    std::size_t found = 0;
+  };
+
+  bool walk(KeyId o, KeyId c, std::vector<std::string_view>& path) {
+    std::size_t depth = 0;
+    if (!enter(o, c, path, depth)) return false;
+    while (depth != 0) {
+      Level& level = m_levels[depth - 1];
+      if (level.nextOriginal == level.original.size()) {
+        if (level.changed.size() != level.found) return false;
+        --depth;
+        if (depth != 0) path.pop_back();
+        continue;
+      }
+      const KeyId child = level.original[level.nextOriginal++];
+      const std::string_view name = m_original.name(child);
+      KeyId after = kNoKey;
+      if (level.nextChanged < level.changed.size() &&
+          m_changed.name(level.changed[level.nextChanged]) == name)
+        after = level.changed[level.nextChanged++];
+      else
+        after = m_changed.findSubkey(level.changedKey, name);
+      path.push_back(name);
+      if (after == kNoKey) {
+        m_removed.keys.emplace_back(path.begin(), path.end());
+        path.pop_back();
+        continue;
+      }
+      ++level.found;
+      if (m_changed.name(after) != name || !enter(child, after, path, depth)) return false;
+    }
+    return true;
+  }
+
+  // The values of `o` and `c` (what `c` lacks is noted), then a new level
+  // for their subkeys; false when `c` holds a value `o` does not hold as is.
+  bool enter(KeyId o, KeyId c, std::vector<std::string_view>& path, std::size_t& depth) {
     bool same = true;
     std::size_t found = 0;
     m_values.clear();
@@ -116,7 +209,8 @@ class RemovalFinder {
       else
         after = m_changed.findValue(c, value.name);
       if (!after) {
-        m_removed.values.emplace_back(copy(), value.name);
+        m_removed.values.emplace_back(std::vector<std::string>(path.begin(), path.end()),
+                                      value.name);
         return;
       }
       ++found;
@@ -124,40 +218,22 @@ class RemovalFinder {
              after->data == value.data;
     });
     if (!same || m_values.size() != found) return false;
-    const std::size_t depth = path.size();
-    if (m_subkeys.size() <= depth) m_subkeys.resize(depth + 1);
-    m_subkeys[depth].clear();
-    m_changed.forEachSubkey(c, [&](KeyId k) { m_subkeys[depth].push_back(k); });
-    found = 0;
-    next = 0;
-    m_original.forEachSubkey(o, [&](KeyId child) {
-      if (!same) return;
-      const std::string_view name = m_original.name(child);
-      path.push_back(name);
-      // This level's list stays put while deeper levels are added.
-      const std::vector<KeyId>& subkeys = m_subkeys[depth];
-      KeyId after = kNoKey;
-      if (next < subkeys.size() && m_changed.name(subkeys[next]) == name)
-        after = subkeys[next++];
-      else
-        after = m_changed.findSubkey(c, name);
-      if (after == kNoKey) {
-        m_removed.keys.push_back(copy());
-      } else {
-        ++found;
-        same = m_changed.name(after) == name && find(child, after, path);
-      }
-      path.pop_back();
-    });
-    return same && m_subkeys[depth].size() == found;
+    if (m_levels.size() <= depth) m_levels.resize(depth + 1);
+    Level& level = m_levels[depth++];
+    level.original.clear();
+    level.changed.clear();
+    level.changedKey = c;
+    level.nextOriginal = level.nextChanged = level.found = 0;
+    m_original.forEachSubkey(o, [&](KeyId k) { level.original.push_back(k); });
+    m_changed.forEachSubkey(c, [&](KeyId k) { level.changed.push_back(k); });
+    return true;
   }
 
- private:
   const RegistryTree& m_original;
   const RegistryTree& m_changed;
   Removed& m_removed;
   std::vector<RegistryValue> m_values;
-  std::deque<std::vector<KeyId>> m_subkeys;
+  std::deque<Level> m_levels;  // Kept from one key to the next, by depth.
 };
 
 KeyId findPath(const RegistryTree& tree, KeyId key, const std::vector<std::string>& path) {

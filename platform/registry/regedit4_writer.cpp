@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "platform/registry/regedit4_parser.h"
 
@@ -129,22 +130,41 @@ class Writer final {
     return out + bytes.size();
   }
 
-  // The recursion stays shallow: keys come from a text the reader read,
-  // which refuses key paths deeper than kMaxKeyDepth, and a restore creates
-  // keys only where a backup read the same way held them.
+  // The sections below `key`, depth first, each key's subkeys in order. Each
+  // level keeps the subkeys still to write and where the path stood before
+  // them, so that a deep tree costs memory, not stack.
   bool appendTree(const RegistryTree& tree, KeyId key) {
-    bool ok = true;
-    tree.forEachSubkey(key, [&](KeyId child) {
-      if (!ok) return;
-      const std::size_t mark = m_path.size();
+    struct Level {
+      std::vector<KeyId> subkeys;
+      std::size_t next = 0;
+      std::size_t mark = 0;  // The path's length at this level's key.
+    };
+    std::vector<Level> levels;
+    const auto enter = [&](KeyId k) {
+      Level level{{}, 0, m_path.size()};
+      tree.forEachSubkey(k, [&](KeyId child) { level.subkeys.push_back(child); });
+      levels.push_back(std::move(level));
+    };
+    enter(key);
+    while (!levels.empty()) {
+      Level& level = levels.back();
+      if (level.next == level.subkeys.size()) {
+        m_path.resize(level.mark);
+        levels.pop_back();
+        continue;
+      }
+      const KeyId child = level.subkeys[level.next++];
+      m_path.resize(level.mark);
       m_path.push_back('\\');
       m_path += tree.name(child);
       appendSection(tree, child);
-      if (m_emit != nullptr && m_used >= kPieceSize) ok = flush();
-      if (ok) ok = appendTree(tree, child);
-      m_path.resize(mark);
-    });
-    return ok;
+      if (m_emit != nullptr && m_used >= kPieceSize && !flush()) {
+        m_path.resize(levels.front().mark);
+        return false;
+      }
+      enter(child);
+    }
+    return true;
   }
 
   void appendSection(const RegistryTree& tree, KeyId key) {

@@ -5,43 +5,74 @@
 #include <string_view>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 namespace {
 
 // Copies the values and subkeys of `from` in `source` into `to` in `target`,
-// two different trees.
+// two different trees. The keys still to copy wait in a list rather than on
+// the stack, however deep the tree.
 void copyKeyContents(const RegistryTree& source, KeyId from, RegistryTree& target, KeyId to) {
-  source.forEachValue(from, [&](const RegistryValue& value) {
-    target.setValue(to, value.name, value.type, value.data);
-  });
-  source.forEachSubkey(from, [&](KeyId child) {
-    copyKeyContents(source, child, target, target.findOrAddSubkey(to, source.name(child)));
-  });
+  std::vector<std::pair<KeyId, KeyId>> pending{{from, to}};
+  while (!pending.empty()) {
+    const KeyId here = pending.back().first;
+    const KeyId there = pending.back().second;
+    pending.pop_back();
+    source.forEachValue(here, [&](const RegistryValue& value) {
+      target.setValue(there, value.name, value.type, value.data);
+    });
+    source.forEachSubkey(here, [&](KeyId child) {
+      pending.emplace_back(child, target.findOrAddSubkey(there, source.name(child)));
+    });
+  }
 }
 
 std::string childPath(const std::string& parent, std::string_view name) {
   return parent + "\\" + std::string(name);
 }
 
+// What `after` lacks of `before` (at `path`): each key's values, then its
+// subkeys in order, a removed one as a whole, depth first. Each level keeps
+// the subkeys still to compare rather than the stack.
 void diffKey(const RegistryTree& before_tree, KeyId before, const RegistryTree& after_tree,
              KeyId after, const std::string& path, RegistryRemovals& out) {
-  std::size_t position = 0;
-  before_tree.forEachValue(before, [&](const RegistryValue& value) {
-    if (!after_tree.findValue(after, value.name))
-      out.values.push_back(ValueRemoval{path, std::string(value.name), position});
-    ++position;
-  });
-  position = 0;
-  before_tree.forEachSubkey(before, [&](KeyId child) {
-    const std::string_view name = before_tree.name(child);
-    const KeyId kept = after_tree.findSubkey(after, name);
-    if (kept == kNoKey) {
-      out.keys.push_back(KeyRemoval{childPath(path, name), position});
-    } else {
-      diffKey(before_tree, child, after_tree, kept, childPath(path, name), out);
+  struct Level {
+    std::vector<KeyId> subkeys;  // Of the key in `before_tree`.
+    std::size_t next = 0;
+    KeyId after = kNoKey;
+    std::string path;
+  };
+  std::vector<Level> levels;
+  const auto enter = [&](KeyId b, KeyId a, std::string key_path) {
+    std::size_t position = 0;
+    before_tree.forEachValue(b, [&](const RegistryValue& value) {
+      if (!after_tree.findValue(a, value.name))
+        out.values.push_back(ValueRemoval{key_path, std::string(value.name), position});
+      ++position;
+    });
+    Level level;
+    level.after = a;
+    level.path = std::move(key_path);
+    before_tree.forEachSubkey(b, [&](KeyId child) { level.subkeys.push_back(child); });
+    levels.push_back(std::move(level));
+  };
+  enter(before, after, path);
+  while (!levels.empty()) {
+    Level& level = levels.back();
+    if (level.next == level.subkeys.size()) {
+      levels.pop_back();
+      continue;
     }
-    ++position;
-  });
+    const std::size_t position = level.next;
+    const KeyId child = level.subkeys[level.next++];
+    const std::string_view name = before_tree.name(child);
+    const KeyId kept = after_tree.findSubkey(level.after, name);
+    std::string child_path = childPath(level.path, name);
+    if (kept == kNoKey)
+      out.keys.push_back(KeyRemoval{std::move(child_path), position});
+    else
+      enter(child, kept, std::move(child_path));
+  }
 }
 
 struct SplitKeyPath {

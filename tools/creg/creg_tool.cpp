@@ -5,11 +5,15 @@
 //   uinq76-creg check FILE
 //   uinq76-creg dump FILE
 //   uinq76-creg remove FILE OUT [-k KEY-PATH]... [-v KEY-PATH VALUE-NAME]...
+//   uinq76-creg grow FILE OUT [--chain N KEY-PATH]... [--wide N KEY-PATH]...
+//                             [--profiles N]
 //
 // `generate` writes HKEY_LOCAL_MACHINE of a REGEDIT4 file as a registry file;
 // `dump` lists a file's keys and values in the form the tests compare with
 // other readers' listings; `remove` deletes keys and values (paths below the
-// file's root) through the same writer the program uses.
+// file's root) through the same writer the program uses; `grow` writes the
+// file again with hostile shapes added: a chain of N nested keys or N
+// subkeys below a key (made if missing), or N more hardware profiles.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +27,7 @@
 #include "platform/creg/creg_writer.h"
 #include "platform/registry/registry_store.h"
 #include "tools/creg/creg_generator.h"
+#include "tools/creg/creg_shapes.h"
 
 namespace {
 
@@ -32,7 +37,9 @@ int usage() {
                "                            [--block-size BYTES] REGEDIT4-FILE OUT\n"
                "       uinq76-creg check FILE\n"
                "       uinq76-creg dump FILE\n"
-               "       uinq76-creg remove FILE OUT [-k KEY-PATH]... [-v KEY-PATH VALUE-NAME]...\n");
+               "       uinq76-creg remove FILE OUT [-k KEY-PATH]... [-v KEY-PATH VALUE-NAME]...\n"
+               "       uinq76-creg grow FILE OUT [--chain N KEY-PATH]... [--wide N KEY-PATH]...\n"
+               "                                 [--profiles N]\n");
   return 2;
 }
 
@@ -188,13 +195,57 @@ int remove(int argc, char** argv, const std::vector<std::uint8_t>& bytes,
   return 0;
 }
 
+// The key at `path` below HKEY_LOCAL_MACHINE, made where it is missing.
+KeyId makePath(RegistryTree& tree, std::string_view path) {
+  KeyId key = RegistryTree::rootKey(RootKey::LocalMachine);
+  while (!path.empty()) {
+    const std::size_t cut = path.find('\\');
+    key = tree.findOrAddSubkey(key, path.substr(0, cut));
+    path = cut == std::string_view::npos ? std::string_view() : path.substr(cut + 1);
+  }
+  return key;
+}
+
+int grow(int argc, char** argv, creg::LoadedFile& loaded) {
+  if (argc < 4) return usage();
+  for (int i = 4; i < argc; ++i) {
+    const std::string option = argv[i];
+    const bool withPath = option == "--chain" || option == "--wide";
+    if ((!withPath && option != "--profiles") || i + (withPath ? 2 : 1) >= argc) return usage();
+    const std::size_t count = std::strtoul(argv[i + 1], nullptr, 10);
+    if (option == "--profiles") {
+      creg_gen::addProfiles(loaded.tree, count);
+      i += 1;
+      continue;
+    }
+    const KeyId key = makePath(loaded.tree, argv[i + 2]);
+    if (option == "--chain")
+      creg_gen::addChain(loaded.tree, key, count);
+    else
+      creg_gen::addWide(loaded.tree, key, count);
+    i += 2;
+  }
+  auto file = creg_gen::generate(loaded.tree, RegistryTree::rootKey(RootKey::LocalMachine),
+                                 creg_gen::Options());
+  if (!file) {
+    std::fprintf(stderr, "uinq76-creg: %s\n", file.error().c_str());
+    return 1;
+  }
+  if (!writeFile(argv[3], file.value())) {
+    std::fprintf(stderr, "uinq76-creg: cannot write %s\n", argv[3]);
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) return usage();
   const std::string command = argv[1];
   if (command == "generate") return generate(argc, argv);
-  if (command != "check" && command != "dump" && command != "remove") return usage();
+  if (command != "check" && command != "dump" && command != "remove" && command != "grow")
+    return usage();
   std::vector<std::uint8_t> bytes;
   if (!readFile(argv[2], bytes)) {
     std::fprintf(stderr, "uinq76-creg: cannot read %s\n", argv[2]);
@@ -214,5 +265,6 @@ int main(int argc, char** argv) {
     dumpKey(loaded.value().tree, RegistryTree::rootKey(RootKey::LocalMachine), "");
     return 0;
   }
+  if (command == "grow") return grow(argc, argv, loaded.value());
   return remove(argc, argv, bytes, loaded.value());
 }

@@ -5,7 +5,9 @@
 // same check (the writer checks the result and compares its tree itself).
 // A registry whose text is said to read back as it is must indeed come back
 // from that text, both roots the same: the program then takes the tree
-// without its text.
+// without its text. The deepest key of the registry as the program sees it
+// is removed and written, which walks the whole tree (tools/fuzz.sh starts
+// from deep, wide and many-profile files too).
 #include <cstdint>
 #include <cstdlib>
 #include <span>
@@ -20,10 +22,22 @@
 namespace {
 
 void removeSubtree(RegistryTree& tree, KeyId key) {
-  std::vector<KeyId> children;
-  tree.forEachSubkey(key, [&](KeyId child) { children.push_back(child); });
-  for (KeyId child : children) removeSubtree(tree, child);
-  tree.removeSubkey(key);
+  std::vector<KeyId> order{key};  // Each key before its subkeys; removed from the end.
+  for (std::size_t i = 0; i < order.size(); ++i)
+    tree.forEachSubkey(order[i], [&](KeyId child) { order.push_back(child); });
+  for (auto k = order.rbegin(); k != order.rend(); ++k) tree.removeSubkey(*k);
+}
+
+// The deepest key below `key`, the first one met at that depth.
+KeyId deepest(const RegistryTree& tree, KeyId key) {
+  for (KeyId child = key; child != kNoKey;) {
+    key = child;
+    child = kNoKey;
+    tree.forEachSubkey(key, [&](KeyId k) {
+      if (child == kNoKey) child = k;
+    });
+  }
+  return key;
 }
 
 }  // namespace
@@ -40,13 +54,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           std::vector<std::uint8_t>(bytes.begin(), bytes.end()), "SYSTEM.DAT");
       !registry) {
     std::abort();
-  } else if (const RegistryTree& view = registry.value().tree(); textReadsBack(view)) {
-    auto store = RegistryStore::fromText(writeRegedit4(view), "SYSTEM.DAT");
-    if (!store) std::abort();
-    for (const RootKey r : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
-      const KeyId key = RegistryTree::rootKey(r);
-      if (!creg::compareTrees(store.value()->tree(), key, view, key, "ROOT")) std::abort();
+  } else {
+    const RegistryTree& view = registry.value().tree();
+    if (textReadsBack(view)) {
+      auto store = RegistryStore::fromText(writeRegedit4(view), "SYSTEM.DAT");
+      if (!store) std::abort();
+      for (const RootKey r : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
+        const KeyId key = RegistryTree::rootKey(r);
+        if (!creg::compareTrees(store.value()->tree(), key, view, key, "ROOT")) std::abort();
+      }
     }
+    // The write's walks over the whole view, down its deepest chain: the
+    // deepest key of HKEY_CURRENT_CONFIG (or else of HKEY_LOCAL_MACHINE) and
+    // its values removed.
+    RegistryTree changed = view;
+    const KeyId current = RegistryTree::rootKey(RootKey::CurrentConfig);
+    const KeyId machine = RegistryTree::rootKey(RootKey::LocalMachine);
+    KeyId bottom = deepest(changed, current);
+    if (bottom == current) bottom = deepest(changed, machine);
+    std::vector<std::string> values;
+    changed.forEachValue(bottom, [&](const RegistryValue& v) { values.emplace_back(v.name); });
+    for (const auto& name : values) changed.removeValue(bottom, name);
+    if (bottom != current && bottom != machine) removeSubtree(changed, bottom);
+    RegistryTree asRead;
+    (void)registry.value().write(changed, &asRead);
   }
   const KeyId root = RegistryTree::rootKey(RootKey::LocalMachine);
   std::vector<KeyId> top;

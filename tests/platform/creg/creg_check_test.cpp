@@ -12,6 +12,7 @@
 
 #include "platform/creg/creg_layout.h"
 #include "platform/creg/creg_tree.h"
+#include "platform/creg/creg_writer.h"
 #include "tests/platform/creg/creg_samples.h"
 
 namespace {
@@ -217,6 +218,17 @@ const std::vector<BadFile>& badFiles() {
       {"highest id", Style::Packed, false,
        [](Sample& s) { put16(s.bytes, s.file.blocks[0].start + kBlockMaxId, 0); },
        "highest key id is said to be 0"},
+      {"highest id one too low", Style::Packed, false,
+       [](Sample& s) {
+         std::uint16_t highest = 0;
+         for (const auto& r : s.file.blocks[0].records)
+           if (r.live) highest = std::max(highest, r.id);
+         put16(s.bytes, s.file.blocks[0].start + kBlockMaxId, highest - 1);
+       },
+       "highest key id is said to be"},
+      {"first free id over 255", Style::Packed, false,
+       [](Sample& s) { put16(s.bytes, s.file.blocks[0].start + kBlockFirstFreeId, 300); },
+       "first free key id 300 is over 255"},
       {"used size", Style::Packed, false,
        [](Sample& s) {
          const auto e = s.withValues();
@@ -247,6 +259,12 @@ const std::vector<BadFile>& badFiles() {
        "is not marked free"},
       {"free run size", Style::Packed, false,
        [](Sample& s) { put32(s.bytes, kRgknStart + s.file.freeHead + kEntryHash, 0x7FFFFFFF); },
+       "does not fit in RGKN"},
+      {"free run past RGKN's end", Style::Packed, false,
+       [](Sample& s) {
+         put32(s.bytes, kRgknStart + s.file.freeHead + kEntryHash,
+               s.file.rgknSize - s.file.freeHead + kEntrySize);
+       },
        "does not fit in RGKN"},
       {"free list cycle", Style::FreeRecords, false,
        [](Sample& s) {
@@ -290,6 +308,9 @@ const std::vector<BadFile>& badFiles() {
        "as its parent"},
       {"missing record", Style::Packed, false,
        [](Sample& s) { put16(s.bytes, s.entry(1) + kEntryId, 250); }, "which does not exist"},
+      {"key id past the id table", Style::Packed, false,
+       [](Sample& s) { put16(s.bytes, s.entry(1) + kEntryId, 300); },
+       "names key 300 of RGDB block"},
       {"record named twice", Style::Packed, false,
        [](Sample& s) {
          put32(s.bytes, s.entry(2) + kEntryId, readU32(s.bytes, s.entry(1) + kEntryId));
@@ -379,6 +400,125 @@ TEST(CregCheck, TheOffsetIsThatOfTheWrongField) {
   char expected[64];
   std::snprintf(expected, sizeof expected, "C:\\WINDOWS\\SYSTEM.DAT: offset 0x%zX: ", field);
   EXPECT_EQ(checked.error().rfind(expected, 0), 0u) << checked.error();
+}
+
+// A chain of `depth` keys under HKLM\Software, in a file of its own.
+Bytes chainFile(std::size_t depth) {
+  RegistryTree tree;
+  const KeyId hklm = RegistryTree::rootKey(RootKey::LocalMachine);
+  KeyId key = tree.findOrAddSubkey(hklm, "Software");
+  for (std::size_t i = 1; i < depth; ++i) key = tree.findOrAddSubkey(key, "K" + std::to_string(i));
+  tree.setValue(key, "Deepest", REG_SZ, std::string_view("1", 2));
+  creg_gen::Options options;
+  options.checksums = false;
+  auto file = creg_gen::generate(tree, hklm, options);
+  EXPECT_TRUE(file) << file.error();
+  return file ? std::move(file).value() : Bytes();
+}
+
+// Keys may lie 512 levels below the root and no deeper; the deepest key is
+// the one the message names.
+TEST(CregCheck, KeysDeeperThan512LevelsAreRefused) {
+  const Bytes deepest = chainFile(512);
+  auto loaded = loadFile(deepest, "SYSTEM.DAT");
+  ASSERT_TRUE(loaded) << loaded.error();
+  EXPECT_EQ(loaded.value().checked.entries.size(), 513u);
+
+  const Bytes tooDeep = chainFile(513);
+  auto checked = checkFile(tooDeep, "SYSTEM.DAT");
+  ASSERT_FALSE(checked);
+  EXPECT_EQ(checked.error().rfind("SYSTEM.DAT: offset 0x", 0), 0u) << checked.error();
+  EXPECT_NE(checked.error().find("lies 513 levels below the root, deeper than the 512"),
+            std::string::npos)
+      << checked.error();
+  // The offset is that of the 513th key's entry, the only key without subkeys.
+  for (std::uint32_t at = kRgknHeaderSize; at + kEntrySize <= readU32(tooDeep, 0x24);
+       at += kEntrySize) {
+    const std::size_t entry = kRgknStart + at;
+    if (readU32(tooDeep, entry + kEntryState) == kEntryInUse &&
+        readU32(tooDeep, entry + kEntryChild) == kNoOffset &&
+        readU16(tooDeep, entry + kEntryId) != kNoId) {
+      char expected[48];
+      std::snprintf(expected, sizeof expected, "SYSTEM.DAT: offset 0x%zX: ", entry);
+      EXPECT_EQ(checked.error().rfind(expected, 0), 0u) << checked.error();
+      break;
+    }
+  }
+}
+
+// A block whose one free record lies between live ones keeps its free
+// records where they are: a removal marks the record free and moves nothing.
+TEST(CregCheck, ABlockWithItsOnlyFreeRecordInTheMiddleIsNotPacked) {
+  Sample s(Style::Packed, false);
+  // A leaf whose record has a live record after it, in a block ending in a
+  // free tail.
+  std::uint32_t leaf = 0;
+  for (std::uint32_t e = 1; e < s.file.entries.size() && leaf == 0; ++e) {
+    const auto& entry = s.file.entries[e];
+    const auto& records = s.file.blocks[entry.block].records;
+    if (entry.children.empty() && entry.record + 2 < records.size() && !records.back().live &&
+        records[records.size() - 2].live)
+      leaf = e;
+  }
+  ASSERT_NE(leaf, 0u);
+  const auto& entry = s.file.entries[leaf];
+  const auto& block = s.file.blocks[entry.block];
+  const auto& freed = block.records[entry.record];
+  // The leaf leaves the tree; its slot joins the free list.
+  const auto& siblings = s.file.entries[entry.parent].children;
+  const auto at = std::find(siblings.begin(), siblings.end(), leaf);
+  const std::uint32_t next = readU32(s.bytes, s.entry(leaf) + kEntryNext);
+  if (at == siblings.begin())
+    put32(s.bytes, s.entry(entry.parent) + kEntryChild, next);
+  else
+    put32(s.bytes, s.entry(*(at - 1)) + kEntryNext, next);
+  put32(s.bytes, s.entry(leaf) + kEntryState, kEntryFree);
+  put32(s.bytes, s.entry(leaf) + kEntryHash, kEntrySize);
+  put32(s.bytes, s.entry(leaf) + kEntryNextFree, s.file.freeHead);
+  put32(s.bytes, kRgknStart + kRgknFreeHead, s.file.entries[leaf].offset);
+  // Its record becomes the block's only free record; the last live record
+  // takes the old tail as slack.
+  const std::size_t record = block.start + freed.offset;
+  put16(s.bytes, record + kRecordId, kNoId);
+  put16(s.bytes, record + kRecordBlock, kNoId);
+  put32(s.bytes, record + kRecordUsed, kNoOffset);
+  const auto& last = block.records[block.records.size() - 2];
+  put32(s.bytes, block.start + last.offset + kRecordSize, last.size + block.records.back().size);
+  put32(s.bytes, block.start + kBlockUnused, freed.size);
+  put32(s.bytes, block.start + kBlockFreeOffset, freed.offset);
+  const std::uint32_t b = entry.block;
+
+  auto loaded = loadFile(s.bytes, "SYSTEM.DAT");
+  ASSERT_TRUE(loaded) << loaded.error();
+  auto& file = loaded.value();
+  const CheckedBlock& before = file.checked.blocks[b];
+  EXPECT_FALSE(before.packed);
+
+  // A removal in that block leaves every record where it was.
+  const KeyId hklm = RegistryTree::rootKey(RootKey::LocalMachine);
+  KeyId removed = kNoKey;
+  std::vector<KeyId> keys{hklm};
+  while (!keys.empty() && removed == kNoKey) {
+    const KeyId key = keys.back();
+    keys.pop_back();
+    const std::uint32_t e = file.map.entryOf(key);
+    if (e != 0 && file.checked.entries[e].block == b && !file.tree.hasSubkeys(key)) removed = key;
+    file.tree.forEachSubkey(key, [&](KeyId k) { keys.push_back(k); });
+  }
+  ASSERT_NE(removed, kNoKey);
+  std::vector<TreeRemoval> log;
+  file.tree.recordRemovals(&log);
+  file.tree.removeSubkey(removed);
+  file.tree.recordRemovals(nullptr);
+  auto out = writeRemovals(s.bytes, file.checked, file.map, file.tree, hklm, log, "SYSTEM.DAT");
+  ASSERT_TRUE(out) << out.error();
+  auto after = checkFile(out.value(), "SYSTEM.DAT");
+  ASSERT_TRUE(after) << after.error();
+  const CheckedBlock& written = after.value().blocks[b];
+  ASSERT_EQ(written.records.size(), before.records.size());
+  for (std::size_t r = 0; r < written.records.size(); ++r)
+    EXPECT_EQ(written.records[r].offset, before.records[r].offset) << "record " << r;
+  EXPECT_FALSE(written.packed);
 }
 
 }  // namespace

@@ -95,4 +95,24 @@ TEST(CregTree, HoldsTreeAgreesWithReadingTheFileAndComparing) {
   }
 }
 
+// Trees far deeper than a file may hold are compared without recursing: a
+// call per level would overflow the stack long before 200,000 levels. The
+// difference at the bottom is found and named by its whole path.
+TEST(CregTree, DeepTreesAreComparedWithoutRecursing) {
+  constexpr int kDepth = 100000;
+  RegistryTree a, b;
+  KeyId keyA = kHklm, keyB = kHklm;
+  for (int level = 0; level < kDepth; ++level) {
+    keyA = a.findOrAddSubkey(keyA, "K");
+    keyB = b.findOrAddSubkey(keyB, "K");
+  }
+  EXPECT_TRUE(creg::compareTrees(a, kHklm, b, kHklm, "HKLM"));
+  b.setValue(keyB, "Bottom", REG_DWORD, std::string_view("\1\0\0\0", 4));
+  auto differs = creg::compareTrees(a, kHklm, b, kHklm, "HKLM");
+  ASSERT_FALSE(differs);
+  std::string path = "HKLM";
+  for (int level = 0; level < kDepth; ++level) path += "\\K";
+  EXPECT_EQ(differs.error(), path + ": 0 values against 1");
+}
+
 }  // namespace

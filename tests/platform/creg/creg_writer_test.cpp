@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -276,6 +277,94 @@ TEST(WriterRefusals, EmptyingTheWholeFileKeepsItSound) {
     EXPECT_EQ(after.value().entries.size(), 1u);
     for (const auto& block : after.value().blocks)
       EXPECT_EQ(block.unused, block.size - creg::kBlockHeaderSize);
+  }
+}
+
+// The key read from `entry`, found by walking the tree.
+KeyId keyOfEntry(const creg::LoadedFile& file, std::uint32_t entry) {
+  std::vector<KeyId> keys{kHklm};
+  while (!keys.empty()) {
+    const KeyId key = keys.back();
+    keys.pop_back();
+    if (file.map.entryOf(key) == entry) return key;
+    file.tree.forEachSubkey(key, [&](KeyId k) { keys.push_back(k); });
+  }
+  return kNoKey;
+}
+
+std::uint16_t maxIdOf(const std::vector<std::uint8_t>& bytes, const creg::CheckedBlock& block) {
+  return creg::readU16(bytes, block.start + creg::kBlockMaxId);
+}
+
+// The highest id drops to that of the highest record left, whichever order
+// the records lie in and are freed in; a block left without records keeps
+// the highest id it had.
+TEST(WriterIds, TheHighestIdFollowsTheRecordsLeft) {
+  for (const Style style : {Style::Packed, Style::FreeRecords}) {
+    for (const bool highestFirst : {true, false}) {
+      SCOPED_TRACE(testing::Message() << (style == Style::Packed ? "packed" : "free records")
+                                      << (highestFirst ? ", highest freed first" : ""));
+      auto bytes = creg_samples::sampleFile(style, false, 0xF000);
+      auto checked = creg::checkFile(bytes, "SYSTEM.DAT");
+      ASSERT_TRUE(checked);
+      // Two leaves, the later one in the block holding the highest id; their
+      // ids are swapped so that the highest lies before a lower one.
+      const auto& file = checked.value();
+      const auto& block = file.blocks[0];
+      std::vector<std::uint32_t> leaves;  // Entries, in the order of their records.
+      for (std::uint32_t e = 1; e < file.entries.size(); ++e)
+        if (file.entries[e].children.empty()) leaves.push_back(e);
+      std::sort(leaves.begin(), leaves.end(),
+                [&](auto x, auto y) { return file.entries[x].record < file.entries[y].record; });
+      ASSERT_GE(leaves.size(), 3u);
+      const std::uint32_t early = leaves[leaves.size() / 2], late = leaves.back();
+      const auto& earlyRecord = block.records[file.entries[early].record];
+      const auto& lateRecord = block.records[file.entries[late].record];
+      ASSERT_EQ(lateRecord.id, block.maxId);
+      ASSERT_LT(earlyRecord.id, lateRecord.id);
+      creg::writeU16(bytes, block.start + earlyRecord.offset + creg::kRecordId, lateRecord.id);
+      creg::writeU16(bytes, block.start + lateRecord.offset + creg::kRecordId, earlyRecord.id);
+      creg::writeU16(bytes, creg::kRgknStart + file.entries[early].offset + creg::kEntryId,
+                     lateRecord.id);
+      creg::writeU16(bytes, creg::kRgknStart + file.entries[late].offset + creg::kEntryId,
+                     earlyRecord.id);
+      auto loaded = creg::loadFile(bytes, "SYSTEM.DAT");
+      ASSERT_TRUE(loaded) << loaded.error();
+      auto& sample = loaded.value();
+      std::vector<TreeRemoval> log;
+      sample.tree.recordRemovals(&log);
+      for (const std::uint32_t e :
+           highestFirst ? std::vector{early, late} : std::vector{late, early})
+        sample.tree.removeSubkey(keyOfEntry(sample, e));
+      sample.tree.recordRemovals(nullptr);
+      auto out =
+          creg::writeRemovals(bytes, sample.checked, sample.map, sample.tree, kHklm, log, "X");
+      ASSERT_TRUE(out) << out.error();
+      auto after = creg::checkFile(out.value(), "X");
+      ASSERT_TRUE(after) << after.error();
+      std::uint16_t highest = 0;
+      for (const auto& r : after.value().blocks[0].records)
+        if (r.live) highest = std::max(highest, r.id);
+      EXPECT_EQ(maxIdOf(out.value(), after.value().blocks[0]), highest);
+      EXPECT_LT(highest, block.maxId);
+    }
+  }
+  // Every key removed: each block keeps its highest id.
+  for (const Style style : {Style::Packed, Style::FreeRecords}) {
+    const auto bytes = creg_samples::sampleFile(style, false);
+    auto loaded = creg::loadFile(bytes, "SYSTEM.DAT");
+    ASSERT_TRUE(loaded);
+    auto& file = loaded.value();
+    std::vector<TreeRemoval> log;
+    file.tree.recordRemovals(&log);
+    std::vector<KeyId> top;
+    file.tree.forEachSubkey(kHklm, [&](KeyId k) { top.push_back(k); });
+    for (KeyId k : top) removeSubtree(file.tree, k);
+    const auto out =
+        creg::writeRemovals(bytes, file.checked, file.map, file.tree, kHklm, log, "SYSTEM.DAT");
+    ASSERT_TRUE(out) << out.error();
+    for (const auto& block : file.checked.blocks)
+      EXPECT_EQ(maxIdOf(out.value(), block), block.maxId) << "block at " << block.start;
   }
 }
 
