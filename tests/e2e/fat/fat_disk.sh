@@ -24,7 +24,9 @@ fat_disk_make() {
   local sectors=$((megabytes * 2048 - 2048))
   mkfs.fat -F "$bits" -h 2048 -n DRIVE_C -C "$disk.part" $((sectors / 2)) >/dev/null
   mcopy -s -m -i "$disk.part" "$source"/* ::/
-  mattrib -i "$disk.part" +h +s +r ::/WINDOWS/SYSTEM.DAT
+  if [ -f "$source/WINDOWS/SYSTEM.DAT" ]; then
+    mattrib -i "$disk.part" +h +s +r ::/WINDOWS/SYSTEM.DAT
+  fi
   fat_disk_insert "$disk.part" "$disk"
   rm -f "$disk.part"
 }

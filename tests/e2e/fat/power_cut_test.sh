@@ -23,6 +23,9 @@
 #                                        link, counted from 1); negative numbers
 #                                        count from the last (all)
 #   --random N --seed S                  and at N random moments (0, seed 95)
+#   --form drive|machine                 a Windows 95 drive C: (SYSTEM.DAT), or
+#                                        a machine directory (registry.reg and
+#                                        drive_c/) on the FAT disk (drive)
 # Prints one line per cut and the counts; exits 1 when any cut lost anything.
 # Exits 77 (skipped), saying why, where user-mode Linux or the FAT tools are
 # missing.
@@ -31,12 +34,14 @@ case_name=uninstall
 calls=all
 randoms=0
 seed=95
+form=drive
 while [ $# -gt 5 ]; do
   case $1 in
     --case) case_name=$2 ;;
     --calls) calls=$2 ;;
     --random) randoms=$2 ;;
     --seed) seed=$2 ;;
+    --form) form=$2 ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
   shift 2
@@ -75,11 +80,22 @@ export MTOOLS_SKIP_CHECK=1
 
 # The machines on plain folders: before the run, a whole uninstall, and one
 # cut off between two steps.
-"$demo" --win9x "$work/pristine" >/dev/null
+case $form in
+  drive) "$demo" --win9x "$work/pristine" >/dev/null ;;
+  machine) "$demo" "$work/pristine" >/dev/null ;;
+  *) fail "unknown form $form" ;;
+esac
+# The registry: the drive's SYSTEM.DAT, or the machine directory's text.
+registry=WINDOWS/SYSTEM.DAT
+[ "$form" = drive ] || registry=registry.reg
 cp -a "$work/pristine" "$work/reference"
 printf 'y\n\n\n' | timeout 60 "$program" --machine "$work/reference" --ui lines \
   >"$work/reference.out" 2>&1 || fail "the run on the plain folder failed: $(cat "$work/reference.out")"
-"$creg" dump "$work/reference/WINDOWS/SYSTEM.DAT" >"$work/reference.dump"
+if [ "$form" = drive ]; then
+  "$creg" dump "$work/reference/$registry" >"$work/reference.dump"
+else
+  cp "$work/reference/$registry" "$work/reference.dump"
+fi
 base=$work/pristine
 case $case_name in
   uninstall) ;;
@@ -112,6 +128,8 @@ program=$program
 creg=$creg
 shim=$shim
 case_name=$case_name
+form=$form
+registry=$registry
 EOF
 cat >>"$work/job.body" <<'EOF'
 mkdir -p "$work/next" "$work/copy" "$work/cut"
@@ -128,14 +146,17 @@ if [ "$next" = 1 ]; then
   fsck.fat -a -w /dev/ubda1 >"$work/fsck.log" 2>&1
   echo $? >"$work/fsck.status"
   mount -t vfat /dev/ubda1 "$work/next" || { echo "cannot mount the cut disk"; exit 3; }
-  if "$creg" check "$work/next/WINDOWS/SYSTEM.DAT" >/dev/null 2>&1; then
+  if [ "$form" = drive ] && "$creg" check "$work/next/$registry" >/dev/null 2>&1; then
+    echo whole >"$work/state"
+  elif [ "$form" = machine ] && head -n 1 "$work/next/$registry" | grep -q '^REGEDIT4' &&
+    [ "$(tail -c 1 "$work/next/$registry" | od -An -c | tr -d ' ')" = '\n' ]; then
     echo whole >"$work/state"
   else
     echo damaged >"$work/state"
   fi
   the_run "$work/next" >"$work/next.out" 2>&1
   echo $? >"$work/next.status"
-  ls -a "$work/next" "$work/next/WINDOWS" >"$work/next.ls"
+  ls -aR "$work/next" >"$work/next.ls"
   umount "$work/next"
   dd if=/dev/ubda of=/dev/ubdb bs=1M 2>/dev/null
   mount -t vfat /dev/ubdb1 "$work/copy" || { echo "cannot mount the copy"; exit 3; }
@@ -229,15 +250,19 @@ check_previous() {
     restored=$work/next
   else
     if [ "$outcome" = ok ]; then
-      if ! "$creg" dump "$work/next/WINDOWS/SYSTEM.DAT" >"$work/next.dump" 2>&1 ||
-        ! cmp -s "$work/next.dump" "$work/reference.dump"; then
-        outcome="SYSTEM.DAT is not the uninstalled registry"
-      elif ! diff -r -q -x backups -x 'SYSTEM.DAT*' -x 'FSCK*.REC' "$work/reference" "$work/next" >"$work/diff" 2>&1; then
+      if [ "$form" = drive ]; then
+        "$creg" dump "$work/next/$registry" >"$work/next.dump" 2>&1 || true
+      else
+        cp "$work/next/$registry" "$work/next.dump"
+      fi
+      if ! cmp -s "$work/next.dump" "$work/reference.dump"; then
+        outcome="$registry is not the uninstalled registry"
+      elif ! diff -r -q -x backups -x 'SYSTEM.DAT*' -x 'registry.reg' -x 'FSCK*.REC' "$work/reference" "$work/next" >"$work/diff" 2>&1; then
         outcome="the files differ from a whole uninstall: $(head -n 3 "$work/diff" | tr '\n' ' ')"
       elif grep -qi '\.tmp\|uinq76-tmp\|@@@' "$work/next.ls"; then
         outcome="a temporary was left: $(grep -i 'tmp\|@@@' "$work/next.ls" | tr '\n' ' ')"
-      elif ! grep -q '^  A  SHR .*/WINDOWS/SYSTEM.DAT$' "$work/next.attr" ||
-        ! grep -q '^SYSTEM   DAT ' "$work/next.dir"; then
+      elif [ "$form" = drive ] && { ! grep -q '^  A  SHR .*/WINDOWS/SYSTEM.DAT$' "$work/next.attr" ||
+        ! grep -q '^SYSTEM   DAT ' "$work/next.dir"; }; then
         outcome="SYSTEM.DAT lost its attributes or short name"
       fi
     fi
@@ -248,8 +273,8 @@ check_previous() {
     fi
   fi
   if [ "$outcome" = ok ]; then
-    if ! cmp -s "$work/pristine/WINDOWS/SYSTEM.DAT" "$restored/WINDOWS/SYSTEM.DAT"; then
-      outcome="the restore did not put SYSTEM.DAT back as it was"
+    if ! cmp -s "$work/pristine/$registry" "$restored/$registry"; then
+      outcome="the restore did not put $registry back as it was"
       not_restored=$((not_restored + 1))
     elif ! diff -r -q -x backups -x 'FSCK*.REC' "$work/pristine" "$restored" >"$work/diff" 2>&1; then
       outcome="the restored files differ from those before: $(head -n 3 "$work/diff" | tr '\n' ' ')"
@@ -258,7 +283,7 @@ check_previous() {
   elif [ "$case_name" = restore ]; then
     not_restored=$((not_restored + 1))
   fi
-  local line="FAT$bits $case_name, cut $what: SYSTEM.DAT $state after the cut${fsck_says:+; fsck.fat: $fsck_says}; $outcome"
+  local line="FAT$bits $form $case_name, cut $what: $registry $state after the cut${fsck_says:+; fsck.fat: $fsck_says}; $outcome"
   echo "$line"
   [ "$outcome" = ok ] && [ "$state" = whole ] || report+=("$line")
 }
@@ -290,8 +315,8 @@ for cut in "${cuts[@]}" last; do
   previous=$what
 done
 
-echo "FAT$bits, $case_name: $cut_count power cuts ($total durable calls in a run) in $((SECONDS - started)) s;" \
-  "fsck.fat repaired $repaired; SYSTEM.DAT damaged or lost: $lost_registry; backups lost: $lost_backup;" \
+echo "FAT$bits, $form, $case_name: $cut_count power cuts ($total durable calls in a run) in $((SECONDS - started)) s;" \
+  "fsck.fat repaired $repaired; $registry damaged or lost: $lost_registry; backups lost: $lost_backup;" \
   "runs not finished: $not_finished; restores that failed: $not_restored"
 if [ "${#report[@]}" -gt 0 ]; then
   printf 'FAIL: %s\n' "${report[@]}"
