@@ -10,7 +10,6 @@ mode=$1
 program=$2
 # $3, the registry tool, is not needed here.
 demo=$4
-here=$(cd "$(dirname "$0")" && pwd)
 started=$SECONDS
 
 skip() {
