@@ -26,10 +26,6 @@
 #include "platform/registry/registry_tree.h"
 #include "platform/result/result.h"
 
-// Windows limits a key path to 512 levels; deeper sections are refused, which
-// also bounds the recursion of every walk over the tree.
-inline constexpr std::size_t kMaxKeyDepth = 512;
-
 // `source` names the text in error messages ("/m/registry.reg: line 7: ...").
 Result<RegistryTree> parseRegedit4(std::string_view text, std::string_view source);
 

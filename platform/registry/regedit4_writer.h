@@ -34,11 +34,3 @@ using TextSink = std::function<bool(std::string_view piece)>;
 bool writeRegedit4(const RegistryTree& tree, const TextSink& emit);
 
 std::string writeRegedit4(const RegistryTree& tree);
-
-// Whether the text of `tree` reads back (parseRegedit4) as the same keys and
-// values below every root, so that a tree read from elsewhere can be taken as
-// it is rather than through its text: every key name is not empty and holds no
-// backslash, no key or value name holds a NUL byte or a line feed, no key lies
-// more than kMaxKeyDepth levels below its root, and the text stays within the
-// reader's 4 GB. Which roots have sections of their own is not looked at.
-bool textReadsBack(const RegistryTree& tree);

@@ -32,6 +32,10 @@ enum class RootKey { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfi
 
 inline constexpr std::size_t kRootKeyCount = 5;
 
+// Windows limits a key path to 512 levels; every reader refuses deeper keys,
+// which also bounds the recursion of every walk over a tree.
+inline constexpr std::size_t kMaxKeyDepth = 512;
+
 // "HKEY_LOCAL_MACHINE" and so on; the spelling regedit writes.
 std::string_view rootKeyName(RootKey root);
 // Matches a root's name without regard to case.
