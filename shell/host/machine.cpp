@@ -104,11 +104,12 @@ Machine::Machine(std::filesystem::path dir, std::unique_ptr<creg::SystemDatFile>
 
 Machine::~Machine() { (void)close(); }
 
-std::string Machine::registryDigest(const RegistryTree& tree) const {
-  if (!m_systemDat) return backup::registryDigest(tree);
+std::string Machine::registryDigest(const RegistryTree& tree,
+                                    backup::RegistryFingerprint kind) const {
+  if (!m_systemDat) return backup::registryDigest(tree, kind);
   // A tree the file cannot hold has a fingerprint no start will match.
   auto written = m_systemDat->asWritten(tree);
-  return written ? backup::registryDigest(written.value()) : "unwritable";
+  return written ? backup::registryDigest(written.value(), kind) : "unwritable";
 }
 
 std::string Machine::systemDatDigest() const {

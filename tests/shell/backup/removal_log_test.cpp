@@ -117,12 +117,14 @@ TEST(RemovalLog, GivesWhatComparingTheTreesGivesAndUndoesToTheSameText) {
 
       for (std::size_t i = first; i < log.size(); ++i) tree.redoRemoval(log[i]);
       ASSERT_EQ(writeRegedit4(tree), after_text);
-      EXPECT_EQ(backup::registryDigest(tree), backup::sha256Hex(after_text));
+      EXPECT_EQ(backup::registryDigest(tree, backup::RegistryFingerprint::Text),
+                backup::sha256Hex(after_text));
     }
     for (std::size_t i = log.size(); i-- > 0;) tree.undoRemoval(log[i]);
     tree.recordRemovals(nullptr);
     ASSERT_EQ(writeRegedit4(tree), text);
-    EXPECT_EQ(backup::registryDigest(tree), backup::sha256Hex(text));
+    EXPECT_EQ(backup::registryDigest(tree, backup::RegistryFingerprint::Text),
+              backup::sha256Hex(text));
   }
 }
 

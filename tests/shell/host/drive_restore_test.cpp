@@ -52,7 +52,9 @@ class DriveRestore : public ::testing::Test {
     ASSERT_TRUE(machine);
     host::RunJournal journal(
         m_drive, machine->store(), threeSteps(),
-        [&machine](const RegistryTree& tree) { return machine->registryDigest(tree); });
+        [&machine](const RegistryTree& tree, backup::RegistryFingerprint kind) {
+          return machine->registryDigest(tree, kind);
+        });
     journal.setRegistryFile({{machine->systemDatWindowsPath(), machine->systemDat()->path()},
                              [&machine] { return machine->systemDatDigest(); }});
     for (int step = 1; step <= 3; ++step) {
