@@ -92,8 +92,6 @@ Result<LoadedFile> loadFile(std::span<const std::uint8_t> bytes, std::string_vie
   auto checked = checkFile(bytes, fileName);
   if (!checked) return Error{checked.error()};
   LoadedFile loaded{std::move(checked).value(), RegistryTree(), TreeMap()};
-  loaded.tree.noteMentioned(RootKey::LocalMachine);
-  loaded.tree.noteListed(RootKey::LocalMachine);
   auto map = readIntoTree(bytes, loaded.checked, loaded.tree,
                           RegistryTree::rootKey(RootKey::LocalMachine), fileName);
   if (!map) return Error{map.error()};

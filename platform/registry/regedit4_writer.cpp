@@ -52,16 +52,24 @@ class Writer final {
   // room made at the start.
   Writer(const TextSink* emit, std::size_t expected) : m_emit(emit) { m_out.reserve(expected); }
 
-  bool write(const RegistryTree& tree) {
+  bool write(const RegistryTree& tree, const Regedit4Layout& layout) {
     char* out = room(16);
     out = put(out, "REGEDIT4");
     out = put(out, kLineEnd);
     out = put(out, kLineEnd);
     done(out);
-    for (RootKey root : tree.mentionOrder()) {
+    std::vector<RootKey> roots = layout.order;
+    for (std::size_t r = 0; r < kRootKeyCount; ++r) {
+      const auto root = static_cast<RootKey>(r);
+      const KeyId key = RegistryTree::rootKey(root);
+      if ((tree.hasValues(key) || tree.hasSubkeys(key)) &&
+          std::find(roots.begin(), roots.end(), root) == roots.end())
+        roots.push_back(root);
+    }
+    for (const RootKey root : roots) {
       const KeyId key = RegistryTree::rootKey(root);
       m_path.assign(rootKeyName(root));
-      if (tree.listed(root) || tree.hasValues(key)) appendSection(tree, key);
+      if (layout.isListed(root) || tree.hasValues(key)) appendSection(tree, key);
       if (!appendTree(tree, key)) return false;
     }
     return flush();
@@ -222,14 +230,14 @@ class Writer final {
 
 }  // namespace
 
-bool writeRegedit4(const RegistryTree& tree, const TextSink& emit) {
-  return Writer(&emit, kPieceSize + kPieceSize / 4).write(tree);
+bool writeRegedit4(const RegistryTree& tree, const TextSink& emit, const Regedit4Layout& layout) {
+  return Writer(&emit, kPieceSize + kPieceSize / 4).write(tree, layout);
 }
 
-std::string writeRegedit4(const RegistryTree& tree) {
+std::string writeRegedit4(const RegistryTree& tree, const Regedit4Layout& layout) {
   // Room for about the text the tree was read from, and a little more for
   // what was added since, so that the text is not copied as it grows.
-  Writer writer(nullptr, tree.textSize() + tree.textSize() / 16);
-  writer.write(tree);
+  Writer writer(nullptr, layout.textSize + layout.textSize / 16);
+  writer.write(tree, layout);
   return writer.take();
 }

@@ -192,7 +192,9 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& 
   // The registry: the removals of the steps that went through, last first,
   // on a copy that replaces the registry only when all of them fit.
   RegistryTree tree = cloneRegistryTree(store.tree());
-  const std::string digest = registryDigest(tree, m.fingerprint);
+  const std::string digest = m.fingerprint == RegistryFingerprint::Tree
+                                 ? registryDigest(tree)
+                                 : registryTextDigest(tree, store.layout());
   int applied = stepsInRegistry(m, digest);
   if (applied < 0) {
     applied = 0;

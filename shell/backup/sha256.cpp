@@ -80,17 +80,23 @@ std::string sha256Hex(std::string_view bytes) {
   return hexOf(context);
 }
 
-std::string registryDigest(const RegistryTree& tree, RegistryFingerprint kind) {
+std::string registryDigest(const RegistryTree& tree) {
   sha256_ctx context;
   sha256_init(&context);
-  if (kind == RegistryFingerprint::Tree) {
-    addTree(context, tree);
-  } else {
-    writeRegedit4(tree, [&](std::string_view piece) {
-      add(context, piece);
-      return true;
-    });
-  }
+  addTree(context, tree);
+  return hexOf(context);
+}
+
+std::string registryTextDigest(const RegistryTree& tree, const Regedit4Layout& layout) {
+  sha256_ctx context;
+  sha256_init(&context);
+  writeRegedit4(
+      tree,
+      [&](std::string_view piece) {
+        add(context, piece);
+        return true;
+      },
+      layout);
   return hexOf(context);
 }
 

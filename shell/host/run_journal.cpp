@@ -52,7 +52,13 @@ RunJournal::RunJournal(fs::path machine_dir, RegistryStore& store, UninstallStep
     : m_machineDir(std::move(machine_dir)),
       m_store(store),
       m_steps(std::move(steps)),
-      m_digest(digest ? std::move(digest) : Digest(backup::registryDigest)) {}
+      m_digest(digest
+                   ? std::move(digest)
+                   : Digest([&store](const RegistryTree& tree, backup::RegistryFingerprint kind) {
+                       return kind == backup::RegistryFingerprint::Tree
+                                  ? backup::registryDigest(tree)
+                                  : backup::registryTextDigest(tree, store.layout());
+                     })) {}
 
 std::string RunJournal::fingerprint(const RegistryTree& tree) const {
   return m_digest(tree, backup::RegistryFingerprint::Tree);
