@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "platform/creg/system_dat_file.h"
 #include "platform/fs/write_failures.h"
 #include "platform/system/shutdown.h"
+#include "platform/systemdat/system_dat_file.h"
 #include "platform/toolkit/afxwin.h"
 #include "platform/toolkit/backend.h"
 #include "platform/toolkit/curses/curses_backend.h"

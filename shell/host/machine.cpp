@@ -3,11 +3,11 @@
 #include <system_error>
 #include <utility>
 
-#include "platform/creg/system_dat_file.h"
 #include "platform/fs/drives.h"
 #include "platform/fs/windows_directory.h"
 #include "platform/registry/regedit4_layout.h"
 #include "platform/registry/registry_store.h"
+#include "platform/systemdat/system_dat_file.h"
 #include "platform/text/ascii.h"
 #include "shell/backup/sha256.h"
 

@@ -9,9 +9,9 @@
 #include <memory>
 
 #include "platform/creg/creg_check.h"
-#include "platform/creg/system_dat_file.h"
 #include "platform/registry/registry_api.h"
 #include "platform/registry/registry_store.h"
+#include "platform/systemdat/system_dat_file.h"
 #include "platform/win32/windows.h"
 #include "shell/backup/backup_folder.h"
 #include "shell/backup/sha256.h"

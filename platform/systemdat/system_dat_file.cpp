@@ -1,4 +1,4 @@
-#include "platform/creg/system_dat_file.h"
+#include "platform/systemdat/system_dat_file.h"
 
 #include <linux/msdos_fs.h>
 #include <sys/ioctl.h>
@@ -13,7 +13,7 @@
 #include <iterator>
 #include <utility>
 
-#include "platform/creg/fat_attributes.h"
+#include "platform/systemdat/fat_attributes.h"
 
 namespace creg {
 namespace {

@@ -1,7 +1,7 @@
 // SYSTEM.DAT on disk: locked while open, written by an atomic replace that
 // keeps the file's size and mode, and left untouched when refused or when
 // nothing changed.
-#include "platform/creg/system_dat_file.h"
+#include "platform/systemdat/system_dat_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
