@@ -17,6 +17,13 @@ Error failAt(std::string_view fileName, std::uint64_t offset, const std::string&
   return Error{std::string(fileName) + ": offset " + at + ": " + what};
 }
 
+// A name that every form of the registry carries as it is: the Reg*A
+// functions end a name at its NUL byte, and the backup's text of removed keys
+// ends a line at a line feed.
+bool carried(std::string_view name) {
+  return name.find('\0') == std::string_view::npos && name.find('\n') == std::string_view::npos;
+}
+
 }  // namespace
 
 Result<TreeMap> readIntoTree(std::span<const std::uint8_t> bytes, const CheckedFile& file,
@@ -36,6 +43,7 @@ Result<TreeMap> readIntoTree(std::span<const std::uint8_t> bytes, const CheckedF
   }
   tree.reserve(file.entries.size(), values, bytesUsed);
   std::vector<KeyId> keyOfEntry(file.entries.size(), kNoKey);
+  std::vector<std::uint32_t> depthOfEntry(file.entries.size(), 0);
   keyOfEntry[0] = root;
   map.set(root, 0);
   // Parents come before their children in the entry list.
@@ -48,6 +56,13 @@ Result<TreeMap> readIntoTree(std::span<const std::uint8_t> bytes, const CheckedF
     if (name.empty()) return failAt(fileName, recordAt, "a key without a name");
     if (name.find('\\') != std::string_view::npos)
       return failAt(fileName, recordAt, "the key name \"" + std::string(name) + "\" holds a \\");
+    if (!carried(name))
+      return failAt(fileName, recordAt, "a key name holds a NUL byte or a line feed");
+    depthOfEntry[e] = depthOfEntry[entry.parent] + 1;
+    if (depthOfEntry[e] > kMaxKeyDepth)
+      return failAt(
+          fileName, recordAt,
+          "the key lies more than " + std::to_string(kMaxKeyDepth) + " levels below the root");
     // Appending finds a name that is already there; the count tells.
     const KeyId parent = keyOfEntry[entry.parent];
     const std::size_t siblings = tree.subkeyCount(parent);
@@ -60,6 +75,10 @@ Result<TreeMap> readIntoTree(std::span<const std::uint8_t> bytes, const CheckedF
     for (const CheckedValue& value : record.values) {
       const RegistryValue stored{valueName(bytes, block, record, value), value.type,
                                  valueData(bytes, block, record, value)};
+      if (!carried(stored.name))
+        return failAt(fileName, recordAt + value.offset,
+                      "the key \"" + std::string(name) +
+                          "\" has a value whose name holds a NUL byte or a line feed");
       if (!tree.insertValueAt(key, kAtEnd, stored))
         return failAt(fileName, recordAt + value.offset,
                       "the key \"" + std::string(name) + "\" has two values named \"" +
@@ -73,8 +92,6 @@ Result<LoadedFile> loadFile(std::span<const std::uint8_t> bytes, std::string_vie
   auto checked = checkFile(bytes, fileName);
   if (!checked) return Error{checked.error()};
   LoadedFile loaded{std::move(checked).value(), RegistryTree(), TreeMap()};
-  loaded.tree.noteMentioned(RootKey::LocalMachine);
-  loaded.tree.noteListed(RootKey::LocalMachine);
   auto map = readIntoTree(bytes, loaded.checked, loaded.tree,
                           RegistryTree::rootKey(RootKey::LocalMachine), fileName);
   if (!map) return Error{map.error()};

@@ -259,8 +259,6 @@ void apply(RegistryTree& work, KeyId root, const Removed& removed) {
 // The registry functions' view of a file's tree: HKEY_CURRENT_CONFIG is
 // every profile under HKLM\Config laid over the others, in their order.
 void addCurrentConfig(RegistryTree& view, std::vector<std::string>* profiles) {
-  view.noteMentioned(RootKey::CurrentConfig);
-  view.noteListed(RootKey::CurrentConfig);
   const KeyId config = view.findSubkey(kLocalMachine, "Config");
   if (config == kNoKey) return;
   for (const KeyId profile : subkeysOf(view, config)) {

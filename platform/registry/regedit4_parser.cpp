@@ -94,6 +94,7 @@ class Parser {
     if (auto done = read(); !done) return Error{done.error()};
     return std::move(m_tree);
   }
+  Regedit4Layout& layout() { return m_layout; }
 
  private:
   // Reads the text into m_tree, or says what is wrong with it.
@@ -128,7 +129,7 @@ class Parser {
       if (!parsed) return failAt(m_errorLine ? m_errorLine : line->number, parsed.error());
     }
     if (m_stopped) return failAt(0, "");
-    m_tree.noteTextSize(m_total);
+    m_layout.textSize = m_total;
     return {};
   }
 
@@ -256,11 +257,11 @@ class Parser {
     const std::string_view root_name = path.substr(0, slash);
     const std::optional<RootKey> root = rootKeyFromName(root_name);
     if (!root) return Error{"unknown root key \"" + std::string(root_name) + "\""};
-    m_tree.noteMentioned(*root);
+    m_layout.noteMentioned(*root);
     KeyId key = RegistryTree::rootKey(*root);
     if (slash == std::string_view::npos) {
       // A path of the root alone is the root's own section.
-      m_tree.noteListed(*root);
+      m_layout.noteListed(*root);
     } else {
       // The root is the first level; each name below it follows a backslash.
       std::size_t start = slash + 1;
@@ -440,16 +441,30 @@ class Parser {
   std::size_t m_lineNumber = 0;
   std::size_t m_errorLine = 0;
   RegistryTree m_tree;
+  Regedit4Layout m_layout;
   KeyId m_key = kNoKey;  // The last section's key.
 };
 
 }  // namespace
 
-Result<RegistryTree> parseRegedit4(std::string_view text, std::string_view source) {
-  return Parser(text, source).run();
+namespace {
+
+Result<RegistryTree> runParser(Parser& parser, Regedit4Layout* layout) {
+  auto tree = parser.run();
+  if (tree && layout != nullptr) *layout = std::move(parser.layout());
+  return tree;
+}
+
+}  // namespace
+
+Result<RegistryTree> parseRegedit4(std::string_view text, std::string_view source,
+                                   Regedit4Layout* layout) {
+  Parser parser(text, source);
+  return runParser(parser, layout);
 }
 
 Result<RegistryTree> parseRegedit4(const ReadBlock& read, std::size_t expected_size,
-                                   std::string_view source) {
-  return Parser(read, expected_size, source).run();
+                                   std::string_view source, Regedit4Layout* layout) {
+  Parser parser(read, expected_size, source);
+  return runParser(parser, layout);
 }

@@ -23,15 +23,14 @@
 #include <functional>
 #include <string_view>
 
+#include "platform/registry/regedit4_layout.h"
 #include "platform/registry/registry_tree.h"
 #include "platform/result/result.h"
 
-// Windows limits a key path to 512 levels; deeper sections are refused, which
-// also bounds the recursion of every walk over the tree.
-inline constexpr std::size_t kMaxKeyDepth = 512;
-
 // `source` names the text in error messages ("/m/registry.reg: line 7: ...").
-Result<RegistryTree> parseRegedit4(std::string_view text, std::string_view source);
+// With `layout`, it also receives how the text laid out its roots.
+Result<RegistryTree> parseRegedit4(std::string_view text, std::string_view source,
+                                   Regedit4Layout* layout = nullptr);
 
 // Reads up to `room` bytes of a text into `into`: how many it read, 0 at the
 // end of the text, or why it could not read.
@@ -42,4 +41,4 @@ using ReadBlock = std::function<Result<std::size_t>(char* into, std::size_t room
 // result, errors included, is the same as for the whole text at once; an error
 // of `read` comes before any other.
 Result<RegistryTree> parseRegedit4(const ReadBlock& read, std::size_t expected_size,
-                                   std::string_view source);
+                                   std::string_view source, Regedit4Layout* layout = nullptr);

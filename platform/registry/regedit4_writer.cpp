@@ -31,37 +31,6 @@ std::size_t longestLine(const RegistryValue& value) {
          2;
 }
 
-// A name that a line of the text holds as it is: no NUL byte, which the reader
-// refuses, and no line feed, which would end the line.
-bool fitsOnALine(std::string_view name) {
-  return name.find('\0') == std::string_view::npos && name.find('\n') == std::string_view::npos;
-}
-
-// Whether the subkeys of `key`, `depth` levels below a root whose path takes
-// `pathSize` bytes, read back as they are; adds the most their text can take
-// to `textSize`.
-bool subkeysReadBack(const RegistryTree& tree, KeyId key, std::size_t depth, std::size_t pathSize,
-                     std::uint64_t& textSize) {
-  bool ok = true;
-  tree.forEachSubkey(key, [&](KeyId child) {
-    if (!ok) return;
-    const std::string_view name = tree.name(child);
-    if (depth + 1 > kMaxKeyDepth || name.empty() || name.find('\\') != std::string_view::npos ||
-        !fitsOnALine(name)) {
-      ok = false;
-      return;
-    }
-    const std::size_t childPath = pathSize + 1 + name.size();
-    textSize += childPath + 6;  // "[path]", its line end and the blank line after.
-    tree.forEachValue(child, [&](const RegistryValue& value) {
-      ok = ok && fitsOnALine(value.name);
-      textSize += longestLine(value);
-    });
-    ok = ok && subkeysReadBack(tree, child, depth + 1, childPath, textSize);
-  });
-  return ok;
-}
-
 // How a byte goes into a quoted text: as it is, after a backslash, or not at
 // all (a zero or line feed, which a REG_SZ written as text cannot hold).
 enum class InQuotes : unsigned char { Plain, Escaped, Impossible };
@@ -84,16 +53,24 @@ class Writer final {
   // room made at the start.
   Writer(const TextSink* emit, std::size_t expected) : m_emit(emit) { m_out.reserve(expected); }
 
-  bool write(const RegistryTree& tree) {
+  bool write(const RegistryTree& tree, const Regedit4Layout& layout) {
     char* out = room(16);
     out = put(out, "REGEDIT4");
     out = put(out, kLineEnd);
     out = put(out, kLineEnd);
     done(out);
-    for (RootKey root : tree.mentionOrder()) {
+    std::vector<RootKey> roots = layout.order;
+    for (std::size_t r = 0; r < kRootKeyCount; ++r) {
+      const auto root = static_cast<RootKey>(r);
+      const KeyId key = RegistryTree::rootKey(root);
+      if ((tree.hasValues(key) || tree.hasSubkeys(key)) &&
+          std::find(roots.begin(), roots.end(), root) == roots.end())
+        roots.push_back(root);
+    }
+    for (const RootKey root : roots) {
       const KeyId key = RegistryTree::rootKey(root);
       m_path.assign(rootKeyName(root));
-      if (tree.listed(root) || tree.hasValues(key)) appendSection(tree, key);
+      if (layout.isListed(root) || tree.hasValues(key)) appendSection(tree, key);
       if (!appendTree(tree, key)) return false;
     }
     return flush();
@@ -273,31 +250,14 @@ class Writer final {
 
 }  // namespace
 
-bool writeRegedit4(const RegistryTree& tree, const TextSink& emit) {
-  return Writer(&emit, kPieceSize + kPieceSize / 4).write(tree);
+bool writeRegedit4(const RegistryTree& tree, const TextSink& emit, const Regedit4Layout& layout) {
+  return Writer(&emit, kPieceSize + kPieceSize / 4).write(tree, layout);
 }
 
-bool textReadsBack(const RegistryTree& tree) {
-  std::uint64_t textSize = 16;  // "REGEDIT4" and the blank line.
-  for (std::size_t r = 0; r < kRootKeyCount; ++r) {
-    const auto root = static_cast<RootKey>(r);
-    const KeyId key = RegistryTree::rootKey(root);
-    const std::size_t pathSize = rootKeyName(root).size();
-    textSize += pathSize + 6;
-    bool ok = true;
-    tree.forEachValue(key, [&](const RegistryValue& value) {
-      ok = ok && fitsOnALine(value.name);
-      textSize += longestLine(value);
-    });
-    if (!ok || !subkeysReadBack(tree, key, 0, pathSize, textSize)) return false;
-  }
-  return textSize <= RegistryArena::kMaxSize;
-}
-
-std::string writeRegedit4(const RegistryTree& tree) {
+std::string writeRegedit4(const RegistryTree& tree, const Regedit4Layout& layout) {
   // Room for about the text the tree was read from, and a little more for
   // what was added since, so that the text is not copied as it grows.
-  Writer writer(nullptr, tree.textSize() + tree.textSize() / 16);
-  writer.write(tree);
+  Writer writer(nullptr, layout.textSize + layout.textSize / 16);
+  writer.write(tree, layout);
   return writer.take();
 }

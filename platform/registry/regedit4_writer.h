@@ -3,9 +3,10 @@
 //
 //   "REGEDIT4" CR LF, a blank line, then for every key, depth first with the
 //   subkeys in their order, "[ROOT\path]" CR LF, its values one per line in
-//   their order, and a blank line. Roots come in the order in which the file
-//   first named them; a root gets a section of its own only when the file gave
-//   it one or it holds values.
+//   their order, and a blank line. Roots come as the layout read with the
+//   file lays them out (regedit4_layout.h): in the order in which the file
+//   first named them, then any other root holding keys or values; a root gets
+//   a section of its own only when the file gave it one or it holds values.
 //
 // Every key below a root gets its own section, also a key that the file only
 // implied by a deeper section; a canonical file therefore names each of its
@@ -22,6 +23,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/registry/regedit4_layout.h"
 #include "platform/registry/registry_tree.h"
 
 // Receives the text piece by piece, in order; returns false to stop the
@@ -31,14 +33,7 @@ using TextSink = std::function<bool(std::string_view piece)>;
 // Hands the text to `emit` in pieces of a few hundred kilobytes, so that the
 // text of a large registry is never held whole. Returns false as soon as emit
 // does.
-bool writeRegedit4(const RegistryTree& tree, const TextSink& emit);
+bool writeRegedit4(const RegistryTree& tree, const TextSink& emit,
+                   const Regedit4Layout& layout = {});
 
-std::string writeRegedit4(const RegistryTree& tree);
-
-// Whether the text of `tree` reads back (parseRegedit4) as the same keys and
-// values below every root, so that a tree read from elsewhere can be taken as
-// it is rather than through its text: every key name is not empty and holds no
-// backslash, no key or value name holds a NUL byte or a line feed, no key lies
-// more than kMaxKeyDepth levels below its root, and the text stays within the
-// reader's 4 GB. Which roots have sections of their own is not looked at.
-bool textReadsBack(const RegistryTree& tree);
+std::string writeRegedit4(const RegistryTree& tree, const Regedit4Layout& layout = {});

@@ -51,8 +51,12 @@ Result<void> refuseForeignExport(std::string_view bytes, const std::string& name
 
 }  // namespace
 
-RegistryStore::RegistryStore(std::filesystem::path path, LockedFile file, RegistryTree tree)
-    : m_path(std::move(path)), m_file(std::move(file)), m_tree(std::move(tree)) {}
+RegistryStore::RegistryStore(std::filesystem::path path, LockedFile file, RegistryTree tree,
+                             Regedit4Layout layout)
+    : m_path(std::move(path)),
+      m_file(std::move(file)),
+      m_tree(std::move(tree)),
+      m_layout(std::move(layout)) {}
 
 Result<std::unique_ptr<RegistryStore>> RegistryStore::open(const std::filesystem::path& path) {
   auto file = openLocked(path);
@@ -69,22 +73,25 @@ Result<std::unique_ptr<RegistryStore>> RegistryStore::open(const std::filesystem
       return Error{form.error()};
     return got;
   };
-  auto tree = parseRegedit4(read, reader.value().expectedSize(), path.string());
+  Regedit4Layout layout;
+  auto tree = parseRegedit4(read, reader.value().expectedSize(), path.string(), &layout);
   if (!tree) return Error{tree.error()};
   return std::unique_ptr<RegistryStore>(
-      new RegistryStore(path, std::move(file).value(), std::move(tree).value()));
+      new RegistryStore(path, std::move(file).value(), std::move(tree).value(), std::move(layout)));
 }
 
 Result<std::unique_ptr<RegistryStore>> RegistryStore::fromText(std::string_view text,
                                                                std::string_view source) {
-  auto tree = parseRegedit4(text, source);
+  Regedit4Layout layout;
+  auto tree = parseRegedit4(text, source, &layout);
   if (!tree) return Error{tree.error()};
-  return fromTree(std::move(tree).value(), source);
+  return fromTree(std::move(tree).value(), source, std::move(layout));
 }
 
-std::unique_ptr<RegistryStore> RegistryStore::fromTree(RegistryTree tree, std::string_view source) {
+std::unique_ptr<RegistryStore> RegistryStore::fromTree(RegistryTree tree, std::string_view source,
+                                                       Regedit4Layout layout) {
   auto store = std::unique_ptr<RegistryStore>(
-      new RegistryStore(std::string(source), LockedFile(), std::move(tree)));
+      new RegistryStore(std::string(source), LockedFile(), std::move(tree), std::move(layout)));
   store->m_inMemory = true;
   return store;
 }
@@ -115,8 +122,8 @@ Result<void> RegistryStore::save() {
     return Error{m_path.string() + ": the registry is closed; changes were not saved"};
   // The text goes to the file in pieces as it is written, never whole.
   auto replaced = replaceFile(
-      m_path, [this](const PieceSink& emit) { return writeRegedit4(m_tree, emit); }, m_file,
-      m_fault);
+      m_path, [this](const PieceSink& emit) { return writeRegedit4(m_tree, emit, m_layout); },
+      m_file, m_fault);
   if (!replaced) return Error{replaced.error()};
   // The new file is locked already; the old one's lock can go.
   m_file = std::move(replaced.value().file);
@@ -143,7 +150,7 @@ void RegistryStore::endPreview(bool restored) {
   if (!restored) m_damaged = true;
 }
 
-std::string RegistryStore::toText() const { return writeRegedit4(m_tree); }
+std::string RegistryStore::toText() const { return writeRegedit4(m_tree, m_layout); }
 
 HKEY RegistryStore::addHandle(KeyId key, REGSAM access) {
   const std::uintptr_t value = takeHandleValue();

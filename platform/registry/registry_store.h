@@ -20,6 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/registry/regedit4_layout.h"
 #include "platform/registry/registry_file.h"
 #include "platform/registry/registry_tree.h"
 #include "platform/result/result.h"
@@ -35,7 +36,8 @@ class RegistryStore final {
   static Result<std::unique_ptr<RegistryStore>> fromText(std::string_view text,
                                                          std::string_view source = "text");
   // A store held only in memory, holding `tree`, which `source` names.
-  static std::unique_ptr<RegistryStore> fromTree(RegistryTree tree, std::string_view source);
+  static std::unique_ptr<RegistryStore> fromTree(RegistryTree tree, std::string_view source,
+                                                 Regedit4Layout layout = {});
 
   RegistryStore(const RegistryStore&) = delete;
   RegistryStore& operator=(const RegistryStore&) = delete;
@@ -71,6 +73,8 @@ class RegistryStore final {
 
   RegistryTree& tree() { return m_tree; }
   const RegistryTree& tree() const { return m_tree; }
+  // How the file laid out its roots, which saving follows.
+  const Regedit4Layout& layout() const { return m_layout; }
 
   // Open key handles. A handle names one key of this store; handles are never
   // reused while the process runs, so a stale handle cannot reach another key.
@@ -86,7 +90,8 @@ class RegistryStore final {
   void setSaveFaultForTesting(SaveFault fault) { m_fault = fault; }
 
  private:
-  RegistryStore(std::filesystem::path path, LockedFile file, RegistryTree tree);
+  RegistryStore(std::filesystem::path path, LockedFile file, RegistryTree tree,
+                Regedit4Layout layout);
 
   std::filesystem::path m_path;
   LockedFile m_file;
@@ -95,6 +100,7 @@ class RegistryStore final {
   bool m_previewing = false;
   bool m_damaged = false;
   RegistryTree m_tree;
+  Regedit4Layout m_layout;
   std::unordered_map<std::uintptr_t, OpenKey> m_handles;
   SaveFault m_fault = SaveFault::None;
 };

@@ -1,6 +1,7 @@
 #include "platform/registry/registry_tree.h"
 
 #include <algorithm>
+#include <array>
 
 #include "platform/registry/name_fold.h"
 
@@ -56,15 +57,6 @@ std::optional<RootKey> rootKeyFromHandle(HKEY handle) {
 RegistryTree::RegistryTree() {
   m_keys.resize(kRootKeyCount);
   for (std::size_t i = 0; i < kRootKeyCount; ++i) m_keys[i].slot = static_cast<std::uint32_t>(i);
-}
-
-void RegistryTree::noteMentioned(RootKey root) {
-  if (std::find(m_order.begin(), m_order.end(), root) == m_order.end()) m_order.push_back(root);
-}
-
-void RegistryTree::noteListed(RootKey root) {
-  noteMentioned(root);
-  m_listed[static_cast<std::size_t>(root)] = true;
 }
 
 void RegistryTree::reserve(std::size_t keys, std::size_t values, std::size_t bytes) {

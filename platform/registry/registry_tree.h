@@ -1,5 +1,5 @@
-// The whole registry in memory: one key tree per root key, and which roots the
-// file named and in what order, so that saving writes them back the same way.
+// The whole registry in memory: one key tree per root key, its keys and
+// values only.
 //
 // Keys are numbered (KeyId) and kept in one table, values in another, and
 // every name and data byte in one arena, so that a registry of 100,000 keys
@@ -17,7 +17,6 @@
 // linear.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -31,6 +30,10 @@
 enum class RootKey { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
 
 inline constexpr std::size_t kRootKeyCount = 5;
+
+// Windows limits a key path to 512 levels; every reader refuses deeper keys,
+// which also bounds the recursion of every walk over a tree.
+inline constexpr std::size_t kMaxKeyDepth = 512;
 
 // "HKEY_LOCAL_MACHINE" and so on; the spelling regedit writes.
 std::string_view rootKeyName(RootKey root);
@@ -63,14 +66,6 @@ class RegistryTree final {
 
   // The roots are keys like the others, numbered in RootKey order.
   static KeyId rootKey(RootKey root) { return static_cast<KeyId>(root); }
-
-  // Records that the file mentions `root` (in its own section or above a key),
-  // keeping the first mention's place in the order.
-  void noteMentioned(RootKey root);
-  // Records that the root has a section of its own.
-  void noteListed(RootKey root);
-  bool listed(RootKey root) const { return m_listed[static_cast<std::size_t>(root)]; }
-  const std::vector<RootKey>& mentionOrder() const { return m_order; }
 
   // Keys. `key` is always a number this tree gave out.
   std::string_view name(KeyId key) const;
@@ -143,10 +138,6 @@ class RegistryTree final {
   // For the reader: where names and data go, and room for what it counted.
   RegistryArena& arena() { return m_arena; }
   void reserve(std::size_t keys, std::size_t values, std::size_t bytes);
-  // The size of the text the tree was read from: about what its text takes
-  // when written again, so that the writer can make room for it at once.
-  void noteTextSize(std::size_t bytes) { m_textSize = bytes; }
-  std::size_t textSize() const { return m_textSize; }
 
  private:
   static constexpr std::uint32_t kNone = UINT32_MAX;
@@ -212,8 +203,5 @@ class RegistryTree final {
   std::vector<KeyRecord> m_keys;
   std::vector<SubkeyList> m_subkeyLists;
   std::vector<ValueRecord> m_values;
-  std::array<bool, kRootKeyCount> m_listed{};
-  std::vector<RootKey> m_order;
-  std::size_t m_textSize = 0;
   LogLink m_log;
 };

@@ -51,6 +51,7 @@ Result<void> writeContents(const fs::path& folder, const PlannedRun& run, std::t
   manifest.title = run.title;
   manifest.keyName = run.keyName;
   manifest.steps = run.steps;
+  manifest.fingerprint = RegistryFingerprint::Tree;
   manifest.registryBefore = run.registryBefore;
   manifest.registryAfter = run.registryAfter;
 

@@ -23,8 +23,8 @@ struct PlannedRun {
   std::string title;
   std::string keyName;
   int steps = 0;
-  std::string registryBefore;                // digest of the registry text
-  std::map<int, std::string> registryAfter;  // digest after each step
+  std::string registryBefore;                // the registry's fingerprint (of its tree)
+  std::map<int, std::string> registryAfter;  // its fingerprint after each step
   std::map<int, RegistryRemovals> removals;  // per step
   std::map<int, RegistryTree> removedTrees;  // per step, see removalsAsTree
   std::map<int, std::vector<PlannedFile>> deletions;

@@ -114,6 +114,7 @@ std::string formatManifest(const Manifest& m) {
   out << "title " << encodeText(m.title) << '\n';
   out << "key-name " << encodeText(m.keyName) << '\n';
   out << "steps " << m.steps << '\n';
+  if (m.fingerprint == RegistryFingerprint::Tree) out << "registry-fingerprint tree\n";
   out << "registry-before " << m.registryBefore << '\n';
   for (const auto& [step, digest] : m.registryAfter)
     out << "registry-after " << step << ' ' << digest << '\n';
@@ -178,6 +179,8 @@ Result<Manifest> parseManifest(std::string_view text, const std::string& source)
       (what == "title" ? m.title : m.keyName) = std::move(*decoded);
     } else if (what == "steps" && words.size() == 2 && readNumber(words[1], m.steps) &&
                m.steps > 0 && m.steps < 100) {
+    } else if (what == "registry-fingerprint" && words.size() == 2 && words[1] == "tree") {
+      m.fingerprint = RegistryFingerprint::Tree;
     } else if (what == "registry-before" && words.size() == 2 && isDigest(words[1])) {
       m.registryBefore = std::string(words[1]);
     } else if (what == "registry-after" && words.size() == 3 && readNumber(words[1], step) &&

@@ -8,8 +8,9 @@
 //   title Kivra%20Q76%20Audio
 //   key-name KivraQ76
 //   steps 3
-//   registry-before <sha256 of the registry as the store writes it>
-//   registry-after <step> <sha256>
+//   registry-fingerprint tree
+//   registry-before <fingerprint of the registry before the run>
+//   registry-after <step> <fingerprint>
 //   key <step> <position> <path>
 //   value <step> <position> <key path> <value name>
 //   file <step> <Windows path> <copy in the backup> <sha256> <mode, octal>
@@ -27,6 +28,10 @@
 // file it wrote after each step and at its end ("registry-file-after"), so
 // that a restore can tell the run's file from one changed since.
 //
+// The registry's fingerprints are of its keys and values ("registry-fingerprint
+// tree"); a manifest without that line was written by an earlier version,
+// which fingerprinted the registry's REGEDIT4 text.
+//
 // "complete" ends what the backup wrote before the run began; a manifest
 // without it belongs to a backup that was cut off, and the run removed
 // nothing. A last line without its line break was cut off too and is ignored.
@@ -41,6 +46,7 @@
 
 #include "platform/result/result.h"
 #include "shell/backup/registry_changes.h"
+#include "shell/backup/sha256.h"
 
 namespace backup {
 
@@ -57,6 +63,7 @@ struct Manifest {
   std::string title;
   std::string keyName;
   int steps = 0;
+  RegistryFingerprint fingerprint = RegistryFingerprint::Text;
   std::string registryBefore;
   std::map<int, std::string> registryAfter;
   std::map<int, RegistryRemovals> registry;

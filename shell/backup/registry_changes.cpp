@@ -115,7 +115,6 @@ KeyId findKey(const RegistryTree& tree, std::string_view path) {
 KeyId makeKey(RegistryTree& tree, std::string_view path) {
   const SplitKeyPath split = splitKeyPath(path);
   if (!split.root) return kNoKey;
-  tree.noteMentioned(*split.root);
   KeyId key = RegistryTree::rootKey(*split.root);
   for (const auto name : split.names) key = tree.findOrAddSubkey(key, name);
   return key;

@@ -8,7 +8,6 @@
 #include "platform/durable/durable_file.h"
 #include "platform/fs/drives.h"
 #include "platform/registry/regedit4_parser.h"
-#include "platform/registry/regedit4_writer.h"
 #include "platform/text/ascii.h"
 #include "shell/backup/backup_folder.h"
 #include "shell/backup/manifest.h"
@@ -203,7 +202,9 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& 
   // The registry: the removals of the steps that went through, last first,
   // on a copy that replaces the registry only when all of them fit.
   RegistryTree tree = cloneRegistryTree(store.tree());
-  const std::string digest = sha256Hex(writeRegedit4(tree));
+  const std::string digest = m.fingerprint == RegistryFingerprint::Tree
+                                 ? registryDigest(tree)
+                                 : registryTextDigest(tree, store.layout());
   int applied = stepsInRegistry(m, digest);
   if (applied < 0) {
     applied = 0;

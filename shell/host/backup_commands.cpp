@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <system_error>
 
-#include "platform/creg/system_dat_file.h"
+#include "platform/systemdat/system_dat_file.h"
 #include "shell/backup/backup_folder.h"
 #include "shell/backup/restore.h"
 #include "shell/host/machine.h"

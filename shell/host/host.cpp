@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "platform/creg/system_dat_file.h"
 #include "platform/fs/write_failures.h"
 #include "platform/system/shutdown.h"
+#include "platform/systemdat/system_dat_file.h"
 #include "platform/toolkit/afxwin.h"
 #include "platform/toolkit/backend.h"
 #include "platform/toolkit/curses/curses_backend.h"
@@ -155,7 +155,9 @@ int runHost(int argc, char** argv, const UninstallSteps* steps) {
   std::optional<RunJournal> journal;
   if (steps != nullptr)
     journal.emplace(machine->directory(), machine->store(), *steps,
-                    [&machine](const RegistryTree& tree) { return machine->registryDigest(tree); });
+                    [&machine](const RegistryTree& tree, backup::RegistryFingerprint kind) {
+                      return machine->registryDigest(tree, kind);
+                    });
   if (journal && machine->isWindowsDrive()) {
     journal->setRegistryFile({{machine->systemDatWindowsPath(), machine->systemDat()->path()},
                               [&machine] { return machine->systemDatDigest(); }});

@@ -3,10 +3,11 @@
 #include <system_error>
 #include <utility>
 
-#include "platform/creg/system_dat_file.h"
 #include "platform/fs/drives.h"
 #include "platform/fs/windows_directory.h"
+#include "platform/registry/regedit4_layout.h"
 #include "platform/registry/registry_store.h"
+#include "platform/systemdat/system_dat_file.h"
 #include "platform/text/ascii.h"
 #include "shell/backup/sha256.h"
 
@@ -104,11 +105,22 @@ Machine::Machine(std::filesystem::path dir, std::unique_ptr<creg::SystemDatFile>
 
 Machine::~Machine() { (void)close(); }
 
-std::string Machine::registryDigest(const RegistryTree& tree) const {
-  if (!m_systemDat) return backup::registryDigest(tree);
+std::string Machine::registryDigest(const RegistryTree& tree,
+                                    backup::RegistryFingerprint kind) const {
+  const bool ofTree = kind == backup::RegistryFingerprint::Tree;
+  if (!m_systemDat)
+    return ofTree ? backup::registryDigest(tree)
+                  : backup::registryTextDigest(tree, m_store->layout());
   // A tree the file cannot hold has a fingerprint no start will match.
   auto written = m_systemDat->asWritten(tree);
-  return written ? backup::registryDigest(written.value()) : "unwritable";
+  if (!written) return "unwritable";
+  if (ofTree) return backup::registryDigest(written.value());
+  // Earlier versions fingerprinted a drive's registry by its text with both
+  // roots in sections of their own.
+  Regedit4Layout both;
+  both.noteListed(RootKey::LocalMachine);
+  both.noteListed(RootKey::CurrentConfig);
+  return backup::registryTextDigest(written.value(), both);
 }
 
 std::string Machine::systemDatDigest() const {

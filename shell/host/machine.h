@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/result/result.h"
+#include "shell/backup/sha256.h"
 
 class RegistryStore;
 class RegistryTree;
@@ -67,9 +68,9 @@ class Machine final {
   // The SHA-256 of SYSTEM.DAT as it is on the disk now; empty on a machine
   // directory.
   std::string systemDatDigest() const;
-  // The fingerprint of a state of the registry for the run's record: of the
-  // tree as the registry file would hold it.
-  std::string registryDigest(const RegistryTree& tree) const;
+  // The fingerprint of a state of the registry for the run's record, of the
+  // kind given: of the tree as the registry file would hold it.
+  std::string registryDigest(const RegistryTree& tree, backup::RegistryFingerprint kind) const;
 
  private:
   Machine(std::filesystem::path dir, std::unique_ptr<RegistryStore> store);

@@ -52,7 +52,17 @@ RunJournal::RunJournal(fs::path machine_dir, RegistryStore& store, UninstallStep
     : m_machineDir(std::move(machine_dir)),
       m_store(store),
       m_steps(std::move(steps)),
-      m_digest(digest ? std::move(digest) : Digest(backup::registryDigest)) {}
+      m_digest(digest
+                   ? std::move(digest)
+                   : Digest([&store](const RegistryTree& tree, backup::RegistryFingerprint kind) {
+                       return kind == backup::RegistryFingerprint::Tree
+                                  ? backup::registryDigest(tree)
+                                  : backup::registryTextDigest(tree, store.layout());
+                     })) {}
+
+std::string RunJournal::fingerprint(const RegistryTree& tree) const {
+  return m_digest(tree, backup::RegistryFingerprint::Tree);
+}
 
 bool RunJournal::previewSteps(backup::PlannedRun& run) {
   // The steps run for real on the registry itself, with the file functions in
@@ -95,12 +105,12 @@ bool RunJournal::previewSteps(backup::PlannedRun& run) {
     if (!removals.empty()) run.removedTrees.emplace(step, removalsAsTree(tree, removals));
     run.removals[step] = std::move(removals);
     for (std::size_t i = first; i < log.size(); ++i) tree.redoRemoval(log[i]);
-    digest = m_digest(tree);
+    digest = fingerprint(tree);
     run.registryAfter[step] = digest;
   }
   unfinished.store = nullptr;
   undoAll();
-  const bool restored = m_digest(tree) == run.registryBefore;
+  const bool restored = fingerprint(tree) == run.registryBefore;
   m_store.endPreview(restored);
   SetActiveRegistry(live);
   return restored;
@@ -114,7 +124,7 @@ bool RunJournal::writeBackup() {
   run.startupFile = startupFileOf(m_steps.startupFile);
   if (m_registryFile) run.registryFile = m_registryFile->file;
 
-  run.registryBefore = m_digest(m_store.tree());
+  run.registryBefore = fingerprint(m_store.tree());
   if (!previewSteps(run)) {
     report(
         "cannot prepare the backup: the registry could not be put back as it was after the "
@@ -215,8 +225,9 @@ Result<std::optional<RunJournal::Interrupted>> RunJournal::findInterrupted() con
                    ": the recorded title or key name is too long; the run cannot be finished"};
     }
     // Which steps went through is read from the registry itself: each step
-    // wrote it once, so it is in the state before one of them.
-    const std::string digest = m_digest(m_store.tree());
+    // wrote it once, so it is in the state before one of them. A run of an
+    // earlier version recorded the states by their text.
+    const std::string digest = m_digest(m_store.tree(), m.fingerprint);
     int next = 0;
     for (int step = m.steps; step >= 1 && next == 0; --step) {
       const auto after = m.registryAfter.find(step);

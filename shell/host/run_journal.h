@@ -80,9 +80,10 @@ namespace host {
 class RunJournal final {
  public:
   // How the registry's state is fingerprinted between a step and a later
-  // start: by default its REGEDIT4 text; a registry kept in another form gives
-  // the fingerprint of the tree as its file would hold it.
-  using Digest = std::function<std::string(const RegistryTree&)>;
+  // start, in the way a manifest names: by default the tree's fingerprint; a
+  // registry kept in another form gives that of the tree as its file would
+  // hold it.
+  using Digest = std::function<std::string(const RegistryTree&, backup::RegistryFingerprint)>;
   RunJournal(std::filesystem::path machine_dir, RegistryStore& store, UninstallSteps steps,
              Digest digest = {});
 
@@ -136,6 +137,8 @@ class RunJournal final {
   // undoing them; false when the registry could not be put back as it was.
   bool previewSteps(backup::PlannedRun& run);
   bool record(const std::string& line);
+  // The fingerprint of a state of the registry, as this version records it.
+  std::string fingerprint(const RegistryTree& tree) const;
   // Records the registry file's digest now; true when there is none.
   bool recordRegistryFile();
 

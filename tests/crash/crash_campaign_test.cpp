@@ -41,10 +41,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/creg/system_dat_file.h"
 #include "platform/creg/system_registry.h"
 #include "platform/registry/regedit4_writer.h"
 #include "platform/registry/registry_store.h"
+#include "platform/systemdat/system_dat_file.h"
 #include "tests/e2e/machine_fixture.h"
 #include "tests/e2e/machine_snapshot.h"
 #include "tests/e2e/program_runner.h"

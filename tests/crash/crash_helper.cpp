@@ -13,10 +13,10 @@
 #include <string_view>
 
 #include "files/startup_file_editor.h"
-#include "platform/creg/system_dat_file.h"
 #include "platform/fs/drives.h"
 #include "platform/registry/registry_api.h"
 #include "platform/registry/registry_store.h"
+#include "platform/systemdat/system_dat_file.h"
 
 namespace {
 

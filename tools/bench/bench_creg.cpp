@@ -27,8 +27,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/creg/system_dat_file.h"
 #include "platform/registry/registry_store.h"
+#include "platform/systemdat/system_dat_file.h"
 #include "tools/creg/creg_generator.h"
 
 namespace {

@@ -53,9 +53,10 @@ bool opens(const char* path) {
 TEST(HostileRegistry, RootSectionsWithoutValuesSurviveARewrite) {
   // Read and written again, and saved by the store after a change: the
   // empty [HKEY_LOCAL_MACHINE] and [HKEY_CURRENT_CONFIG] sections stay.
-  auto tree = parseRegedit4(kSmall, "test.reg");
+  Regedit4Layout layout;
+  auto tree = parseRegedit4(kSmall, "test.reg", &layout);
   ASSERT_TRUE(tree.ok()) << tree.error();
-  EXPECT_EQ(writeRegedit4(tree.value()), kSmall);
+  EXPECT_EQ(writeRegedit4(tree.value(), layout), kSmall);
 
   TempDir dir;
   const auto path = dir.path() / "registry.reg";

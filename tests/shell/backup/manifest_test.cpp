@@ -33,6 +33,7 @@ TEST(Manifest, WrittenAndReadBackWithItsProgress) {
   ASSERT_TRUE(read.ok()) << read.error();
   const Manifest& m = read.value();
   EXPECT_TRUE(m.complete);
+  EXPECT_EQ(m.fingerprint, backup::RegistryFingerprint::Text);
   EXPECT_EQ(m.title, sample().title);
   EXPECT_EQ(m.registry.at(1).keys[0].path, "HKEY_LOCAL_MACHINE\\Enum\\ROOT\\OPT0930MEDIA");
   EXPECT_EQ(m.registry.at(1).keys[0].position, 4u);
@@ -109,6 +110,21 @@ TEST(Manifest, ALineCutOffWhileAppendedIsIgnoredAndABadOneNamed) {
   auto missing = parseManifest(lacking, "manifest.txt");
   ASSERT_FALSE(missing.ok()) << lacking;
   EXPECT_EQ(missing.error(), "manifest.txt: the \"registry-before\" record is missing");
+}
+
+// A manifest says how its registry states are fingerprinted; one without the
+// line is an earlier version's, which fingerprinted the REGEDIT4 text.
+TEST(Manifest, SaysHowTheRegistryIsFingerprinted) {
+  Manifest tree = sample();
+  tree.fingerprint = backup::RegistryFingerprint::Tree;
+  auto read = parseManifest(backup::formatManifest(tree), "manifest.txt");
+  ASSERT_TRUE(read.ok()) << read.error();
+  EXPECT_EQ(read.value().fingerprint, backup::RegistryFingerprint::Tree);
+  EXPECT_EQ(read.value().registryBefore, kDigest);
+  auto old = parseManifest(backup::formatManifest(sample()), "manifest.txt");
+  ASSERT_TRUE(old.ok()) << old.error();
+  EXPECT_EQ(old.value().fingerprint, backup::RegistryFingerprint::Text);
+  EXPECT_FALSE(parseManifest("uinq76-backup 1\nregistry-fingerprint text\n", "m").ok());
 }
 
 }  // namespace

@@ -14,6 +14,13 @@ RegistryTree parse(std::string_view text) {
   return std::move(tree).value();
 }
 
+// How `text` lays out its roots, which its tree's text follows.
+Regedit4Layout layoutOf(std::string_view text) {
+  Regedit4Layout layout;
+  EXPECT_TRUE(parseRegedit4(text, "test", &layout).ok());
+  return layout;
+}
+
 KeyId key(const RegistryTree& tree, std::initializer_list<const char*> path) {
   KeyId at = RegistryTree::rootKey(RootKey::LocalMachine);
   for (const char* name : path) at = tree.findSubkey(at, name);
@@ -38,9 +45,10 @@ constexpr std::string_view kBefore =
 
 TEST(RegistryChanges, RemovalsFoundAndPutBackGiveTheSameTextByteForByte) {
   RegistryTree before = parse(kBefore);
-  ASSERT_EQ(writeRegedit4(before), kBefore);  // the fixture is in the store's layout
+  ASSERT_EQ(writeRegedit4(before, layoutOf(kBefore)),
+            kBefore);  // the fixture is in the store's layout
   RegistryTree after = cloneRegistryTree(before);
-  EXPECT_EQ(writeRegedit4(after), kBefore);
+  EXPECT_EQ(writeRegedit4(after, layoutOf(kBefore)), kBefore);
 
   // Removed as the program removes: leaves first, through the parent.
   const KeyId a = key(after, {"A"});
@@ -67,7 +75,7 @@ TEST(RegistryChanges, RemovalsFoundAndPutBackGiveTheSameTextByteForByte) {
   // The saved removals go through REGEDIT4 text, as in a backup.
   const RegistryTree saved = parse(writeRegedit4(removalsAsTree(before, removals)));
   EXPECT_EQ(putBackRemovals(after, saved, removals), std::vector<std::string>{});
-  EXPECT_EQ(writeRegedit4(after), kBefore);
+  EXPECT_EQ(writeRegedit4(after, layoutOf(kBefore)), kBefore);
 }
 
 TEST(RegistryChanges, PuttingBackNamesEveryPlaceThatWouldBeOverwritten) {

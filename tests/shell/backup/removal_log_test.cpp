@@ -20,8 +20,8 @@
 
 namespace {
 
-RegistryTree parse(std::string_view text) {
-  auto tree = parseRegedit4(text, "test");
+RegistryTree parse(std::string_view text, Regedit4Layout* layout = nullptr) {
+  auto tree = parseRegedit4(text, "test", layout);
   EXPECT_TRUE(tree.ok()) << tree.error();
   return std::move(tree).value();
 }
@@ -84,7 +84,8 @@ void removeSome(RegistryTree& tree, std::mt19937& random) {
 
 TEST(RemovalLog, GivesWhatComparingTheTreesGivesAndUndoesToTheSameText) {
   const std::string text = sampleText();
-  ASSERT_EQ(writeRegedit4(parse(text)), text);  // the sample is in the store's layout
+  Regedit4Layout layout;
+  ASSERT_EQ(writeRegedit4(parse(text, &layout), layout), text);  // in the store's layout
   for (unsigned seed = 1; seed <= 60; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
@@ -95,7 +96,7 @@ TEST(RemovalLog, GivesWhatComparingTheTreesGivesAndUndoesToTheSameText) {
       const RegistryTree before = cloneRegistryTree(tree);
       const std::size_t first = log.size();
       removeSome(tree, random);
-      const std::string after_text = writeRegedit4(tree);
+      const std::string after_text = writeRegedit4(tree, layout);
       const RegistryRemovals expected = findRemovals(before, tree);
 
       for (std::size_t i = log.size(); i-- > first;) tree.undoRemoval(log[i]);
@@ -116,13 +117,13 @@ TEST(RemovalLog, GivesWhatComparingTheTreesGivesAndUndoesToTheSameText) {
                 writeRegedit4(removalsAsTree(before, expected)));
 
       for (std::size_t i = first; i < log.size(); ++i) tree.redoRemoval(log[i]);
-      ASSERT_EQ(writeRegedit4(tree), after_text);
-      EXPECT_EQ(backup::registryDigest(tree), backup::sha256Hex(after_text));
+      ASSERT_EQ(writeRegedit4(tree, layout), after_text);
+      EXPECT_EQ(backup::registryTextDigest(tree, layout), backup::sha256Hex(after_text));
     }
     for (std::size_t i = log.size(); i-- > 0;) tree.undoRemoval(log[i]);
     tree.recordRemovals(nullptr);
-    ASSERT_EQ(writeRegedit4(tree), text);
-    EXPECT_EQ(backup::registryDigest(tree), backup::sha256Hex(text));
+    ASSERT_EQ(writeRegedit4(tree, layout), text);
+    EXPECT_EQ(backup::registryTextDigest(tree, layout), backup::sha256Hex(text));
   }
 }
 

@@ -9,9 +9,9 @@
 #include <memory>
 
 #include "platform/creg/creg_check.h"
-#include "platform/creg/system_dat_file.h"
 #include "platform/registry/registry_api.h"
 #include "platform/registry/registry_store.h"
+#include "platform/systemdat/system_dat_file.h"
 #include "platform/win32/windows.h"
 #include "shell/backup/backup_folder.h"
 #include "shell/backup/sha256.h"
@@ -52,7 +52,9 @@ class DriveRestore : public ::testing::Test {
     ASSERT_TRUE(machine);
     host::RunJournal journal(
         m_drive, machine->store(), threeSteps(),
-        [&machine](const RegistryTree& tree) { return machine->registryDigest(tree); });
+        [&machine](const RegistryTree& tree, backup::RegistryFingerprint kind) {
+          return machine->registryDigest(tree, kind);
+        });
     journal.setRegistryFile({{machine->systemDatWindowsPath(), machine->systemDat()->path()},
                              [&machine] { return machine->systemDatDigest(); }});
     for (int step = 1; step <= 3; ++step) {

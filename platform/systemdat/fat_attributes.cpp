@@ -1,4 +1,4 @@
-#include "platform/creg/fat_attributes.h"
+#include "platform/systemdat/fat_attributes.h"
 
 #include <cerrno>
 #include <vector>

@@ -1,7 +1,7 @@
 // SYSTEM.DAT on disk: locked while open, written by an atomic replace that
 // keeps the file's size and mode, and left untouched when refused or when
 // nothing changed.
-#include "platform/creg/system_dat_file.h"
+#include "platform/systemdat/system_dat_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -150,11 +150,11 @@ TEST(SystemDatFile, AFailedWriteLeavesTheOldFile) {
   }
 }
 
-// The store is the file's registry as its REGEDIT4 text would give it, taken
-// from the file's tree without that text: for files of both styles, with
-// checksums or without, keys in small or large blocks, a name in
-// Windows-1252, three hardware profiles, and the fuzz corpus's files.
-TEST(SystemDatFile, TheStoreHoldsWhatTheFilesTextWouldGive) {
+// The store is the file's registry as reading it gives it, both roots: for
+// files of both styles, with checksums or without, keys in small or large
+// blocks, a name in Windows-1252, three hardware profiles, and the fuzz
+// corpus's files.
+TEST(SystemDatFile, TheStoreHoldsWhatReadingTheFileGives) {
   std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files;
   for (const auto style : {creg_gen::Style::Packed, creg_gen::Style::FreeRecords}) {
     for (const bool checksums : {true, false}) {
@@ -175,16 +175,13 @@ TEST(SystemDatFile, TheStoreHoldsWhatTheFilesTextWouldGive) {
     auto read = creg::SystemRegistry::read(bytes, path.string());
     ASSERT_TRUE(read) << name << ": " << read.error();
     ASSERT_FALSE(read.value().profiles().empty()) << name;
-    auto viaText = RegistryStore::fromText(writeRegedit4(read.value().tree()), path.string());
-    ASSERT_TRUE(viaText) << name << ": " << viaText.error();
     auto opened = SystemDatFile::open(path);
     ASSERT_TRUE(opened) << name << ": " << opened.error();
     const RegistryTree& tree = opened.value()->store().tree();
     for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
       const KeyId key = RegistryTree::rootKey(root);
-      EXPECT_TRUE(creg::compareTrees(tree, key, viaText.value()->tree(), key, "ROOT")) << name;
+      EXPECT_TRUE(creg::compareTrees(tree, key, read.value().tree(), key, "ROOT")) << name;
     }
-    EXPECT_EQ(writeRegedit4(tree), viaText.value()->toText()) << name;
   }
 }
 
@@ -261,31 +258,36 @@ TEST(SystemDatFile, AfterEachFlushTheStoreIsWhatTheFileReadsAs) {
   }
 }
 
-// A file whose names its text cannot carry is refused as before, with what
-// reading that text says, and left as it was.
-TEST(SystemDatFile, AFileItsTextCannotHoldIsRefusedAsItsTextSays) {
-  const std::string_view cases[][2] = {{std::string_view("Nul\0Key", 7), "Value"},
-                                       {"Key", "Line\nFeed"}};
-  for (const auto& [keyName, valueName] : cases) {
+// A name the registry cannot carry (a NUL byte ends it for the Reg*A
+// functions, a line feed ends a line of the backup's text) and a key deeper
+// than 512 levels are refused at their place in the file, and the file is
+// left as it was.
+TEST(SystemDatFile, ANameOrDepthTheRegistryCannotCarryIsRefusedAtItsOffset) {
+  const struct {
+    std::string_view keyName, valueName;
+    int depth;
+    const char* says;
+  } cases[] = {{std::string_view("Nul\0Key", 7), "Value", 1, "a key name holds a NUL byte"},
+               {"Key", "Line\nFeed", 1, "has a value whose name holds a NUL byte or a line feed"},
+               {"Deep", "Value", 513, "the key lies more than 512 levels below the root"}};
+  for (const auto& c : cases) {
     auto store = creg_samples::sampleStore();
     RegistryTree& sample = store->tree();
-    const KeyId software =
-        sample.findSubkey(RegistryTree::rootKey(RootKey::LocalMachine), "Software");
-    sample.setValue(sample.findOrAddSubkey(software, keyName), valueName, REG_SZ,
-                    std::string_view("1", 2));
+    KeyId key = sample.findSubkey(RegistryTree::rootKey(RootKey::LocalMachine), "Software");
+    key = sample.findOrAddSubkey(key, c.keyName);
+    for (int level = 2; level < c.depth; ++level) key = sample.findOrAddSubkey(key, "k");
+    sample.setValue(key, c.valueName, REG_SZ, std::string_view("1", 2));
     auto bytes = creg_gen::generate(sample, RegistryTree::rootKey(RootKey::LocalMachine), {});
     ASSERT_TRUE(bytes) << bytes.error();
     TempDir dir;
     const auto path = dir / "SYSTEM.DAT";
     const std::string original = asText(bytes.value());
     test_support::writeFile(path, original);
-    auto read = creg::SystemRegistry::read(bytes.value(), path.string());
-    ASSERT_TRUE(read) << read.error();
-    auto viaText = RegistryStore::fromText(writeRegedit4(read.value().tree()), path.string());
-    ASSERT_FALSE(viaText) << keyName;
     auto opened = SystemDatFile::open(path);
-    ASSERT_FALSE(opened) << keyName;
-    EXPECT_EQ(opened.error(), path.string() + ": " + viaText.error());
+    ASSERT_FALSE(opened) << c.says;
+    EXPECT_EQ(opened.error().rfind(path.string() + ": offset 0x", 0), 0u) << opened.error();
+    EXPECT_NE(opened.error().find(c.says), std::string::npos) << opened.error();
+    EXPECT_EQ(opened.error().find(": line "), std::string::npos) << opened.error();
     EXPECT_EQ(test_support::readFile(path), original);
   }
 }

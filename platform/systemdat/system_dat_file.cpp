@@ -1,4 +1,4 @@
-#include "platform/creg/system_dat_file.h"
+#include "platform/systemdat/system_dat_file.h"
 
 #include <linux/msdos_fs.h>
 #include <sys/ioctl.h>
@@ -13,9 +13,8 @@
 #include <iterator>
 #include <utility>
 
-#include "platform/creg/fat_attributes.h"
 #include "platform/durable/durable_file.h"
-#include "platform/registry/regedit4_writer.h"
+#include "platform/systemdat/fat_attributes.h"
 
 namespace creg {
 namespace {
@@ -103,26 +102,6 @@ void pruneToFile(RegistryTree& tree, const RegistryTree& file) {
     prune(tree, config, file, there);
 }
 
-// The store of a file's registry. It holds what the file holds, exactly, and
-// what its REGEDIT4 text (the form of backups and fingerprints) would hold,
-// or the file is not used. A tree whose text reads back as it is becomes the
-// store as it is; any other goes through its text, which says what is wrong.
-Result<std::unique_ptr<RegistryStore>> storeOf(const RegistryTree& tree,
-                                               const std::filesystem::path& path) {
-  if (textReadsBack(tree)) return RegistryStore::fromTree(tree, path.string());
-  auto store = RegistryStore::fromText(writeRegedit4(tree), path.string());
-  if (!store) return Error{path.string() + ": " + store.error()};
-  for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
-    const KeyId key = RegistryTree::rootKey(root);
-    if (auto same =
-            compareTrees(store.value()->tree(), key, tree, key, std::string(rootKeyName(root)));
-        !same)
-      return Error{path.string() +
-                   ": the registry cannot be held in memory as it is: " + same.error()};
-  }
-  return store;
-}
-
 // The DOS attributes of the file, or the errno of reading them.
 struct DosAttributes {
   std::uint32_t value = 0;
@@ -177,10 +156,11 @@ Result<std::unique_ptr<SystemDatFile>> SystemDatFile::open(const std::filesystem
   if (!bytes) return Error{bytes.error()};
   auto registry = SystemRegistry::read(std::move(bytes).value(), path.string());
   if (!registry) return Error{registry.error()};
-  auto store = storeOf(registry.value().tree(), path);
-  if (!store) return Error{store.error()};
+  // The checked tree is the store as it is: the reading refused whatever the
+  // store could not hold.
+  auto store = RegistryStore::fromTree(registry.value().tree(), path.string());
   return std::unique_ptr<SystemDatFile>(new SystemDatFile(
-      path, std::move(file).value(), std::move(registry).value(), std::move(store).value()));
+      path, std::move(file).value(), std::move(registry).value(), std::move(store)));
 }
 
 SystemDatFile::SystemDatFile(std::filesystem::path path, LockedFile file, SystemRegistry registry,
@@ -281,15 +261,13 @@ Result<void> SystemDatFile::replaceWith(std::vector<std::uint8_t> bytes) {
     return Error{m_path.string() + ": the registry has changes not saved; it was not replaced"};
   auto registry = SystemRegistry::read(bytes, m_path.string());
   if (!registry) return Error{registry.error()};
-  auto store = storeOf(registry.value().tree(), m_path);
-  if (!store) return Error{store.error()};
   if (bytes == m_onDisk) return {};
   bool in_place = false;
   auto written = writeFile(std::move(bytes), in_place);
   if (in_place) {
     // Later writes start from the file now in place.
     m_registry = std::move(registry).value();
-    m_store->tree() = std::move(store.value()->tree());
+    m_store->tree() = m_registry.tree();
   }
   return written;
 }

@@ -1,7 +1,7 @@
 // What a replace of SYSTEM.DAT can keep of its DOS attributes and short name,
 // decided from the file system it is on and from reading the attributes; and
 // the notice that tells the user how to set them back.
-#include "platform/creg/fat_attributes.h"
+#include "platform/systemdat/fat_attributes.h"
 
 #include <gtest/gtest.h>
 
