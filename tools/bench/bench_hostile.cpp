@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/creg/system_dat_file.h"
+#include "platform/systemdat/system_dat_file.h"
 #include "tools/creg/creg_generator.h"
 #include "tools/creg/creg_shapes.h"
 

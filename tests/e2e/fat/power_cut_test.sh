@@ -234,7 +234,7 @@ check_previous() {
     fail "$what: fsck.fat could not repair the disk ($fsck_status): $(cat "$work/fsck.log")"
   [ "$fsck_status" = 0 ] || repaired=$((repaired + 1))
   fsck_says=$(grep -v '^fsck.fat\|^/dev\|^Performing\|^Checking\|^Starting\|^Reclaiming\|^[0-9]* files,\|^$' \
-    "$work/fsck.log" | tr '\n' ' ' | cut -c1-160)
+    "$work/fsck.log" | tr '\n' ' ' | cut -c1-160 || true)
   [ "$state" = whole ] || lost_registry=$((lost_registry + 1))
   outcome=ok
   for image in next copy; do
