@@ -22,13 +22,13 @@ namespace {
 Result<std::vector<std::uint8_t>> readAll(const LockedFile& file,
                                           const std::filesystem::path& path) {
   auto reader = FileReader::start(file, path);
-  if (!reader) return Error{reader.error()};
+  if (!reader) return reader.failure();
   std::vector<std::uint8_t> bytes(reader.value().expectedSize());
   std::size_t at = 0;
   for (;;) {
     if (at == bytes.size()) bytes.resize(bytes.size() + 4096);
     auto got = reader.value().read(reinterpret_cast<char*>(bytes.data() + at), bytes.size() - at);
-    if (!got) return Error{got.error()};
+    if (!got) return got.failure();
     if (got.value() == 0) break;
     at += got.value();
   }
@@ -92,7 +92,7 @@ Result<std::unique_ptr<RegistryStore>> storeOf(const RegistryTree& tree,
                                                const std::filesystem::path& path) {
   if (textReadsBack(tree)) return RegistryStore::fromTree(tree, path.string());
   auto store = RegistryStore::fromText(writeRegedit4(tree), path.string());
-  if (!store) return Error{path.string() + ": " + store.error()};
+  if (!store) return Error{path.string() + ": " + store.error(), store.errorCode()};
   for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentConfig}) {
     const KeyId key = RegistryTree::rootKey(root);
     if (auto same =
@@ -150,16 +150,16 @@ Placement placementOf(int fd, const std::filesystem::path& path) {
 
 Result<std::unique_ptr<SystemDatFile>> SystemDatFile::open(const std::filesystem::path& path) {
   auto file = openLocked(path);
-  if (!file) return Error{file.error()};
+  if (!file) return file.failure();
   // Refused before anything is read or written: see fat_attributes.h.
   if (const Placement placed = placementOf(file.value().fd(), path); placed.kind == FatKind::Fuse)
     return Error{fuseFatRefusal(path.string(), placed.mountType)};
   auto bytes = readAll(file.value(), path);
-  if (!bytes) return Error{bytes.error()};
+  if (!bytes) return bytes.failure();
   auto registry = SystemRegistry::read(std::move(bytes).value(), path.string());
-  if (!registry) return Error{registry.error()};
+  if (!registry) return registry.failure();
   auto store = storeOf(registry.value().tree(), path);
-  if (!store) return Error{store.error()};
+  if (!store) return store.failure();
   return std::unique_ptr<SystemDatFile>(new SystemDatFile(
       path, std::move(file).value(), std::move(registry).value(), std::move(store).value()));
 }
@@ -178,13 +178,9 @@ Result<void> SystemDatFile::flush() {
   if (!m_store || !m_store->dirty()) return {};
   if (!m_file.isOpen())
     return Error{m_path.string() + ": the registry is closed; changes were not saved"};
-  if (m_store->damaged())
-    return Error{m_path.string() +
-                 ": the registry in memory could not be put back as it was after a preview; it "
-                 "is not saved, and the file keeps its contents"};
   RegistryTree asRead;
   auto bytes = m_registry.write(m_store->tree(), &asRead);
-  if (!bytes) return Error{bytes.error()};
+  if (!bytes) return bytes.failure();
   if (bytes.value() != m_onDisk) {
     bool in_place = false;
     auto written = writeFile(std::move(bytes).value(), in_place);
@@ -206,25 +202,23 @@ Result<void> SystemDatFile::writeFile(std::vector<std::uint8_t> content, bool& i
   const DosAttributes attributes = dosAttributes(m_file.fd());
   const Placement placed = placementOf(m_file.fd(), m_path);
   const AttributePlan plan = planAttributes(placed.kind, attributes.error);
-  auto replaced = replaceFile(
+  auto replaced = replaceLockedFile(
       m_path,
       [&](const PieceSink& emit) {
         // The bytes go out as they are, without a copy.
         return emit(
             std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
       },
-      m_file, m_fault);
-  if (!replaced) return Error{replaced.error()};
+      m_file);
+  if (!replaced) return replaced.failure();
   in_place = true;
   m_file = std::move(replaced.value().file);
   m_onDisk = std::move(content);
   // The registry is written either way: a lost attribute is told to the
   // user, with how to set it back, and does not fail the write.
+  // (A drive under a FUSE FAT driver never gets here: open() refused it.)
   std::string reason;
-  if (plan == AttributePlan::CannotKeep && placed.kind == FatKind::Fuse)
-    reason = "the FAT driver it is on (" + placed.mountType +
-             ") cannot keep a replaced file's DOS attributes and short name";
-  else if (plan == AttributePlan::CannotKeep)
+  if (plan == AttributePlan::CannotKeep)
     reason = std::string("its DOS attributes could not be read before the replace (") +
              std::strerror(attributes.error) + ")";
   else if (plan == AttributePlan::Keep &&
@@ -232,9 +226,7 @@ Result<void> SystemDatFile::writeFile(std::vector<std::uint8_t> content, bool& i
     reason = std::string("its DOS attributes could not be set again after the replace (") +
              std::strerror(errno) + ")";
   if (!reason.empty() && !m_attributesTold) {
-    m_notices.push_back(attributesNotKeptMessage(
-        m_path.string(), placed.inImage, reason,
-        placed.kind == FatKind::Fuse ? Lost::AttributesAndShortName : Lost::Attributes));
+    m_notices.push_back(attributesNotKeptMessage(m_path.string(), placed.inImage, reason));
     m_attributesTold = true;
   }
   return replaced.value().directoryFlush;
@@ -246,9 +238,9 @@ Result<void> SystemDatFile::replaceWith(std::vector<std::uint8_t> bytes) {
   if (m_store->dirty())
     return Error{m_path.string() + ": the registry has changes not saved; it was not replaced"};
   auto registry = SystemRegistry::read(bytes, m_path.string());
-  if (!registry) return Error{registry.error()};
+  if (!registry) return registry.failure();
   auto store = storeOf(registry.value().tree(), m_path);
-  if (!store) return Error{store.error()};
+  if (!store) return store.failure();
   if (bytes == m_onDisk) return {};
   bool in_place = false;
   auto written = writeFile(std::move(bytes), in_place);
@@ -262,7 +254,7 @@ Result<void> SystemDatFile::replaceWith(std::vector<std::uint8_t> bytes) {
 
 Result<RegistryTree> SystemDatFile::asWritten(const RegistryTree& tree) const {
   RegistryTree asRead;
-  if (auto bytes = m_registry.write(tree, &asRead); !bytes) return Error{bytes.error()};
+  if (auto bytes = m_registry.write(tree, &asRead); !bytes) return bytes.failure();
   return asRead;
 }
 

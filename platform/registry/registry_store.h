@@ -45,25 +45,10 @@ class RegistryStore final {
   // Writes the file when something changed. On failure the file on disk is as
   // it was and the changes are still pending.
   Result<void> flush();
-  // Writes the file whether or not something changed.
-  Result<void> save();
   // flush(), then releases the lock. The store keeps its contents in memory.
   Result<void> close();
   bool dirty() const { return m_dirty; }
-  // A removal made during a preview does not count as a change.
-  void markDirty() {
-    if (!m_previewing) m_dirty = true;
-  }
-
-  // A preview runs changes on the store itself to see what they remove, and
-  // then undoes them. From beginPreview to endPreview the tree records each
-  // removal into `log`, removals leave the store as clean or dirty as it was,
-  // and the store writes nothing. endPreview(false) says that the store could
-  // not be put back as it was: it then never writes its file again, so that a
-  // registry the preview damaged cannot reach the disk.
-  void beginPreview(std::vector<TreeRemoval>& log);
-  void endPreview(bool restored);
-  bool damaged() const { return m_damaged; }
+  void markDirty() { m_dirty = true; }
 
   // The registry as the store would write it.
   std::string toText() const;
@@ -83,8 +68,6 @@ class RegistryStore final {
   bool closeHandle(HKEY handle);
   std::size_t openHandleCount() const { return m_handles.size(); }
 
-  void setSaveFaultForTesting(SaveFault fault) { m_fault = fault; }
-
  private:
   RegistryStore(std::filesystem::path path, LockedFile file, RegistryTree tree);
 
@@ -92,11 +75,8 @@ class RegistryStore final {
   LockedFile m_file;
   bool m_inMemory = false;
   bool m_dirty = false;
-  bool m_previewing = false;
-  bool m_damaged = false;
   RegistryTree m_tree;
   std::unordered_map<std::uintptr_t, OpenKey> m_handles;
-  SaveFault m_fault = SaveFault::None;
 };
 
 // The store that the Reg*A functions act on; nullptr makes them fail with
