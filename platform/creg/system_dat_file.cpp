@@ -178,6 +178,10 @@ Result<void> SystemDatFile::flush() {
   if (!m_store || !m_store->dirty()) return {};
   if (!m_file.isOpen())
     return Error{m_path.string() + ": the registry is closed; changes were not saved"};
+  if (m_store->damaged())
+    return Error{m_path.string() +
+                 ": the registry in memory could not be put back as it was after a preview; it "
+                 "is not saved, and the file keeps its contents"};
   RegistryTree asRead;
   auto bytes = m_registry.write(m_store->tree(), &asRead);
   if (!bytes) return bytes.failure();

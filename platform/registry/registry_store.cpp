@@ -96,6 +96,13 @@ RegistryStore::~RegistryStore() {
 
 Result<void> RegistryStore::flush() {
   if (!m_dirty) return {};
+  if (m_previewing)
+    return Error{m_path.string() + ": the registry is being previewed; it was not saved"};
+  if (m_damaged) {
+    return Error{m_path.string() +
+                 ": the registry in memory could not be put back as it was after a preview; it "
+                 "is not saved, and the file keeps its contents"};
+  }
   if (m_inMemory) {
     m_dirty = false;
     return {};
@@ -118,6 +125,17 @@ Result<void> RegistryStore::close() {
   auto flushed = flush();
   m_file.close();
   return flushed;
+}
+
+void RegistryStore::beginPreview(std::vector<TreeRemoval>& log) {
+  m_previewing = true;
+  m_tree.recordRemovals(&log);
+}
+
+void RegistryStore::endPreview(bool restored) {
+  m_tree.recordRemovals(nullptr);
+  m_previewing = false;
+  if (!restored) m_damaged = true;
 }
 
 std::string RegistryStore::toText() const { return writeRegedit4(m_tree); }

@@ -48,7 +48,20 @@ class RegistryStore final {
   // flush(), then releases the lock. The store keeps its contents in memory.
   Result<void> close();
   bool dirty() const { return m_dirty; }
-  void markDirty() { m_dirty = true; }
+  // A removal made during a preview does not count as a change.
+  void markDirty() {
+    if (!m_previewing) m_dirty = true;
+  }
+
+  // A preview runs changes on the store itself to see what they remove, and
+  // then undoes them. From beginPreview to endPreview the tree records each
+  // removal into `log`, removals leave the store as clean or dirty as it was,
+  // and the store writes nothing. endPreview(false) says that the store could
+  // not be put back as it was: it then never writes its file again, so that a
+  // registry the preview damaged cannot reach the disk.
+  void beginPreview(std::vector<TreeRemoval>& log);
+  void endPreview(bool restored);
+  bool damaged() const { return m_damaged; }
 
   // The registry as the store would write it.
   std::string toText() const;
@@ -75,6 +88,8 @@ class RegistryStore final {
   LockedFile m_file;
   bool m_inMemory = false;
   bool m_dirty = false;
+  bool m_previewing = false;
+  bool m_damaged = false;
   RegistryTree m_tree;
   std::unordered_map<std::uintptr_t, OpenKey> m_handles;
 };

@@ -279,6 +279,37 @@ bool RegistryTree::removeValue(KeyId key, std::string_view name) {
   return false;
 }
 
+void RegistryTree::undoRemoval(const TreeRemoval& removal) {
+  if (removal.value != kNoValueRecord) {
+    linkValueAt(removal.key, removal.position, removal.value);
+    return;
+  }
+  const KeyId parent = m_keys[removal.key].parent;
+  SubkeyList& siblings = m_subkeyLists[m_keys[parent].subkeys];
+  if (siblings.removed != 0) compact(siblings);
+  m_keys[removal.key].deleted = false;
+  linkSubkey(parent, std::min(removal.position, siblings.ids.size()), removal.key);
+}
+
+void RegistryTree::redoRemoval(const TreeRemoval& removal) {
+  if (removal.value == kNoValueRecord) {
+    // Made again, it is recorded already.
+    std::vector<TreeRemoval>* const log = m_log.log;
+    m_log.log = nullptr;
+    removeSubkey(removal.key);
+    m_log.log = log;
+    return;
+  }
+  std::uint32_t previous = kNone;
+  for (std::uint32_t v = m_keys[removal.key].firstValue; v != kNone; v = m_values[v].next) {
+    if (v == removal.value) {
+      unlinkValue(removal.key, v, previous);
+      return;
+    }
+    previous = v;
+  }
+}
+
 std::size_t RegistryTree::positionOf(KeyId key) {
   SubkeyList& siblings = m_subkeyLists[m_keys[m_keys[key].parent].subkeys];
   if (siblings.removed != 0) compact(siblings);

@@ -42,8 +42,8 @@ std::optional<RootKey> rootKeyFromHandle(HKEY handle);
 
 // One removal from a tree that records them: a key (value == kNoValueRecord)
 // or one value of `key`, and where it stood among its siblings at that moment.
-// Removed keys and values keep their records, so a copy of the tree taken
-// before the removal still names them by the same numbers.
+// Removed keys and values keep their records, so a removal can be undone and
+// done again without copying what it removed.
 inline constexpr std::uint32_t kNoValueRecord = UINT32_MAX;
 struct TreeRemoval {
   KeyId key = kNoKey;
@@ -127,6 +127,11 @@ class RegistryTree final {
   // While `log` is set, every key and value removed is appended to it; null
   // stops the recording. A copy of the tree does not record.
   void recordRemovals(std::vector<TreeRemoval>* log) { m_log.log = log; }
+  // Puts back a recorded removal where it was. Removals are undone in the
+  // reverse order of their making, each on the tree as it made it.
+  void undoRemoval(const TreeRemoval& removal);
+  // Makes a recorded removal again, on the tree as it was when first made.
+  void redoRemoval(const TreeRemoval& removal);
   // The key above `key`; kNoKey for a root.
   KeyId parent(KeyId key) const { return m_keys[key].parent; }
   // The position of a key that is in the tree among its parent's subkeys.

@@ -37,9 +37,8 @@ struct RegistryRemovals {
 RegistryRemovals findRemovals(const RegistryTree& before, const RegistryTree& after);
 
 // The same list from what the tree recorded while one step removed things:
-// `log` holds that step's removals, and `tree` is a copy of the tree taken
-// before the step, which names the removed keys and values by the same
-// numbers. Compares nothing.
+// `log` holds that step's removals, and `tree` must be as it was before the
+// step (the removals undone). Needs no second tree.
 RegistryRemovals removalsFromLog(RegistryTree& tree, std::span<const TreeRemoval> log);
 
 // A tree holding just the removed keys (with their subtrees) and values, and

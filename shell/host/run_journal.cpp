@@ -4,7 +4,6 @@
 
 #include <ctime>
 #include <functional>
-#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -55,41 +54,56 @@ RunJournal::RunJournal(fs::path machine_dir, RegistryStore& store, UninstallStep
       m_steps(std::move(steps)),
       m_digest(digest ? std::move(digest) : Digest(backup::registryDigest)) {}
 
-void RunJournal::previewSteps(backup::PlannedRun& run) {
-  // The steps run for real on a copy of the registry, with the file functions
-  // in a dry run, while the copy records what they remove: that is what the
-  // run will remove. The registry itself is never touched, so there is
-  // nothing to undo; a copy taken before each step is the registry as that
-  // step finds it, and its keys and values are numbered as in the copy the
-  // step runs on.
-  const std::unique_ptr<RegistryStore> trial =
-      RegistryStore::fromTree(m_store.tree(), m_store.path().string());
-  RegistryTree& tree = trial->tree();
-  struct ActiveAgain {
-    RegistryStore* live;
-    ~ActiveAgain() { SetActiveRegistry(live); }
-  } active_again{ActiveRegistry()};
-  SetActiveRegistry(trial.get());
+bool RunJournal::previewSteps(backup::PlannedRun& run) {
+  // The steps run for real on the registry itself, with the file functions in
+  // a dry run, while the registry records what they remove: that is what the
+  // run will remove. Each step's removals are undone to see the registry as
+  // the step found it, and made again for the next step; at the end all are
+  // undone, and the registry must be as it was, byte for byte.
+  RegistryTree& tree = m_store.tree();
+  std::vector<TreeRemoval> log;
+  RegistryStore* live = ActiveRegistry();
+  SetActiveRegistry(&m_store);
+  m_store.beginPreview(log);
+  const auto undoAll = [&] {
+    for (std::size_t i = log.size(); i-- > 0;) tree.undoRemoval(log[i]);
+  };
+  // Should a step throw, the registry cannot be trusted to be whole: it is
+  // put back as far as it can be and never saved.
+  struct Unfinished {
+    RegistryStore* store;
+    std::function<void()> undo;
+    ~Unfinished() {
+      if (store == nullptr) return;
+      undo();
+      store->endPreview(false);
+    }
+  } unfinished{&m_store, undoAll};
   std::string digest = run.registryBefore;
   for (int step = 1; step <= run.steps; ++step) {
-    RegistryTree found = tree;
-    std::vector<TreeRemoval> log;
-    tree.recordRemovals(&log);
+    const std::size_t first = log.size();
     beginFileDryRun();
     m_steps.runStepWithoutWindow(step);
     for (auto& deletion : endFileDryRun())
       run.deletions[step].push_back({deletion.windowsPath, deletion.host});
-    tree.recordRemovals(nullptr);
-    if (log.empty()) {
+    if (log.size() == first) {
       run.registryAfter[step] = digest;
       continue;
     }
-    auto removals = removalsFromLog(found, log);
-    if (!removals.empty()) run.removedTrees.emplace(step, removalsAsTree(found, removals));
+    for (std::size_t i = log.size(); i-- > first;) tree.undoRemoval(log[i]);
+    auto removals = removalsFromLog(tree, std::span(log).subspan(first));
+    if (!removals.empty()) run.removedTrees.emplace(step, removalsAsTree(tree, removals));
     run.removals[step] = std::move(removals);
+    for (std::size_t i = first; i < log.size(); ++i) tree.redoRemoval(log[i]);
     digest = m_digest(tree);
     run.registryAfter[step] = digest;
   }
+  unfinished.store = nullptr;
+  undoAll();
+  const bool restored = m_digest(tree) == run.registryBefore;
+  m_store.endPreview(restored);
+  SetActiveRegistry(live);
+  return restored;
 }
 
 bool RunJournal::writeBackup() {
@@ -101,7 +115,12 @@ bool RunJournal::writeBackup() {
   if (m_registryFile) run.registryFile = m_registryFile->file;
 
   run.registryBefore = m_digest(m_store.tree());
-  previewSteps(run);
+  if (!previewSteps(run)) {
+    report(
+        "cannot prepare the backup: the registry could not be put back as it was after the "
+        "steps were tried on it; nothing was removed, and the registry file is left as it is");
+    return false;
+  }
 
   auto written = backup::writeBackup(m_machineDir, run, std::time(nullptr));
   if (!written) {
@@ -180,8 +199,7 @@ Result<std::optional<RunJournal::Interrupted>> RunJournal::findInterrupted() con
     // A backup that was cut off while being written stands for a run that
     // removed nothing; the one before it tells how the last real run ended.
     if (manifest && !manifest.value().complete) continue;
-    if (!manifest)
-      return Error{"the newest backup cannot be read: " + manifest.error(), manifest.errorCode()};
+    if (!manifest) return Error{"the newest backup cannot be read: " + manifest.error()};
     const backup::Manifest& m = manifest.value();
     // A run whose last step is done has nothing left, even when the line
     // after it was never written.
@@ -227,6 +245,13 @@ std::string RunJournal::offerText(const Interrupted& run) const {
          "' was interrupted before it was complete. Not done yet: " + left +
          ".\n\nDo you want to finish it now? No leaves the computer as it is; uinq76 --restore " +
          run.backup.filename().string() + " puts back what was removed.";
+}
+
+RunJournal::State RunJournal::state() const {
+  if (m_failed) return State::Failed;
+  if (m_ended) return State::Ended;
+  if (m_running != 0) return State::Running;
+  return m_backup.empty() ? State::NoBackup : State::BetweenSteps;
 }
 
 void RunJournal::resume(const Interrupted& run) {

@@ -9,8 +9,7 @@
 //
 // 1. Nothing is removed before the backup is durable. The first tick of the
 //    step timer is held back (beforeMessage) until the steps have been tried
-//    on a copy of the registry with the file functions in a dry run
-//    (previewSteps),
+//    on the registry with the file functions in a dry run (previewSteps),
 //    and every file of the backup (the deleted files' copies, the removed
 //    keys and values as REGEDIT4 text, the startup file) and then the
 //    manifest, ending in "complete", are written through platform/durable:
@@ -112,12 +111,7 @@ class RunJournal final {
   bool failed() const { return m_failed; }
 
   enum class State { NoBackup, BetweenSteps, Running, Ended, Failed };
-  State state() const {
-    if (m_failed) return State::Failed;
-    if (m_ended) return State::Ended;
-    if (m_running != 0) return State::Running;
-    return m_backup.empty() ? State::NoBackup : State::BetweenSteps;
-  }
+  State state() const;
   // The last step started: the one running, or the one done last.
   int stepsStarted() const { return m_ticks; }
 
@@ -138,9 +132,9 @@ class RunJournal final {
 
  private:
   bool writeBackup();
-  // Finds what each step removes by trying the steps on a copy of the
-  // registry.
-  void previewSteps(backup::PlannedRun& run);
+  // Finds what each step removes by trying the steps on the registry and
+  // undoing them; false when the registry could not be put back as it was.
+  bool previewSteps(backup::PlannedRun& run);
   bool record(const std::string& line);
   // Records the registry file's digest now; true when there is none.
   bool recordRegistryFile();

@@ -184,7 +184,7 @@ TEST(HostileRegistry, ASaveKeepsModeAndOwnerAndNeverWaitsOnAPipe) {
   ASSERT_TRUE(store.ok()) << store.error();
 
   // A folder where the temporary goes: the save fails at once, naming the
-  // file, and the file stays. A pipe there is a stale name like any other:
+  // temporary, and the file stays. A pipe there is a stale name like any other:
   // it goes, and the save neither waits on it nor writes into it.
   const auto temp = dir.path() / ".registry.reg.uinq76-tmp";
   ASSERT_TRUE(std::filesystem::create_directory(temp));
@@ -193,7 +193,7 @@ TEST(HostileRegistry, ASaveKeepsModeAndOwnerAndNeverWaitsOnAPipe) {
     const Deadline deadline;
     const auto saved = store.value()->flush();
     ASSERT_FALSE(saved.ok());
-    EXPECT_NE(saved.error().find(path.string()), std::string::npos) << saved.error();
+    EXPECT_NE(saved.error().find(temp.string()), std::string::npos) << saved.error();
   }
   EXPECT_EQ(readFile(path), kSmall);
   std::filesystem::remove(temp);

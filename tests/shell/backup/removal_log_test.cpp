@@ -1,5 +1,7 @@
-// The removals a tree records give the same list as comparing the trees
-// before and after, read on a copy taken before them.
+// Trying removals on the registry itself and undoing them: the removals the
+// tree records give the same list as comparing the trees before and after,
+// undoing them gives back the registry byte for byte, and a store never
+// writes what a preview left.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -80,23 +82,25 @@ void removeSome(RegistryTree& tree, std::mt19937& random) {
   }
 }
 
-TEST(RemovalLog, GivesWhatComparingTheTreesGives) {
+TEST(RemovalLog, GivesWhatComparingTheTreesGivesAndUndoesToTheSameText) {
   const std::string text = sampleText();
   ASSERT_EQ(writeRegedit4(parse(text)), text);  // the sample is in the store's layout
   for (unsigned seed = 1; seed <= 60; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
     RegistryTree tree = parse(text);
+    std::vector<TreeRemoval> log;
+    tree.recordRemovals(&log);
     for (int step = 0; step < 3; ++step) {
-      // A copy taken before the step is the tree as the step found it, with
-      // the same numbers for its keys and values.
-      RegistryTree before = cloneRegistryTree(tree);
-      std::vector<TreeRemoval> log;
-      tree.recordRemovals(&log);
+      const RegistryTree before = cloneRegistryTree(tree);
+      const std::size_t first = log.size();
       removeSome(tree, random);
-      tree.recordRemovals(nullptr);
+      const std::string after_text = writeRegedit4(tree);
       const RegistryRemovals expected = findRemovals(before, tree);
-      const RegistryRemovals found = removalsFromLog(before, log);
+
+      for (std::size_t i = log.size(); i-- > first;) tree.undoRemoval(log[i]);
+      ASSERT_EQ(writeRegedit4(tree), writeRegedit4(before));
+      const RegistryRemovals found = removalsFromLog(tree, std::span(log).subspan(first));
       ASSERT_EQ(found.keys.size(), expected.keys.size());
       for (std::size_t i = 0; i < found.keys.size(); ++i) {
         EXPECT_EQ(found.keys[i].path, expected.keys[i].path);
@@ -108,14 +112,21 @@ TEST(RemovalLog, GivesWhatComparingTheTreesGives) {
         EXPECT_EQ(found.values[i].name, expected.values[i].name);
         EXPECT_EQ(found.values[i].position, expected.values[i].position);
       }
-      EXPECT_EQ(writeRegedit4(removalsAsTree(before, found)),
+      EXPECT_EQ(writeRegedit4(removalsAsTree(tree, found)),
                 writeRegedit4(removalsAsTree(before, expected)));
-      EXPECT_EQ(backup::registryDigest(tree), backup::sha256Hex(writeRegedit4(tree)));
+
+      for (std::size_t i = first; i < log.size(); ++i) tree.redoRemoval(log[i]);
+      ASSERT_EQ(writeRegedit4(tree), after_text);
+      EXPECT_EQ(backup::registryDigest(tree), backup::sha256Hex(after_text));
     }
+    for (std::size_t i = log.size(); i-- > 0;) tree.undoRemoval(log[i]);
+    tree.recordRemovals(nullptr);
+    ASSERT_EQ(writeRegedit4(tree), text);
+    EXPECT_EQ(backup::registryDigest(tree), backup::sha256Hex(text));
   }
 }
 
-TEST(RemovalLog, CopiesDoNotRecordAndRemovedKeysFailTheirHandles) {
+TEST(RemovalLog, CopiesDoNotRecordAndUndoneKeysKeepTheirHandles) {
   auto store = RegistryStore::fromText(sampleText());
   ASSERT_TRUE(store.ok()) << store.error();
   test_support::ScopedActiveRegistry active(store.value().get());
@@ -123,7 +134,7 @@ TEST(RemovalLog, CopiesDoNotRecordAndRemovedKeysFailTheirHandles) {
   ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "A\\K7", 0, KEY_ALL_ACCESS, &held), ERROR_SUCCESS);
 
   std::vector<TreeRemoval> log;
-  store.value()->tree().recordRemovals(&log);
+  store.value()->beginPreview(log);
   RegistryTree copy = cloneRegistryTree(store.value()->tree());
   const KeyId a = copy.findSubkey(RegistryTree::rootKey(RootKey::LocalMachine), "A");
   copy.removeSubkey(copy.findSubkey(a, "K1"));
@@ -131,11 +142,52 @@ TEST(RemovalLog, CopiesDoNotRecordAndRemovedKeysFailTheirHandles) {
 
   ASSERT_EQ(RegDeleteValueA(held, "v0"), ERROR_SUCCESS);
   ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "A\\K7"), ERROR_SUCCESS);
-  store.value()->tree().recordRemovals(nullptr);
   EXPECT_EQ(log.size(), 2u);
   DWORD type = 0;
   EXPECT_EQ(RegQueryValueExA(held, "v1", nullptr, &type, nullptr, nullptr), ERROR_KEY_DELETED);
+  for (std::size_t i = log.size(); i-- > 0;) store.value()->tree().undoRemoval(log[i]);
+  store.value()->endPreview(true);
+  EXPECT_FALSE(store.value()->dirty());
+  EXPECT_EQ(store.value()->toText(), sampleText());
+  // The key is the same one again, so a handle opened before still reaches it.
+  EXPECT_EQ(RegQueryValueExA(held, "v1", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(RegCloseKey(held), ERROR_SUCCESS);
+}
+
+TEST(RemovalLog, AStoreWritesNothingDuringAPreviewNorAfterOneItCouldNotUndo) {
+  test_support::TempDir dir;
+  const auto file = dir / "registry.reg";
+  test_support::writeFile(file, sampleText());
+  auto opened = RegistryStore::open(file);
+  ASSERT_TRUE(opened.ok()) << opened.error();
+  RegistryStore& store = *opened.value();
+  test_support::ScopedActiveRegistry active(&store);
+
+  std::vector<TreeRemoval> log;
+  store.beginPreview(log);
+  ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "A\\K1"), ERROR_SUCCESS);
+  // A removal tried out is not a change to save, and no save goes through,
+  // not even of a change made before.
+  EXPECT_FALSE(store.dirty());
+  EXPECT_TRUE(store.flush().ok());
+  store.endPreview(true);
+  store.markDirty();
+  store.beginPreview(log);
+  const auto saved = store.flush();
+  ASSERT_FALSE(saved.ok());
+  EXPECT_NE(saved.error().find("previewed"), std::string::npos) << saved.error();
+  EXPECT_EQ(test_support::readFile(file), sampleText());
+
+  // Left undone, the store is never written again, whatever asks for it.
+  store.endPreview(false);
+  EXPECT_TRUE(store.damaged());
+  store.markDirty();
+  const auto flushed = store.flush();
+  ASSERT_FALSE(flushed.ok());
+  EXPECT_NE(flushed.error().find(file.string()), std::string::npos) << flushed.error();
+  EXPECT_FALSE(store.close().ok());
+  EXPECT_EQ(test_support::readFile(file), sampleText());
 }
 
 }  // namespace
