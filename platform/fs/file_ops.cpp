@@ -107,7 +107,7 @@ BOOL moveFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
   return TRUE;
 }
 
-BOOL replaceFile(LPCSTR replacement, LPCSTR target) {
+BOOL moveCopyOver(LPCSTR replacement, LPCSTR target) {
   ResolvedPath source;
   struct stat st {};
   if (!resolveExisting(replacement, source, st)) return FALSE;
@@ -157,7 +157,7 @@ BOOL MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
 }
 
 BOOL replaceFileWithCopy(LPCSTR replacement, LPCSTR target) {
-  const BOOL done = replaceFile(replacement, target);
+  const BOOL done = moveCopyOver(replacement, target);
   if (!done) noteFileWriteFailure(target, GetLastError());
   return done;
 }

@@ -91,7 +91,7 @@ class Parser {
   // Reads the whole text into a tree: the tree, or what is wrong with the
   // text.
   Result<RegistryTree> run() {
-    if (auto done = read(); !done) return Error{done.error()};
+    if (auto done = read(); !done) return done.failure();
     return std::move(m_tree);
   }
   Regedit4Layout& layout() { return m_layout; }

@@ -20,7 +20,7 @@ std::string describe(const std::filesystem::path& path, std::string_view what, i
 }
 
 Error fileError(const std::filesystem::path& path, std::string_view what, int err) {
-  return Error{describe(path, what, err)};
+  return Error{describe(path, what, err), err};
 }
 
 Error notRegular(const std::filesystem::path& path) {
@@ -62,12 +62,13 @@ Result<LockedFile> openLocked(const std::filesystem::path& path) {
     if (::stat(path.c_str(), &seen) == 0 && !S_ISREG(seen.st_mode)) return notRegular(path);
     LockedFile file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!file.isOpen()) {
-      if (errno == ENOENT) return Error{path.string() + ": the registry file does not exist"};
+      if (errno == ENOENT)
+        return Error{path.string() + ": the registry file does not exist", ENOENT};
       return fileError(path, "cannot open the registry file", errno);
     }
     if (::flock(file.fd(), LOCK_EX | LOCK_NB) != 0) {
       if (errno == EWOULDBLOCK) {
-        return Error{path.string() + " is in use by another program"};
+        return Error{path.string() + " is in use by another program", EWOULDBLOCK};
       }
       return fileError(path, "cannot lock the registry file", errno);
     }
@@ -100,48 +101,33 @@ Result<std::size_t> FileReader::read(char* into, std::size_t room) {
     if (errno != EINTR) return fileError(m_path, "cannot read", errno);
   }
 }
-Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileContent& content,
-                                 const LockedFile& current, SaveFault fault,
-                                 const BeforeRename& beforeRename) {
-  std::filesystem::path temp = path;
-  temp += ".tmp";
-  // Something other than a file where the temporary goes is not ours to
-  // remove: the save fails, and whatever it is stays.
-  struct stat there {};
-  if (::lstat(temp.c_str(), &there) == 0 && !S_ISREG(there.st_mode))
-    return Error{temp.string() + ": cannot create: something other than a file is there"};
+Result<ReplacedFile> replaceLockedFile(const std::filesystem::path& path,
+                                       const FileContent& content, const LockedFile& current,
+                                       const BeforeRename& beforeRename) {
   // The new file keeps the old one's mode (and, as every durable file does,
   // its owner and group where the process may set them).
   struct stat old {};
   const mode_t mode =
       current.isOpen() && ::fstat(current.fd(), &old) == 0 ? old.st_mode & 07777 : 0644;
-  auto pending = durable::PendingFile::create({path, mode, durable::Existing::Replace}, temp);
-  if (!pending) return Error{pending.error()};
+  auto pending = durable::PendingFile::create({path, mode, durable::Existing::Replace});
+  if (!pending) return pending.failure();
   durable::PendingFile& out = pending.value();
   Result<void> written;
   const PieceSink write_piece = [&](std::string_view piece) {
-    if (fault == SaveFault::FailWrite) {
-      (void)out.write(piece.substr(0, piece.size() / 2));
-      written = fileError(temp, "cannot write", ENOSPC);
-    } else {
-      written = out.write(piece);
-    }
+    written = out.write(piece);
     return written.ok();
   };
   if (!content(write_piece)) {
-    if (written) return fileError(temp, "cannot write", EIO);
-    return Error{written.error()};
+    if (written) return fileError(path, "cannot write", EIO);
+    return written.failure();
   }
-  if (auto flushed = out.flush(); !flushed) return Error{flushed.error()};
+  if (auto flushed = out.flush(); !flushed) return flushed.failure();
   // Locked before it takes the old file's place, so that no other program
   // can slip in between.
-  if (::flock(out.fd(), LOCK_EX | LOCK_NB) != 0) return fileError(temp, "cannot lock", errno);
-  if (fault == SaveFault::CrashBeforeRename) ::_exit(70);
-  if (fault == SaveFault::StopBeforeRename)
-    return fileError(temp, "stopped before replacing the registry file", EIO);
+  if (::flock(out.fd(), LOCK_EX | LOCK_NB) != 0) return fileError(path, "cannot lock", errno);
   if (beforeRename) beforeRename(out.fd());
   Result<void> committed = out.commit();
-  if (!out.inPlace()) return Error{committed.error()};
+  if (!out.inPlace()) return committed.failure();
   // In its place, also when only the folder flush failed: the store holds
   // the new file from now on, and reports the failure.
   return ReplacedFile{LockedFile(out.release()), std::move(committed)};

@@ -11,12 +11,6 @@
 
 #include "platform/result/result.h"
 
-// Points in a save at which tests make it fail, to check that the old file
-// survives. FailWrite: a write that runs out of space halfway. StopBeforeRename:
-// the save gives up with the temporary file complete, as if the rename failed.
-// CrashBeforeRename: the process ends there at once (_exit), as a power cut would.
-enum class SaveFault { None, FailWrite, StopBeforeRename, CrashBeforeRename };
-
 // An open file descriptor that holds an exclusive flock(2); closing it (or
 // ending the process) releases the lock.
 class LockedFile final {
@@ -64,15 +58,16 @@ class FileReader final {
   std::uint64_t m_offset = 0;
 };
 
-// Replaces `path` by a file holding what `content` produces, as a durable
-// file (platform/durable): writes "<path>.tmp" in the same directory with the
-// old file's mode, owner and group, flushes it to disk, locks it, renames it
-// over `path` and flushes the directory. A failure before the rename leaves
-// `path` as it was. On success the returned file is the new one, already
-// locked, and the caller drops the old lock only then, so that no other
-// program can slip in between. A failed directory flush fails the save too,
-// but the file has been replaced all the same: `file` is the new one and
-// `directoryFlush` says what went wrong.
+// Replaces the locked file `path` by a file holding what `content` produces,
+// as a durable file (platform/durable): writes a temporary beside it (named
+// by durable's one rule) with the old file's mode, owner and group, flushes
+// it to disk, locks it, renames it over `path` and flushes the directory. A
+// failure before the rename leaves `path` as it was and no temporary. On
+// success the returned file is the new one, already locked, and the caller
+// drops the old lock only then, so that no other program can slip in
+// between. A failed directory flush fails the save too, but the file has
+// been replaced all the same: `file` is the new one and `directoryFlush`
+// says what went wrong.
 //
 // `content` hands each piece in order to the sink it is given and returns
 // false when the sink did (a write failed), so that a large file is never
@@ -87,6 +82,6 @@ using FileContent = std::function<bool(const PieceSink& emit)>;
 // temporary just before it takes the file's place: what it sets there (DOS
 // attributes, say) is then the file's from the moment it is in place.
 using BeforeRename = std::function<void(int fd)>;
-Result<ReplacedFile> replaceFile(const std::filesystem::path& path, const FileContent& content,
-                                 const LockedFile& current, SaveFault fault,
-                                 const BeforeRename& beforeRename = {});
+Result<ReplacedFile> replaceLockedFile(const std::filesystem::path& path,
+                                       const FileContent& content, const LockedFile& current,
+                                       const BeforeRename& beforeRename = {});

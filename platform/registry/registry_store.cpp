@@ -60,9 +60,9 @@ RegistryStore::RegistryStore(std::filesystem::path path, LockedFile file, Regist
 
 Result<std::unique_ptr<RegistryStore>> RegistryStore::open(const std::filesystem::path& path) {
   auto file = openLocked(path);
-  if (!file) return Error{file.error()};
+  if (!file) return file.failure();
   auto reader = FileReader::start(file.value(), path);
-  if (!reader) return Error{reader.error()};
+  if (!reader) return reader.failure();
   // The first block is where a form that the store does not read shows.
   bool first = true;
   const ReadBlock read = [&](char* into, std::size_t room) -> Result<std::size_t> {
@@ -70,12 +70,12 @@ Result<std::unique_ptr<RegistryStore>> RegistryStore::open(const std::filesystem
     if (!got || !first) return got;
     first = false;
     if (auto form = refuseForeignExport(std::string_view(into, got.value()), path.string()); !form)
-      return Error{form.error()};
+      return form.failure();
     return got;
   };
   Regedit4Layout layout;
   auto tree = parseRegedit4(read, reader.value().expectedSize(), path.string(), &layout);
-  if (!tree) return Error{tree.error()};
+  if (!tree) return tree.failure();
   return std::unique_ptr<RegistryStore>(
       new RegistryStore(path, std::move(file).value(), std::move(tree).value(), std::move(layout)));
 }
@@ -84,7 +84,7 @@ Result<std::unique_ptr<RegistryStore>> RegistryStore::fromText(std::string_view 
                                                                std::string_view source) {
   Regedit4Layout layout;
   auto tree = parseRegedit4(text, source, &layout);
-  if (!tree) return Error{tree.error()};
+  if (!tree) return tree.failure();
   return fromTree(std::move(tree).value(), source, std::move(layout));
 }
 
@@ -103,10 +103,6 @@ RegistryStore::~RegistryStore() {
 
 Result<void> RegistryStore::flush() {
   if (!m_dirty) return {};
-  return save();
-}
-
-Result<void> RegistryStore::save() {
   if (m_previewing)
     return Error{m_path.string() + ": the registry is being previewed; it was not saved"};
   if (m_damaged) {
@@ -121,10 +117,10 @@ Result<void> RegistryStore::save() {
   if (!m_file.isOpen())
     return Error{m_path.string() + ": the registry is closed; changes were not saved"};
   // The text goes to the file in pieces as it is written, never whole.
-  auto replaced = replaceFile(
+  auto replaced = replaceLockedFile(
       m_path, [this](const PieceSink& emit) { return writeRegedit4(m_tree, emit, m_layout); },
-      m_file, m_fault);
-  if (!replaced) return Error{replaced.error()};
+      m_file);
+  if (!replaced) return replaced.failure();
   // The new file is locked already; the old one's lock can go.
   m_file = std::move(replaced.value().file);
   if (!replaced.value().directoryFlush) return replaced.value().directoryFlush;

@@ -47,8 +47,6 @@ class RegistryStore final {
   // Writes the file when something changed. On failure the file on disk is as
   // it was and the changes are still pending.
   Result<void> flush();
-  // Writes the file whether or not something changed.
-  Result<void> save();
   // flush(), then releases the lock. The store keeps its contents in memory.
   Result<void> close();
   bool dirty() const { return m_dirty; }
@@ -87,8 +85,6 @@ class RegistryStore final {
   bool closeHandle(HKEY handle);
   std::size_t openHandleCount() const { return m_handles.size(); }
 
-  void setSaveFaultForTesting(SaveFault fault) { m_fault = fault; }
-
  private:
   RegistryStore(std::filesystem::path path, LockedFile file, RegistryTree tree,
                 Regedit4Layout layout);
@@ -102,7 +98,6 @@ class RegistryStore final {
   RegistryTree m_tree;
   Regedit4Layout m_layout;
   std::unordered_map<std::uintptr_t, OpenKey> m_handles;
-  SaveFault m_fault = SaveFault::None;
 };
 
 // The store that the Reg*A functions act on; nullptr makes them fail with

@@ -478,7 +478,7 @@ Result<ResourceSet> parseResourceScript(std::string_view name, std::string_view 
   ResourceSet set;
   Parser parser(name, text, files, 0, state);
   parser.parseScript(set);
-  if (!state.status) return Error{state.status.error()};
+  if (!state.status) return state.status.failure();
   return set;
 }
 

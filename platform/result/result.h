@@ -30,6 +30,9 @@ class [[nodiscard]] Result final {
   T&& value() && { return std::get<0>(std::move(m_state)); }
   const std::string& error() const { return std::get<1>(m_state).message; }
   int errorCode() const { return std::get<1>(m_state).code; }
+  // The whole error, message and errno: `return other.failure();` hands a
+  // failure up as it is, whatever the value type of the caller's result.
+  const Error& failure() const { return std::get<1>(m_state); }
 
  private:
   std::variant<T, Error> m_state;
@@ -49,6 +52,7 @@ class [[nodiscard]] Result<void> final {
 
   const std::string& error() const { return m_error->message; }
   int errorCode() const { return m_error->code; }
+  const Error& failure() const { return *m_error; }
 
  private:
   std::optional<Error> m_error;

@@ -93,31 +93,14 @@ AttributePlan planAttributes(FatKind kind, int get_error) {
 }
 
 std::string attributesNotKeptMessage(const std::string& file, const std::string& in_image,
-                                     const std::string& reason, Lost lost) {
-  const std::string folder = in_image.substr(0, in_image.rfind('/') + 1);
-  const std::string name = in_image.substr(folder.size());
-  const bool short_name = lost == Lost::AttributesAndShortName;
-  std::string message = file + " was written, but " + reason +
-                        ": it may have lost the DOS attributes hidden, system and read-only "
-                        "that Windows gives it";
-  if (short_name)
-    message += ", and its short name " + name +
-               " (DOS and the start of Windows 95 know it only by that name and would then not "
-               "find it)";
-  message +=
-      ". After unmounting, set them back on the image with mtools (which refuses an image "
-      "fusefat has written unless MTOOLS_SKIP_CHECK=1 is set):\n";
-  if (short_name) {
-    const std::string temp = "::" + folder + "UINQ76.TMP";
-    message += "  mren -i IMAGE ::" + in_image + " " + temp + "\n  mren -i IMAGE " + temp +
-               " ::" + in_image + "\n";
-  }
-  message += "  mattrib -i IMAGE +h +s +r ::" + in_image + "\nor under DOS";
-  if (short_name)
-    message +=
-        ", where the file shows as ~1 or another ~N name: ren that name to " + name + ", then";
-  message += ": attrib +h +s +r " + name + " in its folder.";
-  return message;
+                                     const std::string& reason) {
+  const std::string name = in_image.substr(in_image.rfind('/') + 1);
+  return file + " was written, but " + reason +
+         ": it may have lost the DOS attributes hidden, system and read-only that Windows gives "
+         "it. After unmounting, set them back on the image with mtools (which refuses an image "
+         "fusefat has written unless MTOOLS_SKIP_CHECK=1 is set):\n  mattrib -i IMAGE +h +s "
+         "+r ::" +
+         in_image + "\nor under DOS: attrib +h +s +r " + name + " in its folder.";
 }
 
 std::string fuseFatRefusal(const std::string& file, const std::string& mount_type) {

@@ -61,15 +61,12 @@ enum class AttributePlan {
 // attributes (0 when FAT_IOCTL_GET_ATTRIBUTES worked, else its errno).
 AttributePlan planAttributes(FatKind kind, int get_error);
 
-// What a replace may have lost: the attributes alone (the kernel's driver
-// gives the new file its short name), or the short name too.
-enum class Lost { Attributes, AttributesAndShortName };
-
-// The message for a file whose attributes (and short name) a replace could
-// not keep: `file` as the user knows it on the mount, `in_image` its path
-// from the root of the FAT file system ("/WINDOWS/SYSTEM.DAT"), `reason` why.
+// The message for a file whose attributes a replace could not keep (the
+// kernel's driver gives the new file its short name, so only they are at
+// risk): `file` as the user knows it on the mount, `in_image` its path from
+// the root of the FAT file system ("/WINDOWS/SYSTEM.DAT"), `reason` why.
 std::string attributesNotKeptMessage(const std::string& file, const std::string& in_image,
-                                     const std::string& reason, Lost lost);
+                                     const std::string& reason);
 
 // Why a drive mounted by a FAT driver under FUSE (`mount_type`) is refused,
 // naming `file` on it and what to do instead.

@@ -22,13 +22,13 @@ namespace {
 Result<std::vector<std::uint8_t>> readAll(const LockedFile& file,
                                           const std::filesystem::path& path) {
   auto reader = FileReader::start(file, path);
-  if (!reader) return Error{reader.error()};
+  if (!reader) return reader.failure();
   std::vector<std::uint8_t> bytes(reader.value().expectedSize());
   std::size_t at = 0;
   for (;;) {
     if (at < bytes.size()) {
       auto got = reader.value().read(reinterpret_cast<char*>(bytes.data() + at), bytes.size() - at);
-      if (!got) return Error{got.error()};
+      if (!got) return got.failure();
       if (got.value() == 0) break;
       at += got.value();
       continue;
@@ -37,7 +37,7 @@ Result<std::vector<std::uint8_t>> readAll(const LockedFile& file,
     // so that a file of the expected size is held once, not in twice its room.
     char more[4096];
     auto got = reader.value().read(more, sizeof more);
-    if (!got) return Error{got.error()};
+    if (!got) return got.failure();
     if (got.value() == 0) break;
     bytes.insert(bytes.end(), more, more + got.value());
     at += got.value();
@@ -148,14 +148,14 @@ Placement placementOf(int fd, const std::filesystem::path& path) {
 
 Result<std::unique_ptr<SystemDatFile>> SystemDatFile::open(const std::filesystem::path& path) {
   auto file = openLocked(path);
-  if (!file) return Error{file.error()};
+  if (!file) return file.failure();
   // Refused before anything is read or written: see fat_attributes.h.
   if (const Placement placed = placementOf(file.value().fd(), path); placed.kind == FatKind::Fuse)
     return Error{fuseFatRefusal(path.string(), placed.mountType)};
   auto bytes = readAll(file.value(), path);
-  if (!bytes) return Error{bytes.error()};
+  if (!bytes) return bytes.failure();
   auto registry = SystemRegistry::read(std::move(bytes).value(), path.string());
-  if (!registry) return Error{registry.error()};
+  if (!registry) return registry.failure();
   // The checked tree is the store as it is: the reading refused whatever the
   // store could not hold.
   auto store = RegistryStore::fromTree(registry.value().tree(), path.string());
@@ -183,7 +183,7 @@ Result<void> SystemDatFile::flush() {
                  "is not saved, and the file keeps its contents"};
   RegistryTree asRead;
   auto bytes = m_registry.write(m_store->tree(), &asRead);
-  if (!bytes) return Error{bytes.error()};
+  if (!bytes) return bytes.failure();
   if (bytes.value() != m_onDisk) {
     bool in_place = false;
     auto written = writeFile(std::move(bytes).value(), in_place);
@@ -212,25 +212,23 @@ Result<void> SystemDatFile::writeFile(std::vector<std::uint8_t> content, bool& i
     if (plan != AttributePlan::Keep) return;
     set_error = ::ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &attributes.value) == 0 ? 0 : errno;
   };
-  auto replaced = replaceFile(
+  auto replaced = replaceLockedFile(
       m_path,
       [&](const PieceSink& emit) {
         // The bytes go out as they are, without a copy.
         return emit(
             std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
       },
-      m_file, m_fault, set_attributes);
-  if (!replaced) return Error{replaced.error()};
+      m_file, set_attributes);
+  if (!replaced) return replaced.failure();
   in_place = true;
   m_file = std::move(replaced.value().file);
   m_onDisk = std::move(content);
   // The registry is written either way: a lost attribute is told to the
   // user, with how to set it back, and does not fail the write.
+  // (A drive under a FUSE FAT driver never gets here: open() refused it.)
   std::string reason;
-  if (plan == AttributePlan::CannotKeep && placed.kind == FatKind::Fuse)
-    reason = "the FAT driver it is on (" + placed.mountType +
-             ") cannot keep a replaced file's DOS attributes and short name";
-  else if (plan == AttributePlan::CannotKeep && placed.kind == FatKind::FuseUnnamed)
+  if (plan == AttributePlan::CannotKeep && placed.kind == FatKind::FuseUnnamed)
     reason = "it is on a drive mounted through FUSE (" +
              (placed.mountType.empty() ? std::string("fuse") : placed.mountType) +
              "), which does not tell whether it keeps DOS attributes, and does not let them be "
@@ -246,9 +244,7 @@ Result<void> SystemDatFile::writeFile(std::vector<std::uint8_t> content, bool& i
   else if (plan == AttributePlan::Keep && set_error != 0)
     (void)durable::flushFile(m_file.fd(), m_path);
   if (!reason.empty() && !m_attributesTold) {
-    m_notices.push_back(attributesNotKeptMessage(
-        m_path.string(), placed.inImage, reason,
-        placed.kind == FatKind::Fuse ? Lost::AttributesAndShortName : Lost::Attributes));
+    m_notices.push_back(attributesNotKeptMessage(m_path.string(), placed.inImage, reason));
     m_attributesTold = true;
   }
   return replaced.value().directoryFlush;
@@ -260,7 +256,7 @@ Result<void> SystemDatFile::replaceWith(std::vector<std::uint8_t> bytes) {
   if (m_store->dirty())
     return Error{m_path.string() + ": the registry has changes not saved; it was not replaced"};
   auto registry = SystemRegistry::read(bytes, m_path.string());
-  if (!registry) return Error{registry.error()};
+  if (!registry) return registry.failure();
   if (bytes == m_onDisk) return {};
   bool in_place = false;
   auto written = writeFile(std::move(bytes), in_place);
@@ -274,7 +270,7 @@ Result<void> SystemDatFile::replaceWith(std::vector<std::uint8_t> bytes) {
 
 Result<RegistryTree> SystemDatFile::asWritten(const RegistryTree& tree) const {
   RegistryTree asRead;
-  if (auto bytes = m_registry.write(tree, &asRead); !bytes) return Error{bytes.error()};
+  if (auto bytes = m_registry.write(tree, &asRead); !bytes) return bytes.failure();
   return asRead;
 }
 

@@ -61,8 +61,6 @@ class SystemDatFile final {
   // replace the file is as it was.
   Result<void> replaceWith(std::vector<std::uint8_t> bytes);
 
-  void setSaveFaultForTesting(SaveFault fault) { m_fault = fault; }
-
  private:
   SystemDatFile(std::filesystem::path path, LockedFile file, SystemRegistry registry,
                 std::unique_ptr<RegistryStore> store);
@@ -77,7 +75,6 @@ class SystemDatFile final {
   SystemRegistry m_registry;  // The file as first read; every write starts from it.
   std::unique_ptr<RegistryStore> m_store;
   std::vector<std::uint8_t> m_onDisk;
-  SaveFault m_fault = SaveFault::None;
   std::vector<std::string> m_notices;
   bool m_attributesTold = false;
 };

@@ -72,22 +72,27 @@ std::string attemptName(const std::string& stamp, int attempt) {
 
 constexpr int kAttempts = 100;
 
+Error folderError(const fs::path& folder, const char* what, int error) {
+  return Error{folder.string() + ": " + what + ": " + std::strerror(error), error};
+}
+
 }  // namespace
 
+// A backup holds the whole registry and the user's own files: its folders
+// are the owner's alone, as its copies are.
 Result<fs::path> createPartialBackupFolder(const fs::path& machine_dir, std::time_t when) {
   const fs::path parent = backupsFolder(machine_dir);
-  if (::mkdir(parent.c_str(), 0755) != 0 && errno != EEXIST)
-    return Error{parent.string() + ": cannot create the folder: " + std::strerror(errno)};
-  if (auto flushed = durable::flushFolder(machine_dir); !flushed) return Error{flushed.error()};
+  if (::mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST)
+    return folderError(parent, "cannot create the folder", errno);
+  if (auto flushed = durable::flushFolder(machine_dir); !flushed) return flushed.failure();
   const std::string stamp = stampOf(when);
   for (int attempt = 1; attempt < kAttempts; ++attempt) {
     const fs::path folder = parent / attemptName(stamp, attempt);
-    if (::mkdir(folder.c_str(), 0755) == 0) {
-      if (auto flushed = durable::flushFolder(parent); !flushed) return Error{flushed.error()};
+    if (::mkdir(folder.c_str(), 0700) == 0) {
+      if (auto flushed = durable::flushFolder(parent); !flushed) return flushed.failure();
       return folder;
     }
-    if (errno != EEXIST)
-      return Error{folder.string() + ": cannot create the folder: " + std::strerror(errno)};
+    if (errno != EEXIST) return folderError(folder, "cannot create the folder", errno);
   }
   return Error{parent.string() + ": too many backups in one second"};
 }
@@ -95,7 +100,7 @@ Result<fs::path> createPartialBackupFolder(const fs::path& machine_dir, std::tim
 Result<fs::path> publishBackupFolder(const fs::path& partial) {
   // The copies and the manifest are flushed with their folder as each is
   // written; the folder once more, so that its entries are surely there.
-  if (auto flushed = durable::flushFolder(partial); !flushed) return Error{flushed.error()};
+  if (auto flushed = durable::flushFolder(partial); !flushed) return flushed.failure();
   return partial;
 }
 
@@ -132,7 +137,7 @@ fs::path manifestPath(const fs::path& backup_dir) { return backup_dir / "manifes
 
 Result<Manifest> readManifest(const fs::path& backup_dir) {
   const auto text = readWholeFile(manifestPath(backup_dir));
-  if (!text) return Error{text.error()};
+  if (!text) return text.failure();
   return parseManifest(text.value(), manifestPath(backup_dir).string());
 }
 

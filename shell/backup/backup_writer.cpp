@@ -21,14 +21,14 @@ namespace {
 Result<SavedFile> saveFile(const fs::path& folder, const PlannedFile& file,
                            const std::string& copy_name) {
   const auto bytes = readWholeFile(file.host);
-  if (!bytes) return Error{bytes.error()};
+  if (!bytes) return bytes.failure();
   struct stat st {};
   if (::lstat(file.host.c_str(), &st) != 0)
     return Error{file.host.string() + ": cannot read its mode"};
   if (auto written =
           durable::writeFile({folder / copy_name, 0600, durable::Existing::Keep}, bytes.value());
       !written)
-    return Error{written.error()};
+    return written.failure();
   return SavedFile{file.windowsPath, copy_name, sha256Hex(bytes.value()), st.st_mode & 07777};
 }
 
@@ -63,7 +63,7 @@ Result<void> writeContents(const fs::path& folder, const PlannedRun& run, std::t
     if (auto written = durable::writeFile({folder / name, 0600, durable::Existing::Keep},
                                           writeRegedit4(tree->second));
         !written)
-      return Error{written.error()};
+      return written.failure();
     manifest.registry[step] = removals;
   }
 
@@ -71,7 +71,7 @@ Result<void> writeContents(const fs::path& folder, const PlannedRun& run, std::t
   for (const auto& [step, files] : run.deletions) {
     for (const auto& file : files) {
       auto saved = saveFile(folder, file, "file-" + std::to_string(++count));
-      if (!saved) return Error{saved.error()};
+      if (!saved) return saved.failure();
       manifest.files[step].push_back(std::move(saved).value());
     }
   }
@@ -79,20 +79,20 @@ Result<void> writeContents(const fs::path& folder, const PlannedRun& run, std::t
   manifest.startupFile.windowsPath = run.startupFile.windowsPath;
   if (!run.startupFile.host.empty()) {
     auto saved = saveFile(folder, run.startupFile, "startup-file");
-    if (!saved) return Error{saved.error()};
+    if (!saved) return saved.failure();
     manifest.startupFile = std::move(saved).value();
   }
 
   if (!run.registryFile.host.empty()) {
     auto saved = saveFile(folder, run.registryFile, "registry-file");
-    if (!saved) return Error{saved.error()};
+    if (!saved) return saved.failure();
     manifest.registryFile = std::move(saved).value();
   }
 
   if (auto written = durable::writeFile({manifestPath(folder), 0600, durable::Existing::Keep},
                                         formatManifest(manifest));
       !written)
-    return Error{written.error()};
+    return written.failure();
   return {};
 }
 
@@ -104,7 +104,7 @@ Result<fs::path> writeBackup(const fs::path& machine_dir, const PlannedRun& run,
   const fs::path partial = created.value();
   auto written = writeContents(partial, run, when);
   Result<fs::path> published =
-      written ? publishBackupFolder(partial) : Result<fs::path>(Error{written.error()});
+      written ? publishBackupFolder(partial) : Result<fs::path>(written.failure());
   if (!published) {
     // Nothing of a backup that could not be written whole stays behind.
     std::error_code ec;

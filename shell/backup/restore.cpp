@@ -47,7 +47,7 @@ Result<CurrentFile> lookAt(const std::string& windows_path) {
   current.exists = resolved.exists;
   if (current.exists) {
     const auto bytes = readWholeFile(current.host);
-    if (!bytes) return Error{windows_path + ": " + bytes.error()};
+    if (!bytes) return Error{windows_path + ": " + bytes.error(), bytes.errorCode()};
     current.digest = sha256Hex(bytes.value());
   }
   return current;
@@ -88,7 +88,7 @@ int stepsInRegistry(const Manifest& m, const std::string& digest) {
 // to restore (`outcome` says why) and an error when the backup is unusable.
 Result<std::optional<Manifest>> startRestore(const fs::path& backup_dir, RestoreOutcome& outcome) {
   auto read = readManifest(backup_dir);
-  if (!read) return Error{read.error()};
+  if (!read) return read.failure();
   const Manifest& m = read.value();
   if (!m.complete)
     return Error{backup_dir.string() + ": the backup is incomplete; its run removed nothing"};
@@ -127,7 +127,7 @@ Result<void> planFileWrites(const fs::path& backup_dir, const Manifest& m, Resto
                           file.windowsPath + " (in place of an empty file a cut-off restore left)"});
       } else if (!current.exists) {
         auto copy = readCopy(backup_dir, file);
-        if (!copy) return Error{copy.error()};
+        if (!copy) return copy.failure();
         writes.push_back({current.host, std::move(copy).value(), file.mode, durable::Existing::Keep,
                           file.windowsPath});
       }
@@ -148,7 +148,7 @@ Result<void> planFileWrites(const fs::path& backup_dir, const Manifest& m, Resto
         outcome.conflicts.push_back(changedSince(startup.windowsPath, m));
       } else {
         auto copy = readCopy(backup_dir, startup);
-        if (!copy) return Error{copy.error()};
+        if (!copy) return copy.failure();
         writes.push_back({current.host, std::move(copy).value(), startup.mode,
                           current.exists ? durable::Existing::Replace : durable::Existing::Keep,
                           startup.windowsPath});
@@ -175,15 +175,15 @@ Result<RestoreOutcome> finishRestore(const fs::path& backup_dir, RestoreOutcome 
     if (auto written =
             durable::writeFile({write.host, write.mode & 0777, write.existing}, write.bytes);
         !written)
-      return Error{written.error()};
+      return written.failure();
     outcome.restored.push_back(write.windowsPath);
   }
   if (write_registry) {
-    if (auto written = write_registry(); !written) return Error{written.error()};
+    if (auto written = write_registry(); !written) return written.failure();
     if (!registry_line.empty()) outcome.restored.push_back(registry_line);
   }
   if (auto appended = durable::appendLine(manifestPath(backup_dir), "restored"); !appended)
-    return Error{appended.error()};
+    return appended.failure();
   return outcome;
 }
 
@@ -192,12 +192,12 @@ Result<RestoreOutcome> finishRestore(const fs::path& backup_dir, RestoreOutcome 
 Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& store) {
   RestoreOutcome outcome;
   auto started = startRestore(backup_dir, outcome);
-  if (!started) return Error{started.error()};
+  if (!started) return started.failure();
   if (!started.value()) return outcome;
   const Manifest& m = *started.value();
   std::vector<FileWrite> writes;
   if (auto planned = planFileWrites(backup_dir, m, outcome, writes); !planned)
-    return Error{planned.error()};
+    return planned.failure();
 
   // The registry: the removals of the steps that went through, last first,
   // on a copy that replaces the registry only when all of them fit.
@@ -220,9 +220,9 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir, RegistryStore& 
     if (removals == m.registry.end() || removals->second.empty()) continue;
     const fs::path reg_file = backup_dir / ("registry-" + std::to_string(step) + ".reg");
     const auto text = readWholeFile(reg_file);
-    if (!text) return Error{text.error()};
+    if (!text) return text.failure();
     auto saved = parseRegedit4(text.value(), reg_file.string());
-    if (!saved) return Error{saved.error()};
+    if (!saved) return saved.failure();
     auto conflicts = putBackRemovals(tree, saved.value(), removals->second);
     outcome.conflicts.insert(outcome.conflicts.end(), conflicts.begin(), conflicts.end());
     registry_changed = true;
@@ -245,7 +245,7 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir,
                                      const WholeRegistryFile& registry) {
   RestoreOutcome outcome;
   auto started = startRestore(backup_dir, outcome);
-  if (!started) return Error{started.error()};
+  if (!started) return started.failure();
   if (!started.value()) return outcome;
   const Manifest& m = *started.value();
   const SavedFile& saved = m.registryFile;
@@ -257,7 +257,7 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir,
                  ", but the drive's registry is " + registry.windowsPath};
   std::vector<FileWrite> writes;
   if (auto planned = planFileWrites(backup_dir, m, outcome, writes); !planned)
-    return Error{planned.error()};
+    return planned.failure();
 
   // SYSTEM.DAT goes back whole when it is a file the run wrote; it is the
   // copy already when a restore was cut off after putting it back.
@@ -267,7 +267,7 @@ Result<RestoreOutcome> restoreBackup(const fs::path& backup_dir,
       outcome.conflicts.push_back(changedSince(registry.windowsPath, m));
     } else {
       auto copy = readCopy(backup_dir, saved);
-      if (!copy) return Error{copy.error()};
+      if (!copy) return copy.failure();
       write_registry = [&registry, bytes = std::move(copy).value()] {
         return registry.replace(bytes);
       };

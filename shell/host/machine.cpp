@@ -46,7 +46,7 @@ Result<std::unique_ptr<Machine>> Machine::open(const std::filesystem::path& dir,
   }
 
   auto store = RegistryStore::open(registry);
-  if (!store) return Error{store.error()};
+  if (!store) return store.failure();
 
   SetActiveRegistry(store.value().get());
   setMachineDirectory(dir);

@@ -209,7 +209,8 @@ Result<std::optional<RunJournal::Interrupted>> RunJournal::findInterrupted() con
     // A backup that was cut off while being written stands for a run that
     // removed nothing; the one before it tells how the last real run ended.
     if (manifest && !manifest.value().complete) continue;
-    if (!manifest) return Error{"the newest backup cannot be read: " + manifest.error()};
+    if (!manifest)
+      return Error{"the newest backup cannot be read: " + manifest.error(), manifest.errorCode()};
     const backup::Manifest& m = manifest.value();
     // A run whose last step is done has nothing left, even when the line
     // after it was never written.
@@ -256,13 +257,6 @@ std::string RunJournal::offerText(const Interrupted& run) const {
          "' was interrupted before it was complete. Not done yet: " + left +
          ".\n\nDo you want to finish it now? No leaves the computer as it is; uinq76 --restore " +
          run.backup.filename().string() + " puts back what was removed.";
-}
-
-RunJournal::State RunJournal::state() const {
-  if (m_failed) return State::Failed;
-  if (m_ended) return State::Ended;
-  if (m_running != 0) return State::Running;
-  return m_backup.empty() ? State::NoBackup : State::BetweenSteps;
 }
 
 void RunJournal::resume(const Interrupted& run) {

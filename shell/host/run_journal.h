@@ -112,7 +112,13 @@ class RunJournal final {
   bool failed() const { return m_failed; }
 
   enum class State { NoBackup, BetweenSteps, Running, Ended, Failed };
-  State state() const;
+  // Inline, as only the tests ask: the program itself keeps no copy of it.
+  State state() const {
+    if (m_failed) return State::Failed;
+    if (m_ended) return State::Ended;
+    if (m_running != 0) return State::Running;
+    return m_backup.empty() ? State::NoBackup : State::BetweenSteps;
+  }
   // The last step started: the one running, or the one done last.
   int stepsStarted() const { return m_ticks; }
 

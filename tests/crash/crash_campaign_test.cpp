@@ -540,7 +540,7 @@ class CrashCampaign : public ::testing::Test {
     ASSERT_NE(after, before);
 
     const Figures figures = killAtEachCall(
-        calls, args, file, m_dir / "registry.reg.tmp", before, after,
+        calls, args, file, m_dir / ".registry.reg.uinq76-tmp", before, after,
         [&](const Call& call) {
           // The kill released the lock: the file opens again.
           auto reopened = RegistryStore::open(file);
@@ -628,7 +628,7 @@ TEST_F(CrashCampaign, SystemDatSaveKilledAtEachSystemCallLeavesOldOrNewFile) {
     ASSERT_EQ(after.size(), before.size());
 
     const Figures figures = killAtEachCall(
-        calls, args, file, m_dir / "SYSTEM.DAT.tmp", before, after, [&](const Call& call) {
+        calls, args, file, m_dir / ".SYSTEM.DAT.uinq76-tmp", before, after, [&](const Call& call) {
           auto reopened = creg::SystemDatFile::open(file);
           EXPECT_TRUE(reopened) << call.name << " #" << call.occurrence << ": " << reopened.error();
         });

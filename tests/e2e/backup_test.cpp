@@ -68,6 +68,15 @@ TEST(Backup, UninstallThenRestoreGivesBackEveryEndToEndMachine) {
     const auto backup = newestCompleteBackup(machine.dir());
     ASSERT_FALSE(backup.empty());
     EXPECT_NE(firstDifference(before, snapshotMachine(machine.dir())), "");
+    // A backup holds the registry and private files: only its owner reads it.
+    struct stat folder {};
+    ASSERT_EQ(::stat(backup.c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 0777, 0700u);
+    for (const auto& entry : fs::directory_iterator(backup)) {
+      struct stat copy {};
+      ASSERT_EQ(::stat(entry.path().c_str(), &copy), 0);
+      EXPECT_EQ(copy.st_mode & 0777, 0600u) << entry.path();
+    }
 
     const auto listed = runProgram({machine.machineArg(), "--list-backups"}, "");
     EXPECT_EQ(listed.status, 0);
@@ -133,6 +142,24 @@ TEST(Backup, ABackupThatCannotBeWrittenStopsTheRunBeforeAnyRemoval) {
   EXPECT_NE(run.err.find("backups"), std::string::npos) << run.err;
   EXPECT_EQ(run.out.find("60%"), std::string::npos) << run.out;
   EXPECT_EQ(run.err.find("shutdown was requested"), std::string::npos);
+  EXPECT_EQ(firstDifference(before, snapshotMachine(machine.dir())), "");
+}
+
+// A backup that fails part way (here a file-size limit stops its first
+// larger copy) leaves no folder behind, under either name.
+TEST(Backup, ABackupThatFailsPartWayLeavesNothingBehind) {
+  TempMachine machine;
+  const Snapshot before = snapshotMachine(machine.dir());
+  const auto run = runProgram(textUi(machine), "y\n\n", {}, "trap '' XFSZ\nulimit -f 1");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("the backup could not be written, so nothing was removed"),
+            std::string::npos)
+      << run.err;
+  ASSERT_TRUE(machine.exists("backups")) << "the run stopped before it began the backup";
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(machine.dir() / "backups"))
+    left.push_back(entry.path().filename().string());
+  EXPECT_TRUE(left.empty()) << left.front();
   EXPECT_EQ(firstDifference(before, snapshotMachine(machine.dir())), "");
 }
 

@@ -97,7 +97,7 @@ TEST(HostileMachine, NoShutdownCommandWhenTheRegistryCannotBeSaved) {
   TempMachine machine;
   const std::string before = machine.read("registry.reg");
   // A folder where the save's temporary file goes makes every save fail.
-  fs::create_directory(machine.dir() / "registry.reg.tmp");
+  fs::create_directory(machine.dir() / ".registry.reg.uinq76-tmp");
   const fs::path ran = machine.dir() / "shutdown-ran";
   const auto run = runWithDeadline(
       {machine.machineArg(), "--ui", "text", "--on-shutdown", "touch " + quoted(ran)}, "y\n\n");

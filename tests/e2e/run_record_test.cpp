@@ -51,7 +51,7 @@ TEST(RunRecord, EachStepIsRecordedDoneOnceSaved) {
   // A step whose registry could not be saved is not done (a folder where the
   // save's temporary goes makes every save fail).
   TempMachine unsaved;
-  fs::create_directory(unsaved.dir() / "registry.reg.tmp");
+  fs::create_directory(unsaved.dir() / ".registry.reg.uinq76-tmp");
   const auto run = runProgram(textUi(unsaved), "y\n\n");
   EXPECT_EQ(run.status, 1) << run.err;
   const std::string record = unsaved.read(manifestOf(unsaved));

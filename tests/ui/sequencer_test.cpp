@@ -15,6 +15,7 @@
 #include "platform/toolkit/backend.h"
 #include "platform/toolkit/text/text_backend.h"
 #include "product/product.h"
+#include "resources/resource.h"
 #include "tests/support/active_registry.h"
 #include "tests/support/temp_dir.h"
 #include "tools/demo/demo_machine.h"
@@ -154,6 +155,40 @@ TEST_F(Sequencer, StepsTickEvery500MsAndTheDialogClosesAfterTheShutdownRequest) 
   HKEY key = nullptr;
   EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ76", 0, KEY_READ, &key),
             ERROR_FILE_NOT_FOUND);
+}
+
+// The step table and the steps say the same: after each tick the bar stands
+// where the table's advances put it and exactly the items of the steps run
+// so far are checked. A finishing run redraws the steps done from the table,
+// so a table that disagreed with the steps would show a wrong bar.
+TEST_F(Sequencer, EachStepAdvancesTheBarAndChecksTheItemAsTheStepTableSays) {
+  startTextMode({{Millis{0}, "y"}, {Millis{1800}, ""}});
+  std::vector<int> positions;
+  std::vector<std::vector<int>> checked;
+  toolkit::setMessageHook([&](UINT message, WPARAM wparam) {
+    if (message != WM_TIMER || wparam != CUninstallDlg::kStepTimer) return;
+    CWnd* dialog = AfxGetApp()->m_pMainWnd;
+    ASSERT_NE(dialog, nullptr);
+    positions.push_back(static_cast<int>(dialog->SendDlgItemMessage(IDC_PROGRESS, PBM_GETPOS)));
+    std::vector<int> items;
+    for (int id = IDC_ITEM_STARTMENU; id <= IDC_ITEM_FILES; ++id)
+      if (static_cast<WPARAM>(dialog->SendDlgItemMessage(id, BM_GETCHECK)) == BST_CHECKED)
+        items.push_back(id);
+    checked.push_back(items);
+  });
+  setShutdownHandler([](UINT, DWORD) { return false; });
+  EXPECT_EQ(AfxWinMain(), 0);
+
+  ASSERT_EQ(positions.size(), CUninstallDlg::kSteps.size()) << m_out.str();
+  int expected = 0;
+  std::vector<int> items;
+  for (std::size_t i = 0; i < CUninstallDlg::kSteps.size(); ++i) {
+    expected += 20 * CUninstallDlg::kSteps[i].progressSteps;
+    items.push_back(CUninstallDlg::kSteps[i].itemId);
+    EXPECT_EQ(positions[i], expected) << "after step " << i + 1;
+    EXPECT_EQ(checked[i], items) << "after step " << i + 1;
+  }
+  EXPECT_EQ(expected, 100);
 }
 
 // The shutdown notice held open for more than two tick periods: the step

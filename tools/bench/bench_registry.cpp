@@ -105,7 +105,8 @@ BENCHMARK(BM_Serialize)->Unit(benchmark::kMillisecond);
 void BM_Save(benchmark::State& state) {
   auto store = openOrDie(g_file);
   for (auto _ : state) {
-    if (auto saved = store->save(); !saved) state.SkipWithError(saved.error().c_str());
+    store->markDirty();
+    if (auto saved = store->flush(); !saved) state.SkipWithError(saved.error().c_str());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * g_text.size()));
 }
@@ -162,7 +163,8 @@ void BM_LoadSaveAgainstCopy(benchmark::State& state) {
     const auto t1 = Clock::now();
     auto store = openOrDie(g_file);
     const auto t2 = Clock::now();
-    if (auto saved = store->save(); !saved) state.SkipWithError(saved.error().c_str());
+    store->markDirty();
+    if (auto saved = store->flush(); !saved) state.SkipWithError(saved.error().c_str());
     const auto t3 = Clock::now();
     std::filesystem::copy_file(g_file, target, std::filesystem::copy_options::overwrite_existing);
     const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);

@@ -184,19 +184,27 @@ TEST(HostileRegistry, ASaveKeepsModeAndOwnerAndNeverWaitsOnAPipe) {
   auto store = RegistryStore::open(path);
   ASSERT_TRUE(store.ok()) << store.error();
 
-  // A pipe where the temporary goes: the save fails at once, the file stays.
-  const auto temp = dir.path() / "registry.reg.tmp";
-  ASSERT_EQ(::mkfifo(temp.c_str(), 0644), 0);
+  // A folder where the temporary goes: the save fails at once, naming the
+  // temporary, and the file stays. A pipe there is a stale name like any other:
+  // it goes, and the save neither waits on it nor writes into it.
+  const auto temp = dir.path() / ".registry.reg.uinq76-tmp";
+  ASSERT_TRUE(std::filesystem::create_directory(temp));
+  store.value()->markDirty();
   {
     const Deadline deadline;
-    const auto saved = store.value()->save();
+    const auto saved = store.value()->flush();
     ASSERT_FALSE(saved.ok());
     EXPECT_NE(saved.error().find(temp.string()), std::string::npos) << saved.error();
   }
   EXPECT_EQ(readFile(path), kSmall);
   std::filesystem::remove(temp);
+  ASSERT_EQ(::mkfifo(temp.c_str(), 0644), 0);
+  {
+    const Deadline deadline;
+    ASSERT_TRUE(store.value()->flush().ok());
+  }
+  EXPECT_FALSE(std::filesystem::exists(temp));
 
-  ASSERT_TRUE(store.value()->save().ok());
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0604u);

@@ -225,6 +225,10 @@ TEST(Regedit4Format, MalformedInputIsRefusedWithItsLine) {
   const Case cases[] = {
       {"empty file", "", 1},
       {"other header", "REGEDIT5\r\n", 1},
+      // The header is the whole first line: neither a longer word nor more
+      // after it.
+      {"longer header", "REGEDIT45\r\n", 1},
+      {"header and more", "REGEDIT4 junk\r\n", 1},
       {"header not first", "\r\nREGEDIT4\r\n", 1},
       {"value before any key", "REGEDIT4\r\n\"a\"=\"b\"\r\n", 2},
       {"truncated key line", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K\r\n", 2},

@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <string>
 
 #include "platform/registry/registry_api.h"
 #include "platform/registry/registry_store.h"
 #include "tests/platform/registry/registry_test_support.h"
+#include "tests/support/save_faults.h"
 
 namespace {
 
@@ -129,7 +131,7 @@ TEST(RegistryFile, FlushReplacesTheFileWholeAndKeepsTheLock) {
   const std::string expected = store->toText();
   EXPECT_EQ(readFile(path), expected);
   EXPECT_EQ(expected.find("KivraQ76"), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(dir.path() / "registry.reg.tmp"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / ".registry.reg.uinq76-tmp"));
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -161,23 +163,25 @@ TEST(RegistryFile, LockHeldElsewhereRefusesTheOpen) {
 TEST(RegistryFile, InterruptedSaveLeavesTheOldFile) {
   TempDir dir;
   const auto path = dir.path() / "registry.reg";
-  const auto temp = dir.path() / "registry.reg.tmp";
+  const auto temp = dir.path() / ".registry.reg.uinq76-tmp";
   writeFile(path, kCanonical);
   auto store = openStore(path);
   ASSERT_NE(store, nullptr);
   removeProductKey(*store);
-  // A write that runs out of space, and a save that stops before the rename:
-  // the old file stays, no temporary file is left, the change is still pending.
-  for (SaveFault fault : {SaveFault::FailWrite, SaveFault::StopBeforeRename}) {
-    store->setSaveFaultForTesting(fault);
+  // A write that runs out of space, and a rename that fails: the old file
+  // stays, no temporary file is left, the change is still pending, and the
+  // failure keeps its errno.
+  for (const auto& [fault, code] : {std::pair{save_faults::Fault::FailWrite, ENOSPC},
+                                    std::pair{save_faults::Fault::FailRename, EIO}}) {
+    const save_faults::Planted planted(fault, "uinq76-tmp");
     const auto flushed = store->flush();
     ASSERT_FALSE(flushed.ok());
-    EXPECT_NE(flushed.error().find(temp.string()), std::string::npos) << flushed.error();
+    EXPECT_NE(flushed.error().find(path.string()), std::string::npos) << flushed.error();
+    EXPECT_EQ(flushed.errorCode(), code) << flushed.error();
     EXPECT_EQ(readFile(path), kCanonical);
     EXPECT_FALSE(std::filesystem::exists(temp));
     EXPECT_TRUE(store->dirty());
   }
-  store->setSaveFaultForTesting(SaveFault::None);
   EXPECT_TRUE(store->flush().ok());
   EXPECT_EQ(readFile(path).find("KivraQ76"), std::string::npos);
 }
@@ -185,7 +189,7 @@ TEST(RegistryFile, InterruptedSaveLeavesTheOldFile) {
 TEST(RegistryFile, CrashBeforeRenameLeavesTheOldFile) {
   TempDir dir;
   const auto path = dir.path() / "registry.reg";
-  const auto temp = dir.path() / "registry.reg.tmp";
+  const auto temp = dir.path() / ".registry.reg.uinq76-tmp";
   writeFile(path, kCanonical);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
@@ -194,7 +198,7 @@ TEST(RegistryFile, CrashBeforeRenameLeavesTheOldFile) {
     if (!store) ::_exit(1);
     SetActiveRegistry(store.value().get());
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vesk\\KivraQ76");
-    store.value()->setSaveFaultForTesting(SaveFault::CrashBeforeRename);
+    const save_faults::Planted planted(save_faults::Fault::ExitBeforeRename, "uinq76-tmp");
     (void)store.value()->flush();
     ::_exit(2);
   }
@@ -235,7 +239,7 @@ TEST(RegistryFile, ALargeRegistryComesBackWithOnlyTheRemoval) {
     ASSERT_NE(store, nullptr);
     EXPECT_EQ(store->toText(), RegistryStore::fromText(text).value()->toText());
     removeProductKey(*store);
-    auto saved = store->save();
+    auto saved = store->flush();
     ASSERT_TRUE(saved) << saved.error();
   }
   EXPECT_EQ(readFile(path), expected.value()->toText());
@@ -280,7 +284,8 @@ TEST(RegistryFile, ReplacedFilesAreClosedBySaveAndTheNewOneByClose) {
   auto store = openStore(path);
   ASSERT_NE(store, nullptr);
   for (int round = 0; round < 3; ++round) {
-    auto saved = store->save();
+    store->markDirty();
+    auto saved = store->flush();
     ASSERT_TRUE(saved) << saved.error();
     const DescriptorsIn held = descriptorsIn(dir.path());
     EXPECT_EQ(held.open, 1) << "the new file, and no other, is open";

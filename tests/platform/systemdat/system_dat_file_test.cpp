@@ -14,6 +14,7 @@
 #include "platform/registry/registry_api.h"
 #include "tests/platform/creg/creg_samples.h"
 #include "tests/support/active_registry.h"
+#include "tests/support/save_faults.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -39,9 +40,23 @@ TEST(SystemDatFile, RemovalsReachTheFileWhichStaysLockedAndKeepsItsMode) {
   auto second = SystemDatFile::open(path);
   ASSERT_FALSE(second);
 
-  // Nothing changed: nothing written.
+  // Nothing changed: nothing written, not even the same bytes as a new file
+  // (which would put its FAT attributes at risk). A store marked as changed
+  // whose file would come out the same, and the same bytes as a replacement,
+  // leave the file too.
+  const auto inode = [&] {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0);
+    return st.st_ino;
+  };
+  const ino_t first = inode();
   ASSERT_TRUE(file.flush());
+  file.store().markDirty();
+  ASSERT_TRUE(file.flush());
+  EXPECT_FALSE(file.store().dirty());
+  ASSERT_TRUE(file.replaceWith(std::vector<std::uint8_t>(original.begin(), original.end())));
   EXPECT_EQ(test_support::readFile(path), original);
+  EXPECT_EQ(inode(), first) << "SYSTEM.DAT was replaced although nothing changed";
 
   {
     test_support::ScopedActiveRegistry active(&file.store());
@@ -74,7 +89,7 @@ TEST(SystemDatFile, RemovalsReachTheFileWhichStaysLockedAndKeepsItsMode) {
   EXPECT_EQ(st.st_mode & 0777, 0440u);
   // The new file is the locked one.
   EXPECT_FALSE(SystemDatFile::open(path));
-  EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp"));
+  EXPECT_FALSE(std::filesystem::exists(dir / ".SYSTEM.DAT.uinq76-tmp"));
   // Off a FAT drive there are no DOS attributes to lose, and nothing to tell.
   EXPECT_TRUE(file.takeNotices().empty());
 
@@ -125,7 +140,7 @@ TEST(SystemDatFile, ABadFileIsRefusedAndLeftByteIdentical) {
 // A replace that fails halfway, or stops before its rename, leaves the old
 // file and keeps the changes pending for the next flush.
 TEST(SystemDatFile, AFailedWriteLeavesTheOldFile) {
-  for (const SaveFault fault : {SaveFault::FailWrite, SaveFault::StopBeforeRename}) {
+  for (const auto fault : {save_faults::Fault::FailWrite, save_faults::Fault::FailRename}) {
     TempDir dir;
     const auto path = dir / "SYSTEM.DAT";
     const std::string original = asText(creg_samples::sampleFile(creg_gen::Style::Packed, false));
@@ -137,16 +152,17 @@ TEST(SystemDatFile, AFailedWriteLeavesTheOldFile) {
       ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Kivra\\Q76 Audio\\Part 4"),
                 ERROR_SUCCESS);
     }
-    opened.value()->setSaveFaultForTesting(fault);
-    auto flushed = opened.value()->flush();
+    auto flushed = [&] {
+      const save_faults::Planted planted(fault, "uinq76-tmp");
+      return opened.value()->flush();
+    }();
     ASSERT_FALSE(flushed);
     EXPECT_NE(flushed.error().find("SYSTEM.DAT"), std::string::npos) << flushed.error();
     EXPECT_EQ(test_support::readFile(path), original);
     EXPECT_TRUE(opened.value()->store().dirty());
-    opened.value()->setSaveFaultForTesting(SaveFault::None);
     ASSERT_TRUE(opened.value()->flush());
     EXPECT_NE(test_support::readFile(path), original);
-    EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp"));
+    EXPECT_FALSE(std::filesystem::exists(dir / ".SYSTEM.DAT.uinq76-tmp"));
   }
 }
 

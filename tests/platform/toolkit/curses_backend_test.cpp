@@ -127,6 +127,12 @@ TEST(CursesBackend, TabWrapsRoundTheButtonsOfABox) {
       {"\t\t\t\r", IDYES},     // past the last: back to the first
       {"\t\t\t\t\r", IDNO},    // and on
       {"\x1b[Z\r", IDCANCEL},  // Shift-Tab before the first: the last
+      // The arrows as xterm sends them in keypad mode: Left goes back,
+      // Right goes on.
+      {"\x1bOD\r", IDCANCEL},          // Left before the first: the last
+      {"\x1bOD\x1bOD\r", IDNO},        // and back once more
+      {"\x1bOC\r", IDNO},              // Right: the next
+      {"\x1bOC\x1bOC\x1bOD\r", IDNO},  // on twice, back once
   };
   for (const auto& c : cases) {
     std::atomic<bool> done = false;

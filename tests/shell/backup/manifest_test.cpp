@@ -95,6 +95,10 @@ TEST(Manifest, ALineCutOffWhileAppendedIsIgnoredAndABadOneNamed) {
            {"uinq76-backup 1\nfile 3 C:\\A sub/file-1 " + kDigest + " 644\n", 2},
            {"uinq76-backup 1\nstartup-file C:\\AUTOEXEC.BAT sub/s " + kDigest + " 644\n", 2},
            {"uinq76-backup 1\nstartup-file C:\\AUTOEXEC.BAT  " + kDigest + " 644\n", 2},
+           // "." and ".." name the backup folder and its parent, not a copy.
+           {"uinq76-backup 1\nfile 3 C:\\A . " + kDigest + " 644\n", 2},
+           {"uinq76-backup 1\nregistry-file C:\\SYSTEM.DAT .. " + kDigest + " 644\n", 2},
+           {"uinq76-backup 1\nstartup-file C:\\AUTOEXEC.BAT .. " + kDigest + " 644\n", 2},
            {"uinq76-backup 1\ncomplete\nstep 1 sort-of\n", 3}}) {
     auto bad = parseManifest(text, "manifest.txt");
     ASSERT_FALSE(bad.ok()) << text;

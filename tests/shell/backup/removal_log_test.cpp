@@ -168,10 +168,14 @@ TEST(RemovalLog, AStoreWritesNothingDuringAPreviewNorAfterOneItCouldNotUndo) {
   std::vector<TreeRemoval> log;
   store.beginPreview(log);
   ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "A\\K1"), ERROR_SUCCESS);
-  // A removal tried out is not a change to save, and no save goes through.
+  // A removal tried out is not a change to save, and no save goes through,
+  // not even of a change made before.
   EXPECT_FALSE(store.dirty());
   EXPECT_TRUE(store.flush().ok());
-  const auto saved = store.save();
+  store.endPreview(true);
+  store.markDirty();
+  store.beginPreview(log);
+  const auto saved = store.flush();
   ASSERT_FALSE(saved.ok());
   EXPECT_NE(saved.error().find("previewed"), std::string::npos) << saved.error();
   EXPECT_EQ(test_support::readFile(file), sampleText());
@@ -183,7 +187,6 @@ TEST(RemovalLog, AStoreWritesNothingDuringAPreviewNorAfterOneItCouldNotUndo) {
   const auto flushed = store.flush();
   ASSERT_FALSE(flushed.ok());
   EXPECT_NE(flushed.error().find(file.string()), std::string::npos) << flushed.error();
-  EXPECT_FALSE(store.save().ok());
   EXPECT_FALSE(store.close().ok());
   EXPECT_EQ(test_support::readFile(file), sampleText());
 }

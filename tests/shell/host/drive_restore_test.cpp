@@ -121,7 +121,7 @@ TEST_F(DriveRestore, PutsSystemDatBackByteForByteAndASecondRestoreChangesNothing
   EXPECT_TRUE(creg::checkFile(std::vector<std::uint8_t>(now.begin(), now.end()), "SYSTEM.DAT"));
   EXPECT_EQ(fs::status(m_drive / "WINDOWS/SYSTEM.DAT").permissions(), fs::perms(0640));
   EXPECT_EQ(readFile(m_drive / "AUTOEXEC.BAT"), m_autoexec);
-  EXPECT_FALSE(fs::exists(m_drive / "WINDOWS/SYSTEM.DAT.tmp"));
+  EXPECT_FALSE(fs::exists(m_drive / "WINDOWS/.SYSTEM.DAT.uinq76-tmp"));
   // The drive opens again, the product's keys back.
   {
     auto machine = open();
@@ -194,6 +194,52 @@ TEST_F(DriveRestore, ARestoreCutOffAfterSystemDatIsFinishedByTheNextOne) {
   EXPECT_NE(err.find("the copy is damaged"), std::string::npos) << err;
   ASSERT_TRUE(machine.value()->close());
   EXPECT_EQ(readFile(drive / "WINDOWS/SYSTEM.DAT"), m_uninstalled);
+}
+
+}  // namespace
+
+namespace {
+
+// Cut off after step 1's save, before its digest was recorded; taken up on
+// the next start and stopped again before the next step's save (the user
+// cancelled between ticks): SYSTEM.DAT is still the file the cut left, and
+// --restore takes it for one the run wrote.
+TEST_F(DriveRestore, AFileLeftByACutIsTheRunsOnceTheRunIsTakenUp) {
+  {
+    auto machine = open();
+    ASSERT_TRUE(machine);
+    host::RunJournal journal(
+        m_drive, machine->store(), threeSteps(),
+        [&machine](const RegistryTree& tree) { return machine->registryDigest(tree); });
+    journal.setRegistryFile({{machine->systemDatWindowsPath(), machine->systemDat()->path()},
+                             [&machine] { return machine->systemDatDigest(); }});
+    ASSERT_TRUE(journal.beforeMessage(nullptr, WM_TIMER, kTimer));
+    runStep(1);
+    ASSERT_TRUE(machine->flush());
+    ASSERT_TRUE(machine->close());
+  }
+  const std::string cut = readFile(m_drive / "WINDOWS/SYSTEM.DAT");
+  ASSERT_NE(cut, m_systemDat);
+  {
+    auto machine = open();
+    ASSERT_TRUE(machine);
+    host::RunJournal journal(
+        m_drive, machine->store(), threeSteps(),
+        [&machine](const RegistryTree& tree) { return machine->registryDigest(tree); });
+    journal.setRegistryFile({{machine->systemDatWindowsPath(), machine->systemDat()->path()},
+                             [&machine] { return machine->systemDatDigest(); }});
+    auto found = journal.findInterrupted();
+    ASSERT_TRUE(found.ok()) << found.error();
+    ASSERT_TRUE(found.value().has_value());
+    EXPECT_EQ(found.value()->nextStep, 2);
+    journal.resume(*found.value());
+    EXPECT_FALSE(journal.failed());
+    ASSERT_TRUE(machine->close());
+  }
+  EXPECT_EQ(readFile(m_drive / "WINDOWS/SYSTEM.DAT"), cut);
+  const Restored restored = restore();
+  ASSERT_EQ(restored.status, 0) << restored.err;
+  EXPECT_EQ(readFile(m_drive / "WINDOWS/SYSTEM.DAT"), m_systemDat);
 }
 
 }  // namespace

@@ -160,6 +160,30 @@ TEST_F(RunJournalTest, ACutOffRunIsFoundFromTheRegistryAndResumedAtItsNextStep) 
   EXPECT_FALSE(again.value().has_value());
 }
 
+// Cut off inside step 1 before its change reached the registry: the registry
+// is as the run found it, so the run is finished from step 1, not refused as
+// changed since.
+TEST_F(RunJournalTest, ARunCutOffInItsFirstStepBeforeAnySaveIsFinishedFromStepOne) {
+  {
+    RunJournal journal(m_dir.path(), *m_store, threeSteps());
+    ASSERT_TRUE(journal.beforeMessage(nullptr, WM_TIMER, kTimer));
+    EXPECT_EQ(onlyManifest().started, (std::set<int>{1}));
+  }
+  RunJournal next(m_dir.path(), *m_store, threeSteps());
+  auto found = next.findInterrupted();
+  ASSERT_TRUE(found.ok()) << found.error();
+  ASSERT_TRUE(found.value().has_value());
+  EXPECT_EQ(found.value()->nextStep, 1);
+  EXPECT_NE(
+      next.offerText(*found.value()).find("Not done yet: Product key, Vendor key, Startup file."),
+      std::string::npos)
+      << next.offerText(*found.value());
+  next.resume(*found.value());
+  EXPECT_EQ(next.stepsStarted(), 0);
+  for (int step = 1; step <= 3; ++step) ASSERT_TRUE(tick(next, step));
+  EXPECT_TRUE(onlyManifest().finished);
+}
+
 TEST_F(RunJournalTest, ARegistryChangedSinceTheCutIsNotFinishedButRestoreIsNamed) {
   {
     RunJournal journal(m_dir.path(), *m_store, threeSteps());
