@@ -44,6 +44,16 @@
 //    atomic step and flushed, and every deleted file has its copy in the
 //    backup. A run cut off in it finds the registry as the step before left
 //    it, so the step simply runs again when the run is finished.
+// 7. "On the disk" holds after a power cut on FAT too, where the kernel
+//    writes a renamed file's new directory entry only with the file itself
+//    and frees a replaced file's clusters at its last close: every rename
+//    goes through platform/durable, which holds the replaced file open and
+//    flushes folder and renamed file in the order that leaves the old state
+//    or the new one (settleRename); a deleted file's folder is flushed at
+//    once; a backup folder is never renamed, but is a backup once its
+//    manifest is on the disk (an unfinished one is removed at the next
+//    start); SYSTEM.DAT's DOS attributes are on the new file before it
+//    takes the old one's place.
 //
 // THE STATES OF A RUN (state())
 //
