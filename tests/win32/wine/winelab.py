@@ -195,6 +195,12 @@ class Prefix:
         self.start()
         return _run(["wine", *args], self.env(recorder), timeout, what or " ".join(args))
 
+    def set_windows_version(self, version):
+        """Makes the prefix's later programs see another Windows version
+        (winecfg's names: win95, winxp, win7...)."""
+        self.wine(["reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/d", version, "/f"],
+                  what=f"Windows version {version}")
+
     def import_registry(self, reg_file):
         # regedit takes a Unix path for a switch, so it gets the Z: path. It
         # always exits 0; the caller compares what arrived.
