@@ -18,6 +18,7 @@ import os
 import shutil
 import sys
 import tempfile
+import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
@@ -51,7 +52,23 @@ def import_machine(config, prefix, reg_file, wanted):
     return missing
 
 
-def run_machine(config, name, index, work, windows=None):
+class FreshDump:
+    """The compared subtrees of a fresh prefix, read once per run: every
+    prefix is a copy of the same template, and a Wine process less per
+    machine counts where Wine runs emulated."""
+
+    def __init__(self):
+        self._lock = threading.Lock()
+        self._dump = None
+
+    def get(self, config, prefix):
+        with self._lock:
+            if self._dump is None:
+                self._dump = harness.dump_registry(config, prefix)
+            return self._dump
+
+
+def run_machine(config, name, index, work, fresh_dump, windows=None):
     """Returns the lines that say how the two runs differ, and the seconds the
     Wine side took."""
     base = work / f"m{index}"
@@ -81,7 +98,7 @@ def run_machine(config, name, index, work, windows=None):
         if windows is not None:
             prefix.set_windows_version(windows)
         machines.install(source, prefix)
-        fresh = harness.dump_registry(config, prefix)
+        fresh = fresh_dump.get(config, prefix)
         missing = import_machine(config, prefix, source / "registry.reg", before)
         if missing:
             return [f"the registry import did not arrive under Wine: {len(missing)} keys "
@@ -112,10 +129,11 @@ def main(argv):
         names = [n for n in names if n in wanted.split(",")]
     began = time.monotonic()
     failed = 0
+    fresh = FreshDump()
     with tempfile.TemporaryDirectory(dir=config.state_dir) as tmp:
         with ThreadPoolExecutor(PARALLEL) as pool:
             futures = [
-                (name, pool.submit(run_machine, config, name, i, Path(tmp), windows))
+                (name, pool.submit(run_machine, config, name, i, Path(tmp), fresh, windows))
                 for i, name in enumerate(names)
             ]
             for name, future in futures:
