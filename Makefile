@@ -3,7 +3,8 @@
 # runs the fuzz targets briefly, then the tests of the Windows executable, builds everything once more as a
 # Release build and checks the Debian package made from it. `make win32`
 # builds uinq76.exe, with the runtime libraries that tools/win95-runtime.sh
-# builds once per machine; `make package` writes uinq76_<version>_amd64.deb here.
+# builds once per machine, and fetches the qemu-i386 that runs Wine where the
+# kernel does not run 32-bit programs (tools/qemu-user.sh); `make package` writes uinq76_<version>_amd64.deb here.
 JOBS ?= $(shell nproc)
 
 # Compiles go through ccache where it is installed (tools/dev.sh installs it):
@@ -51,6 +52,7 @@ test-asan:
 
 win32:
 	bash tools/win95-runtime.sh
+	bash tools/qemu-user.sh
 	cmake --preset win32
 	cmake --build --preset win32 -j $(JOBS)
 

@@ -66,6 +66,10 @@ int DeleteKeyTree(HKEY parent, LPCSTR path) {
 
 int DeleteRegValue(HKEY root, LPCSTR path, LPCSTR value_name) {
   ScopedKey key;
-  if (key.open(root, path, KEY_READ) != ERROR_SUCCESS) return 0;
+  // Windows 95 lets any open key delete its values, but the NT family asks
+  // for KEY_SET_VALUE and would leave the value while the uninstall goes on
+  // as if it had gone. Asking for it changes nothing on Windows 95, which
+  // does not look at the access asked for.
+  if (key.open(root, path, KEY_READ | KEY_SET_VALUE) != ERROR_SUCCESS) return 0;
   return RegDeleteValueA(key.get(), value_name) == ERROR_SUCCESS ? 1 : 0;
 }

@@ -57,9 +57,12 @@ fi
 
 cd "$(dirname "$0")/.."
 # The Windows build needs them: built once per machine, into a cache outside
-# the checkout (a few minutes).
+# the checkout (a few minutes); the emulator is fetched once (a few seconds).
 case "${1:-test}" in
   test | test-win32 | win32)
-    bash tools/win95-runtime.sh --check || bash tools/win95-runtime.sh ;;
+    bash tools/win95-runtime.sh --check || bash tools/win95-runtime.sh
+    # Wine's 32-bit programs run under this emulator where the kernel does
+    # not run them itself.
+    bash tools/qemu-user.sh --check || bash tools/qemu-user.sh ;;
 esac
 exec make "${1:-test}"

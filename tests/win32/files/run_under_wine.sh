@@ -6,8 +6,11 @@
 set -euo pipefail
 
 exe="$1"
-# Exits 77, saying why, where the kernel refuses Wine's 32-bit programs.
-python3 "$(dirname "$0")/../wine/wine_check.py"
+# Runs again where Wine runs (in a namespace with qemu-i386 where the kernel
+# refuses 32-bit programs), or exits 77 saying why it cannot.
+if [ -z "${UINQ_WINE_RUNS:-}" ]; then
+  exec python3 "$(dirname "$0")/../wine/wine_check.py" --exec bash "$0" "$@"
+fi
 # No dot in the path: the startup-file editor's temporary is cut at the first.
 scratch="$(mktemp -d /tmp/uinq-files-XXXXXX)"
 export WINEPREFIX="$scratch/prefix" WINEARCH=win32 WINEDEBUG=-all

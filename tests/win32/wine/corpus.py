@@ -28,16 +28,34 @@ def edit_registry(machine, old, new):
     path.write_bytes(text.replace(old, new))
 
 
-def drop_subkeys(machine, parent):
-    """Removes the sections of every key below parent (parent itself stays)."""
+def drop_subkeys(machine, parent, itself=False):
+    """Removes the sections of every key below parent, and parent's own when
+    itself is true."""
     path = _reg(machine)
     out = []
     skipping = False
     for line in path.read_bytes().split(b"\r\n"):
         if line.startswith(b"["):
-            skipping = line[1:].upper().startswith(parent.encode().upper() + b"\\")
+            name = line[1:].upper()
+            skipping = name.startswith(parent.encode().upper() + b"\\") or (
+                itself and name == parent.encode().upper() + b"]")
         if not skipping:
             out.append(line)
+    path.write_bytes(b"\r\n".join(out))
+
+
+def drop_values(machine, key, names):
+    """Removes the named values' lines from the section of key."""
+    path = _reg(machine)
+    out = []
+    inside = False
+    wanted = {b'"' + n.encode("latin-1").upper() + b'"' for n in names}
+    for line in path.read_bytes().split(b"\r\n"):
+        if line.startswith(b"["):
+            inside = line[1:-1].upper() == key.encode().upper()
+        elif inside and line.split(b"=", 1)[0].upper() in wanted:
+            continue
+        out.append(line)
     path.write_bytes(b"\r\n".join(out))
 
 
@@ -127,6 +145,133 @@ def inf_files(machine):
     write(m, INF_DIR + "/XOEM12.INF", MARKED_INF)
 
 
+HKLM = "HKEY_LOCAL_MACHINE"
+UNINSTALL = HKLM + "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+MEDIA_NODE = "ROOT&OPT0930MEDIA&0000"
+
+
+def only_the_product_key(machine):
+    # None of the keys and values the first step removes, and no uninstall
+    # registration: the program still runs every step and changes nothing else.
+    _reg(machine).write_bytes(
+        b"REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vesk\\KivraQ76]\r\n"
+        b'"Title"="Kivra Q76 Audio Drivers"\r\n\r\n')
+
+
+def title_with_a_path(machine):
+    # A title holding a backslash names a key two levels below Uninstall: only
+    # the last one goes.
+    title(b'"Title"="Kivra\\\\Q76"')(machine)
+    append_keys(machine, [
+        (UNINSTALL + "\\Kivra", ['"DisplayName"="Kivra Tools"']),
+        (UNINSTALL + "\\Kivra\\Q76", ['"DisplayName"="Q76"']),
+        (UNINSTALL + "\\Kivra\\Q76\\Parts", ['"Count"=dword:00000001']),
+    ])
+
+
+def driver_values_of_other_types(machine):
+    # The type of "Driver" is not looked at: the bytes up to the first zero
+    # are its text, and bytes without a zero are compared as they are.
+    drop_subkeys(machine, CLASS_MEDIA)
+    drop_subkeys(machine, MEDIA_RESOURCES + "\\aux")
+    append_keys(machine, [
+        (CLASS_MEDIA + "\\0000", ['"Driver"=dword:00000001']),
+        (CLASS_MEDIA + "\\0001", ['"Driver"=hex:' + hex_bytes(b"vjoyd.vxdX").decode()]),
+        (CLASS_MEDIA + "\\0002", ['"Driver"=hex:' + hex_bytes(b"vjoyd.vxd").decode(),
+                                   '"DriverDesc"="Binary, no zero"']),
+        (CLASS_MEDIA + "\\0003", ['"Driver"="vjoyd.vxd"']),
+        (MEDIA_RESOURCES + "\\aux\\A", ['"Driver"=hex(2):' + hex_bytes(b"snd930p.drv\0").decode()]),
+        (MEDIA_RESOURCES + "\\aux\\B", ['"Driver"="snd930p.drv"']),
+    ])
+
+
+def driver_values_too_long(machine):
+    # A "Driver" longer than the 260-byte buffer cannot be read and is passed
+    # over; one of 260 bytes without a zero is compared as it is; one of 260
+    # bytes whose text ends early matches.
+    drop_subkeys(machine, CLASS_MEDIA)
+    append_keys(machine, [
+        (CLASS_MEDIA + "\\0000", ['"Driver"="vjoyd.vxd' + "x" * 300 + '"']),
+        (CLASS_MEDIA + "\\0001", ['"Driver"=hex:' + hex_bytes(b"vjoyd.vxd" + b"y" * 251).decode()]),
+        (CLASS_MEDIA + "\\0002", ['"Driver"=hex:' + hex_bytes(b"vjoyd.vxd\0" + b"z" * 250).decode()]),
+        (CLASS_MEDIA + "\\0003", ['"Driver"="vjoyd.vxd"']),
+    ])
+
+
+def media_resources_duplicates_and_gaps(machine):
+    # No "wave" key at all; two entries per driver under "aux" and "midi":
+    # only the first of each goes (listed in Wine's order).
+    drop_subkeys(machine, MEDIA_RESOURCES + "\\wave", itself=True)
+    drop_subkeys(machine, MEDIA_RESOURCES + "\\aux")
+    drop_subkeys(machine, MEDIA_RESOURCES + "\\midi")
+    append_keys(machine, [
+        (MEDIA_RESOURCES + "\\aux\\A1", ['"Driver"="snd930p.drv"', '"Description"="first"']),
+        (MEDIA_RESOURCES + "\\aux\\B2", ['"Driver"="snd930p.drv"', '"Description"="second"']),
+        (MEDIA_RESOURCES + "\\midi\\m1", ['"Driver"="sndopl3p.drv"']),
+        (MEDIA_RESOURCES + "\\midi\\m2", ['"Driver"="sndm401p.drv"']),
+        (MEDIA_RESOURCES + "\\midi\\m3", ['"Driver"="sndopl3p.drv"']),
+        (MEDIA_RESOURCES + "\\midi\\m4", ['"Driver"="sndm401p.drv"']),
+    ])
+
+
+def deep_and_wide_nodes(machine):
+    # Device nodes with many subkeys, a deep chain, and names of 255
+    # characters, the longest the registry takes.
+    node = HKLM + "\\Enum\\ROOT\\OPT0930MEDIA\\0000"
+    chain = node
+    sections = []
+    for level in range(16):
+        chain += f"\\Level{level:02d}"
+        sections.append((chain, [f'"Depth"=dword:{level:08x}']))
+    sections += [(node + f"\\Sibling{i:03d}", ['"N"="' + str(i) + '"']) for i in range(40)]
+    sections.append((node + "\\" + "L" * 255, ['"Long"="name"']))
+    sections.append((HKLM + "\\Enum\\MF\\CHILD0002\\" + MEDIA_NODE + "\\" + "N" * 255 + "\\" +
+                     "M" * 255, ['"Deep"="long names"']))
+    append_keys(machine, sections)
+
+
+def value_names_in_capitals(machine):
+    # Value names compare without regard to case; the lists' other values stay.
+    edit_registry(machine, b'"snd930p.drv"="C:', b'"SND930P.DRV"="C:')
+    edit_registry(machine, b'"mfvxd.vxd"="mfvxd.vxd"', b'"MfVxd.VXD"="mfvxd.vxd"')
+    append_keys(machine, [
+        (HKLM + "\\System\\CurrentControlSet\\control\\InstalledFiles",
+         ['"snd930p.drv.bak"="C:\\\\WINDOWS\\\\snd930p.bak"', '"snd930p"="x"']),
+    ])
+
+
+def key_names_in_other_case(machine):
+    # Key paths compare without regard to case.
+    edit_registry(machine, b"Enum\\MF\\CHILD0001\\ROOT&OPT0930MEDIA&0000]",
+                  b"enum\\mf\\child0001\\root&opt0930media&0000]")
+    edit_registry(machine, b"Config\\0001\\Enum\\MF\\CHILD2\\ROOT&OPT0930MEDIA&0000]",
+                  b"CONFIG\\0001\\ENUM\\mf\\Child2\\Root&Opt0930Media&0000]")
+    edit_registry(machine, b"Services\\Class\\OPT0930MEDIA]", b"Services\\Class\\opt0930media]")
+    edit_registry(machine, b"Services\\Class\\OPT0930MEDIA\\0000]",
+                  b"Services\\Class\\opt0930media\\0000]")
+
+
+def no_profile_nor_current_config(machine):
+    # Hardware profile 0001 and the current configuration hold no device
+    # nodes; the removals there find nothing.
+    drop_subkeys(machine, HKLM + "\\Config\\0001")
+    drop_subkeys(machine, "HKEY_CURRENT_CONFIG\\Enum")
+    drop_subkeys(machine, HKLM + "\\System\\CurrentControlSet\\control\\SessionManager")
+
+
+def empty_keys_and_default_values(machine):
+    # Nodes with empty subkeys and default values; a sixth child stays, as
+    # does the fifth of the demo machine.
+    child = HKLM + "\\Enum\\MF\\CHILD0000\\" + MEDIA_NODE
+    append_keys(machine, [
+        (child + "\\Empty", []),
+        (child + "\\Empty\\Emptier", []),
+        (child + "\\Device Parameters", ['@="default text"', '"Other"=""']),
+        (HKLM + "\\Enum\\MF\\CHILD0005\\" + MEDIA_NODE, ['@="sixth child"']),
+        ("HKEY_CURRENT_CONFIG\\Enum\\MF\\CHILD0003\\" + MEDIA_NODE + "\\Sub", ['@=""']),
+    ])
+
+
 TITLE_79 = b"Kivra Q76 Audio Drivers" + b"-" * 56
 LONG = b"SET PATH=" + b"C:\\TOOLS\\BIN;" * 12
 AUTOEXEC_CASES = {
@@ -167,6 +312,18 @@ MACHINES = {
     "media entries, first match first": media_entries_first_match_first,
     "media entries, mixed names": media_entries_mixed_names,
     "inf files marked and unmarked": inf_files,
+    "only the product key": only_the_product_key,
+    "title naming another program": title(b'"Title"="Pixel Shed Pro"'),
+    "title ending in a backslash": title(b'"Title"="Kivra Q76 Audio Drivers\\\\"'),
+    "title with a path": title_with_a_path,
+    "driver values of other types": driver_values_of_other_types,
+    "driver values too long": driver_values_too_long,
+    "media resources, duplicates and gaps": media_resources_duplicates_and_gaps,
+    "deep and wide device nodes": deep_and_wide_nodes,
+    "value names in capitals": value_names_in_capitals,
+    "key names in other letter case": key_names_in_other_case,
+    "no profile nor current config": no_profile_nor_current_config,
+    "empty keys and default values": empty_keys_and_default_values,
     **AUTOEXEC_CASES,
 }
 

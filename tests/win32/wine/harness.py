@@ -8,6 +8,7 @@ from pathlib import Path
 
 import machines
 import regmodel
+import wine_check
 import winelab
 
 # The subtrees the program reads or changes. HKEY_CURRENT_CONFIG is compared
@@ -79,6 +80,11 @@ class Event:
 def run_driver(config, prefix, answers, escape_at_bar=None, timeout=60):
     """Runs uinq76.exe under the driver; returns the events it reported."""
     args = [winelab.windows_path(config.driver)]
+    if os.environ.get(wine_check.READY, "native") != "native":
+        # Under emulation on a busy machine a window can take well over the
+        # driver's usual 20 s to appear.
+        args += ["--idle-timeout", "60000"]
+        timeout = max(timeout, 150)
     for answer in answers:
         args += ["--answer", answer]
     if escape_at_bar is not None:

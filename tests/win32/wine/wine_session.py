@@ -24,6 +24,12 @@ def main(argv):
               f"{time.monotonic() - began:.1f} s")
         return 0
     if len(argv) == 3 and argv[1] == "stop":
+        # Wine's server is ended where Wine runs; where it cannot run, no
+        # server was started and only the X server is left to end.
+        try:
+            wine_check.skip_unless_wine_runs()
+        except SystemExit:
+            pass
         winelab.stop_session(argv[2])
         return 0
     print(__doc__, file=sys.stderr)

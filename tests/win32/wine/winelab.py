@@ -186,14 +186,32 @@ class Prefix:
             # The server outlives each program by 30 s, so that the programs
             # of one machine share a session, and still ends by itself if a
             # test dies without closing the prefix.
-            _run(["wineserver", "-p30"], self.env(), 30, "wineserver -p30")
-            _run(["wine", "cmd", "/c", "exit"], self.env(), 120, "session start")
+            for attempt in (1, 2):
+                _run(["wineserver", "-p30"], self.env(), 30, "wineserver -p30")
+                try:
+                    _run(["wine", "cmd", "/c", "exit"], self.env(), 120, "session start")
+                    break
+                except RuntimeError as error:
+                    # Under emulation on a busy machine a session start has
+                    # been seen to hang once; a second one is tried from a
+                    # stopped server, and a second failure is reported.
+                    if attempt == 2:
+                        raise
+                    print(f"{self.path.name}: {error}; starting the session again", flush=True)
+                    subprocess.run(["wineserver", "-k"], env=self.env(), timeout=30,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self._started = True
 
     def wine(self, args, timeout=60, recorder=False, what=None):
         """Runs a Windows program in the prefix; returns its standard output."""
         self.start()
         return _run(["wine", *args], self.env(recorder), timeout, what or " ".join(args))
+
+    def set_windows_version(self, version):
+        """Makes the prefix's later programs see another Windows version
+        (winecfg's names: win95, winxp, win7...)."""
+        self.wine(["reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/d", version, "/f"],
+                  what=f"Windows version {version}")
 
     def import_registry(self, reg_file):
         # regedit takes a Unix path for a switch, so it gets the Z: path. It
