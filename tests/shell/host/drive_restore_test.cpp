@@ -210,7 +210,9 @@ TEST_F(DriveRestore, AFileLeftByACutIsTheRunsOnceTheRunIsTakenUp) {
     ASSERT_TRUE(machine);
     host::RunJournal journal(
         m_drive, machine->store(), threeSteps(),
-        [&machine](const RegistryTree& tree) { return machine->registryDigest(tree); });
+        [&machine](const RegistryTree& tree, backup::RegistryFingerprint kind) {
+          return machine->registryDigest(tree, kind);
+        });
     journal.setRegistryFile({{machine->systemDatWindowsPath(), machine->systemDat()->path()},
                              [&machine] { return machine->systemDatDigest(); }});
     ASSERT_TRUE(journal.beforeMessage(nullptr, WM_TIMER, kTimer));
@@ -225,7 +227,9 @@ TEST_F(DriveRestore, AFileLeftByACutIsTheRunsOnceTheRunIsTakenUp) {
     ASSERT_TRUE(machine);
     host::RunJournal journal(
         m_drive, machine->store(), threeSteps(),
-        [&machine](const RegistryTree& tree) { return machine->registryDigest(tree); });
+        [&machine](const RegistryTree& tree, backup::RegistryFingerprint kind) {
+          return machine->registryDigest(tree, kind);
+        });
     journal.setRegistryFile({{machine->systemDatWindowsPath(), machine->systemDat()->path()},
                              [&machine] { return machine->systemDatDigest(); }});
     auto found = journal.findInterrupted();
