@@ -1,6 +1,25 @@
 # Disk images as Windows 95 users have them: an MBR disk whose one partition,
 # at 1 MiB, is FAT16 (40 MiB disk) or FAT32 (64 MiB disk, as OSR2 and 98
-# format it), holding a drive C: copied with mtools. Sourced by the FAT tests.
+# format it), holding a drive C: copied with mtools. Sourced by the FAT tests,
+# with uml.sh.
+
+# fat_test_prepare: what a FAT test needs before anything else: the FAT tools
+# and user-mode Linux (else the caller's skip says which is missing), and a
+# work folder, $work and $UML_WORK, removed when the test ends.
+fat_test_prepare() {
+  export PATH=$PATH:/usr/sbin:/sbin
+  local tool why
+  for tool in mkfs.fat fsck.fat mcopy mattrib mdir sfdisk; do
+    command -v "$tool" >/dev/null || skip "$tool is not installed (packages dosfstools, mtools, fdisk)"
+  done
+  why=$(uml_unavailable)
+  [ -z "$why" ] || skip "$why"
+  UML_WORK=$(mktemp -d)
+  work=$UML_WORK
+  trap 'rm -rf "$work"' EXIT
+  # mtools refuses a FAT whose "clean" bits a cut-off mount left unset.
+  export MTOOLS_SKIP_CHECK=1
+}
 
 fat_offset=$((2048 * 512))
 

@@ -31,25 +31,13 @@ fail() {
   exit 1
 }
 
-export PATH=$PATH:/usr/sbin:/sbin
-for tool in mkfs.fat fsck.fat mcopy mattrib mdir sfdisk; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed (packages dosfstools, mtools, fdisk)"
-done
-/usr/bin/python3 -c 'import pycreg' 2>/dev/null || skip "python3-libcreg (module pycreg) is not installed"
-perl -MParse::Win32Registry -e 1 2>/dev/null || skip "libparse-win32registry-perl is not installed"
-
-UML_WORK=$(mktemp -d)
-work=$UML_WORK
-trap 'rm -rf "$work"' EXIT
 # shellcheck source=uml.sh
 source "$here/uml.sh"
 # shellcheck source=fat_disk.sh
 source "$here/fat_disk.sh"
-why=$(uml_unavailable)
-[ -z "$why" ] || skip "$why"
-
-# mtools refuses a FAT whose "clean" bits a cut-off mount left unset.
-export MTOOLS_SKIP_CHECK=1
+fat_test_prepare
+/usr/bin/python3 -c 'import pycreg' 2>/dev/null || skip "python3-libcreg (module pycreg) is not installed"
+perl -MParse::Win32Registry -e 1 2>/dev/null || skip "libparse-win32registry-perl is not installed"
 
 dump_all() {
   local file=$1

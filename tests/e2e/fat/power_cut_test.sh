@@ -63,20 +63,11 @@ fail() {
   exit 1
 }
 
-export PATH=$PATH:/usr/sbin:/sbin
-for tool in mkfs.fat fsck.fat mcopy mattrib mdir sfdisk; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed (packages dosfstools, mtools, fdisk)"
-done
-UML_WORK=$(mktemp -d)
-work=$UML_WORK
-trap 'rm -rf "$work"' EXIT
 # shellcheck source=uml.sh
 source "$here/uml.sh"
 # shellcheck source=fat_disk.sh
 source "$here/fat_disk.sh"
-why=$(uml_unavailable)
-[ -z "$why" ] || skip "$why"
-export MTOOLS_SKIP_CHECK=1
+fat_test_prepare
 
 # The machines on plain folders: before the run, a whole uninstall, and one
 # cut off between two steps.
