@@ -17,10 +17,10 @@ class Checker {
   Checker(Bytes bytes, std::string_view fileName) : m_bytes(bytes), m_fileName(fileName) {}
 
   Result<CheckedFile> run() {
-    if (auto r = checkHeaders(); !r) return Error{r.error()};
-    if (auto r = checkBlocks(); !r) return Error{r.error()};
-    if (auto r = checkFreeList(); !r) return Error{r.error()};
-    if (auto r = checkTree(); !r) return Error{r.error()};
+    if (auto r = checkHeaders(); !r) return r.failure();
+    if (auto r = checkBlocks(); !r) return r.failure();
+    if (auto r = checkFreeList(); !r) return r.failure();
+    if (auto r = checkTree(); !r) return r.failure();
     return std::move(m_file);
   }
 

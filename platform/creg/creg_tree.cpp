@@ -90,11 +90,11 @@ Result<TreeMap> readIntoTree(std::span<const std::uint8_t> bytes, const CheckedF
 
 Result<LoadedFile> loadFile(std::span<const std::uint8_t> bytes, std::string_view fileName) {
   auto checked = checkFile(bytes, fileName);
-  if (!checked) return Error{checked.error()};
+  if (!checked) return checked.failure();
   LoadedFile loaded{std::move(checked).value(), RegistryTree(), TreeMap()};
   auto map = readIntoTree(bytes, loaded.checked, loaded.tree,
                           RegistryTree::rootKey(RootKey::LocalMachine), fileName);
-  if (!map) return Error{map.error()};
+  if (!map) return map.failure();
   loaded.map = std::move(map).value();
   return loaded;
 }

@@ -274,7 +274,7 @@ Result<SystemRegistry> SystemRegistry::read(std::vector<std::uint8_t> bytes, std
   registry.m_bytes = std::move(bytes);
   registry.m_fileName = std::move(fileName);
   auto loaded = loadFile(registry.m_bytes, registry.m_fileName);
-  if (!loaded) return Error{loaded.error()};
+  if (!loaded) return loaded.failure();
   registry.m_file = std::move(loaded).value();
   registry.m_view = registry.m_file.tree;
   addCurrentConfig(registry.m_view, &registry.m_profiles);

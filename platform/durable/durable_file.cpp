@@ -182,7 +182,7 @@ Result<void> PendingFile::commit() {
 
 Result<void> writeFile(const Target& target, std::string_view bytes) {
   auto file = PendingFile::create(target);
-  if (!file) return Error{file.error(), file.errorCode()};
+  if (!file) return file.failure();
   if (auto written = file.value().write(bytes); !written) return written;
   return file.value().commit();
 }

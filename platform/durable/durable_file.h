@@ -58,7 +58,6 @@ class PendingFile final {
   // The open temporary, and after the commit the file in its place: a caller
   // may lock it, or write to it on its own (then it must report its failure).
   int fd() const { return m_fd; }
-  const std::filesystem::path& tempPath() const { return m_temp; }
 
   // Writes all of `bytes`, going on after short writes and interruptions.
   Result<void> write(std::string_view bytes);

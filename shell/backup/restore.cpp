@@ -121,7 +121,7 @@ Result<void> planFileWrites(const fs::path& backup_dir, const Manifest& m, Resto
           outcome.conflicts.push_back(file.windowsPath + ": a different file stands there now");
       } else if (left_empty && file.sha256 != current.digest) {
         auto copy = readCopy(backup_dir, file);
-        if (!copy) return Error{copy.error()};
+        if (!copy) return copy.failure();
         writes.push_back({current.host, std::move(copy).value(), file.mode,
                           durable::Existing::Replace,
                           file.windowsPath + " (in place of an empty file a cut-off restore left)"});
