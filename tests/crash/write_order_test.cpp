@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -116,9 +117,12 @@ class WriteOrder : public ::testing::Test {
  protected:
   std::vector<Call> traced(const std::vector<std::string>& args, const std::string& input) {
     const fs::path trace = m_scratch.path() / ("trace-" + std::to_string(++m_runs));
-    const auto run = runProgram(
-        args, input,
-        {std::string("LD_PRELOAD=") + UINQ_CRASH_SHIM, "UINQ76_TEST_TRACE=" + trace.string()});
+    std::vector<std::string> env = {std::string("LD_PRELOAD=") + UINQ_CRASH_SHIM,
+                                    "UINQ76_TEST_TRACE=" + trace.string()};
+    // Under AddressSanitizer the preloaded library comes before its runtime.
+    if (const char* asan = std::getenv("ASAN_OPTIONS"))
+      env.push_back(std::string("ASAN_OPTIONS=") + asan + ":verify_asan_link_order=0");
+    const auto run = runProgram(args, input, env);
     EXPECT_EQ(run.status, 0) << run.err;
     return readTrace(trace);
   }
