@@ -45,26 +45,32 @@ class DriveRestore : public ::testing::Test {
     return opened ? std::move(opened).value() : nullptr;
   }
 
+  // The host's record of a run on the open drive, as the host makes it.
+  std::unique_ptr<host::RunJournal> journalOn(host::Machine& machine) {
+    auto journal = std::make_unique<host::RunJournal>(
+        m_drive, machine.store(), threeSteps(),
+        [&machine](const RegistryTree& tree, backup::RegistryFingerprint kind) {
+          return machine.registryDigest(tree, kind);
+        });
+    journal->setRegistryFile({{machine.systemDatWindowsPath(), machine.systemDat()->path()},
+                              [&machine] { return machine.systemDatDigest(); }});
+    return journal;
+  }
+
   // The three steps on the drive as the host runs them: each tick asked,
   // run, the registry saved, and then recorded.
   void uninstall() {
     auto machine = open();
     ASSERT_TRUE(machine);
-    host::RunJournal journal(
-        m_drive, machine->store(), threeSteps(),
-        [&machine](const RegistryTree& tree, backup::RegistryFingerprint kind) {
-          return machine->registryDigest(tree, kind);
-        });
-    journal.setRegistryFile({{machine->systemDatWindowsPath(), machine->systemDat()->path()},
-                             [&machine] { return machine->systemDatDigest(); }});
+    const auto journal = journalOn(*machine);
     for (int step = 1; step <= 3; ++step) {
-      ASSERT_TRUE(journal.beforeMessage(nullptr, WM_TIMER, kTimer));
+      ASSERT_TRUE(journal->beforeMessage(nullptr, WM_TIMER, kTimer));
       runStep(step);
       const bool saved = machine->flush().ok();
       ASSERT_TRUE(saved);
-      journal.afterMessage(WM_TIMER, kTimer, saved);
+      journal->afterMessage(WM_TIMER, kTimer, saved);
     }
-    ASSERT_EQ(journal.state(), host::RunJournal::State::Ended);
+    ASSERT_EQ(journal->state(), host::RunJournal::State::Ended);
     ASSERT_TRUE(machine->close());
     m_uninstalled = readFile(m_drive / "WINDOWS/SYSTEM.DAT");
     ASSERT_NE(m_uninstalled, m_systemDat);
@@ -208,14 +214,8 @@ TEST_F(DriveRestore, AFileLeftByACutIsTheRunsOnceTheRunIsTakenUp) {
   {
     auto machine = open();
     ASSERT_TRUE(machine);
-    host::RunJournal journal(
-        m_drive, machine->store(), threeSteps(),
-        [&machine](const RegistryTree& tree, backup::RegistryFingerprint kind) {
-          return machine->registryDigest(tree, kind);
-        });
-    journal.setRegistryFile({{machine->systemDatWindowsPath(), machine->systemDat()->path()},
-                             [&machine] { return machine->systemDatDigest(); }});
-    ASSERT_TRUE(journal.beforeMessage(nullptr, WM_TIMER, kTimer));
+    const auto journal = journalOn(*machine);
+    ASSERT_TRUE(journal->beforeMessage(nullptr, WM_TIMER, kTimer));
     runStep(1);
     ASSERT_TRUE(machine->flush());
     ASSERT_TRUE(machine->close());
@@ -225,19 +225,13 @@ TEST_F(DriveRestore, AFileLeftByACutIsTheRunsOnceTheRunIsTakenUp) {
   {
     auto machine = open();
     ASSERT_TRUE(machine);
-    host::RunJournal journal(
-        m_drive, machine->store(), threeSteps(),
-        [&machine](const RegistryTree& tree, backup::RegistryFingerprint kind) {
-          return machine->registryDigest(tree, kind);
-        });
-    journal.setRegistryFile({{machine->systemDatWindowsPath(), machine->systemDat()->path()},
-                             [&machine] { return machine->systemDatDigest(); }});
-    auto found = journal.findInterrupted();
+    const auto journal = journalOn(*machine);
+    auto found = journal->findInterrupted();
     ASSERT_TRUE(found.ok()) << found.error();
     ASSERT_TRUE(found.value().has_value());
     EXPECT_EQ(found.value()->nextStep, 2);
-    journal.resume(*found.value());
-    EXPECT_FALSE(journal.failed());
+    journal->resume(*found.value());
+    EXPECT_FALSE(journal->failed());
     ASSERT_TRUE(machine->close());
   }
   EXPECT_EQ(readFile(m_drive / "WINDOWS/SYSTEM.DAT"), cut);
