@@ -194,7 +194,12 @@ expect_status not-installed 0
 grep -q 'not properly installed' "$work/not-installed.out" || fail "no 'not properly installed': $(cat "$work/not-installed.out")"
 unchanged "the run on a drive without the product" "$work/D.before" "$work/D.after"
 
-expect_status cut 0
+# Cut off: it ends cancelled (0), or dies of the interrupt (130) when that
+# falls outside the dialog; the next start finishes it either way.
+case $(cat "$work/cut.status") in
+  0 | 130) ;;
+  *) fail "the cut-off run ended with status $(cat "$work/cut.status"): $(cat "$work/cut.out")" ;;
+esac
 grep -q '60%' "$work/cut.out" && ! grep -q '100%' "$work/cut.out" ||
   fail "the run was not cut off between two steps: $(cat "$work/cut.out")"
 expect_status finish 0
