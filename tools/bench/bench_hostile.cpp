@@ -58,16 +58,6 @@ RegistryTree baseTree() {
   return tree;
 }
 
-KeyId keyAt(RegistryTree& tree, std::string_view path) {
-  KeyId key = RegistryTree::rootKey(RootKey::LocalMachine);
-  while (!path.empty()) {
-    const std::size_t cut = path.find('\\');
-    key = tree.findOrAddSubkey(key, path.substr(0, cut));
-    path = cut == std::string_view::npos ? std::string_view() : path.substr(cut + 1);
-  }
-  return key;
-}
-
 enum class Shape { ChainInProfile, ChainInSoftware, DeepestChain, Wide, Profiles };
 
 // The file of `shape`, about 10 MB (the deepest chain aside, which a key
@@ -76,17 +66,17 @@ std::vector<std::uint8_t> hostileFile(Shape shape) {
   RegistryTree tree = baseTree();
   switch (shape) {
     case Shape::ChainInProfile:
-      creg_gen::addChain(tree, keyAt(tree, "Config\\0001\\Enum"), 190000);
+      creg_gen::addChain(tree, creg_gen::makePath(tree, "Config\\0001\\Enum"), 190000);
       break;
     case Shape::ChainInSoftware:
-      creg_gen::addChain(tree, keyAt(tree, "Software"), 190000);
+      creg_gen::addChain(tree, creg_gen::makePath(tree, "Software"), 190000);
       break;
     case Shape::DeepestChain:
-      creg_gen::addChain(tree, keyAt(tree, "Config\\0001"), 510);
-      creg_gen::addWide(tree, keyAt(tree, "Software\\Wide"), 115000);
+      creg_gen::addChain(tree, creg_gen::makePath(tree, "Config\\0001"), 510);
+      creg_gen::addWide(tree, creg_gen::makePath(tree, "Software\\Wide"), 115000);
       break;
     case Shape::Wide:
-      creg_gen::addWide(tree, keyAt(tree, "Software\\Wide"), 120000);
+      creg_gen::addWide(tree, creg_gen::makePath(tree, "Software\\Wide"), 120000);
       break;
     case Shape::Profiles:
       creg_gen::addProfiles(tree, 17000);

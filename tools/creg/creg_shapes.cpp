@@ -22,6 +22,16 @@ std::string numbered(char letter, std::size_t number) {
 
 }  // namespace
 
+KeyId makePath(RegistryTree& tree, std::string_view path) {
+  KeyId key = RegistryTree::rootKey(RootKey::LocalMachine);
+  while (!path.empty()) {
+    const std::size_t cut = path.find('\\');
+    key = tree.findOrAddSubkey(key, path.substr(0, cut));
+    path = cut == std::string_view::npos ? std::string_view() : path.substr(cut + 1);
+  }
+  return key;
+}
+
 void addChain(RegistryTree& tree, KeyId key, std::size_t depth) {
   for (std::size_t level = 1; level <= depth; ++level)
     key = tree.findOrAddSubkey(key, numbered('L', level));

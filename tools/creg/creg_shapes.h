@@ -5,10 +5,15 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 #include "platform/registry/registry_tree.h"
 
 namespace creg_gen {
+
+// The key at `path` ("Software\\Wide") below HKEY_LOCAL_MACHINE, made where
+// it is missing.
+KeyId makePath(RegistryTree& tree, std::string_view path);
 
 // Adds `depth` keys below `key`, each the only subkey of the one before
 // ("L1", "L2", ...); the deepest holds one value.

@@ -195,17 +195,6 @@ int remove(int argc, char** argv, const std::vector<std::uint8_t>& bytes,
   return 0;
 }
 
-// The key at `path` below HKEY_LOCAL_MACHINE, made where it is missing.
-KeyId makePath(RegistryTree& tree, std::string_view path) {
-  KeyId key = RegistryTree::rootKey(RootKey::LocalMachine);
-  while (!path.empty()) {
-    const std::size_t cut = path.find('\\');
-    key = tree.findOrAddSubkey(key, path.substr(0, cut));
-    path = cut == std::string_view::npos ? std::string_view() : path.substr(cut + 1);
-  }
-  return key;
-}
-
 int grow(int argc, char** argv, creg::LoadedFile& loaded) {
   if (argc < 4) return usage();
   for (int i = 4; i < argc; ++i) {
@@ -218,7 +207,7 @@ int grow(int argc, char** argv, creg::LoadedFile& loaded) {
       i += 1;
       continue;
     }
-    const KeyId key = makePath(loaded.tree, argv[i + 2]);
+    const KeyId key = creg_gen::makePath(loaded.tree, argv[i + 2]);
     if (option == "--chain")
       creg_gen::addChain(loaded.tree, key, count);
     else
